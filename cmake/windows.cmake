@@ -1,0 +1,27 @@
+# The Windows program, the stand-in client and the Windows-side tests.
+set(KM_ENTRY ${CMAKE_SOURCE_DIR}/core/main_win.cpp)
+list(REMOVE_ITEM KM_WIN_SOURCES ${KM_ENTRY})
+set(KM_WIN_LIBS wininet gdiplus shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32)
+
+add_library(kmwin STATIC ${KM_WIN_SOURCES})
+target_link_libraries(kmwin PUBLIC kmportable ${KM_WIN_LIBS})
+target_compile_definitions(kmwin PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+
+add_executable(KMLauncher WIN32 ${KM_ENTRY} ${CMAKE_SOURCE_DIR}/resources/KMLauncher.rc)
+target_link_libraries(KMLauncher PRIVATE kmwin)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/standin/CMakeLists.txt)
+  add_subdirectory(tools/standin)
+endif()
+
+# GoogleTest from Debian's sources, cross-built.
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+file(GLOB KM_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_test.cpp)
+foreach(test_source ${KM_WIN_TESTS})
+  get_filename_component(test_name ${test_source} NAME_WE)
+  add_executable(${test_name} ${test_source} ${CMAKE_SOURCE_DIR}/tests/win/win_test_support.cpp)
+  target_link_libraries(${test_name} PRIVATE kmwin gtest_main)
+  set_target_properties(${test_name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+endforeach()

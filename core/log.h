@@ -1,0 +1,14 @@
+// The launcher's log, its only diagnostic channel: one time-stamped line per event,
+// "%04d-%02d-%02d [%02d:%02d:%02d] %s\n" in local time, flushed at once.
+#pragma once
+#include "core/base.h"
+
+extern FILE* g_logFile;
+
+// Opens the log stream (mode "a", or "w" when the file has grown past 1 MiB). Returns
+// false when it cannot be opened; logging is then off.
+bool OpenLog(const std::string& path);
+void CloseLog();
+
+// Appends one line (message cut at 1023 characters). Does nothing while no log is open.
+void LogLine(const char* format, ...) KM_PRINTF(1, 2);

@@ -1,0 +1,59 @@
+// Bounded formatting, ASCII case folding and game-folder paths; see text.h.
+#include "core/text.h"
+#include <climits>
+
+std::string FmtV(const char* format, va_list args) {
+  char buffer[kFmtMaxChars + 1];
+  int written = vsnprintf(buffer, sizeof buffer, format, args);
+  if (written < 0) return std::string();
+  return std::string(buffer);
+}
+
+std::string Fmt(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string result = FmtV(format, args);
+  va_end(args);
+  return result;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string JoinGamePath(const std::string& gameDir, const std::string& relativePath) {
+  std::string path = gameDir + relativePath;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, strlen(prefix), prefix) == 0;
+}
+
+std::string WithTrailingBackslash(std::string folder) {
+  if (folder.empty() || folder.back() != '\\') folder += '\\';
+  return folder;
+}
+
+int ParseIntLikeAtoi(const char* text) {
+  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) text++;
+  bool negative = false;
+  if (*text == '+' || *text == '-') negative = (*text++ == '-');
+  long long value = 0;
+  for (; *text >= '0' && *text <= '9'; text++) {
+    value = value * 10 + (*text - '0');
+    if (value > INT_MAX) return negative ? INT_MIN : INT_MAX;
+  }
+  return static_cast<int>(negative ? -value : value);
+}

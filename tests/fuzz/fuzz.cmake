@@ -1,0 +1,11 @@
+# libFuzzer targets (clang). One executable per tests/fuzz/*_fuzz.cpp, linked with the portable code.
+set(KM_FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer)
+target_compile_options(kmportable PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
+file(GLOB KM_FUZZ_TARGETS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
+foreach(fuzz_source ${KM_FUZZ_TARGETS})
+  get_filename_component(fuzz_name ${fuzz_source} NAME_WE)
+  add_executable(${fuzz_name} ${fuzz_source})
+  target_compile_options(${fuzz_name} PRIVATE ${KM_FUZZ_FLAGS})
+  target_link_options(${fuzz_name} PRIVATE ${KM_FUZZ_FLAGS})
+  target_link_libraries(${fuzz_name} PRIVATE kmportable)
+endforeach()

@@ -1,0 +1,21 @@
+// The standard CRC-32 (ISO-HDLC: reflected polynomial 0xEDB88320, start 0xFFFFFFFF, final
+// complement), the checksum of every game file in the manifest and the cache.
+#pragma once
+#include "core/base.h"
+
+constexpr uint32_t kCrc32Start = 0xFFFFFFFFu;
+
+// The 256-entry byte table; filled by Crc32Init (once at start-up, before any worker).
+extern uint32_t g_crcTable[256];
+void Crc32Init();
+
+// Runs the register over the bytes: pass kCrc32Start first, complement the final value.
+// Uses the fastest kernel this CPU supports; the result is always the standard one.
+uint32_t Crc32Update(uint32_t crc, const void* data, size_t size);
+
+// The definition, one byte at a time with g_crcTable: the reference the fast kernels are
+// tested against.
+uint32_t Crc32UpdateBytewise(uint32_t crc, const void* data, size_t size);
+
+// The CRC-32 of a whole buffer (start, update, complement).
+uint32_t Crc32Of(const void* data, size_t size);

@@ -1,0 +1,28 @@
+// The content server's manifest: its grammar and parse. The parse is pure: body text in,
+// the release's values, its file list and a verdict out; the update pass publishes them.
+#pragma once
+#include "core/base.h"
+
+struct RemoteFile {
+  std::string path;  // relative to the game folder, as written ("/" or "\")
+  uint64_t size = 0;
+  uint32_t crc = 0;
+};
+
+constexpr size_t kMaxNotesLines = 1000;
+
+struct Manifest {
+  bool accepted = false;                  // first line began with "KMCONTENT"
+  int version = 0;
+  std::string name;
+  std::vector<std::string> notes;
+  std::string mirror;                     // trailing "/" removed
+  std::string gameServer;
+  std::vector<RemoteFile> files;          // manifest order, player files and unsafe paths left out
+  std::vector<std::string> unsafePaths;   // refused paths as written, for the log
+};
+
+Manifest ParseManifest(const std::string& body);
+
+// A path the launcher never writes: empty, rooted, with a drive colon, or with a ".." part.
+bool IsUnsafeManifestPath(const std::string& path);
