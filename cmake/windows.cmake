@@ -5,9 +5,12 @@ set(KM_WIN_LIBS wininet gdiplus shlwapi shell32 ole32 oleaut32 uuid advapi32 use
 
 add_library(kmwin STATIC ${KM_WIN_SOURCES})
 target_link_libraries(kmwin PUBLIC kmportable ${KM_WIN_LIBS})
-target_compile_definitions(kmwin PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+target_compile_definitions(kmwin PUBLIC NOMINMAX _WIN32_WINNT=0x0601)
 
-add_executable(KMLauncher WIN32 ${KM_ENTRY} ${CMAKE_SOURCE_DIR}/resources/KMLauncher.rc)
+add_executable(KMLauncher WIN32 ${KM_ENTRY})
+if(EXISTS ${CMAKE_SOURCE_DIR}/resources/KMLauncher.rc)
+  target_sources(KMLauncher PRIVATE ${CMAKE_SOURCE_DIR}/resources/KMLauncher.rc)
+endif()
 target_link_libraries(KMLauncher PRIVATE kmwin)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/standin/CMakeLists.txt)

@@ -1,0 +1,11 @@
+// Reading and writing KMLauncher.cfg in the game folder.
+#pragma once
+#include "core/base.h"
+#include "core/launcher_config.h"
+
+// Sets g_server from the file (a tunnelled address is reset to the default and the file
+// rewritten); creates a missing file with template A unless the launcher is in install mode.
+void LoadLauncherConfig(const std::string& path, bool installMode);
+
+// Writes the template with the server; failures are silent.
+void WriteLauncherConfig(const std::string& path, ConfigTemplate which, const std::string& server);

@@ -1,0 +1,113 @@
+"""The Wine prefix and Xvfb display of one test run.
+
+`python3 -m kmtest.env setup` (the CTest fixture) creates a fresh prefix with the Tahoma fonts
+and crash dialogs off, starts Xvfb on a free display and a persistent wineserver, and writes
+their facts to $KM_WINE_ENV/env.json; `cleanup` stops both. Tests read the facts with load().
+"""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver64"
+SCREEN = (1200, 750)  # the launcher's scale is exactly 1.0 on this work area
+
+
+def state_dir():
+    return os.environ.get("KM_WINE_ENV") or os.path.join(os.getcwd(), "wine-env")
+
+
+def wine_environment(prefix, display):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": prefix,
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "DISPLAY": display,
+        "HOME": env.get("HOME") or "/root",
+    })
+    return env
+
+
+def load():
+    with open(os.path.join(state_dir(), "env.json")) as f:
+        facts = json.load(f)
+    facts["env"] = wine_environment(facts["prefix"], facts["display"])
+    return facts
+
+
+def free_display():
+    for number in range(90, 200):
+        if not os.path.exists("/tmp/.X11-unix/X%d" % number) and not os.path.exists("/tmp/.X%d-lock" % number):
+            return number
+    raise RuntimeError("no free X display")
+
+
+def start_xvfb():
+    number = free_display()
+    process = subprocess.Popen(
+        ["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx24" % SCREEN, "-nolisten", "tcp"],
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    deadline = time.time() + 20
+    while not os.path.exists("/tmp/.X11-unix/X%d" % number):
+        if time.time() > deadline or process.poll() is not None:
+            raise RuntimeError("Xvfb did not start")
+        time.sleep(0.1)
+    return ":%d" % number, process.pid
+
+
+def create_prefix(prefix, env):
+    shutil.rmtree(prefix, ignore_errors=True)
+    os.makedirs(prefix)
+    subprocess.run([WINE, "wineboot", "-i"], env=env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+    fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
+    os.makedirs(fonts, exist_ok=True)
+    for name in os.listdir("/usr/share/wine/fonts"):
+        if name.lower().startswith("tahoma"):
+            shutil.copy(os.path.join("/usr/share/wine/fonts", name), fonts)
+    subprocess.run([WINE, "reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog",
+                    "/t", "REG_DWORD", "/d", "0", "/f"], env=env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+
+def setup():
+    cleanup(quiet=True)
+    root = state_dir()
+    os.makedirs(root, exist_ok=True)
+    display, xvfb_pid = start_xvfb()
+    prefix = os.path.join(root, "prefix")
+    env = wine_environment(prefix, display)
+    create_prefix(prefix, env)
+    server = subprocess.Popen([WINESERVER, "-p"], env=env, start_new_session=True)
+    server.wait(timeout=30)
+    facts = {"prefix": prefix, "display": display, "xvfb_pid": xvfb_pid,
+             "artifacts": os.path.join(root, "artifacts")}
+    os.makedirs(facts["artifacts"], exist_ok=True)
+    with open(os.path.join(root, "env.json"), "w") as f:
+        json.dump(facts, f)
+    print("Wine prefix %s, display %s" % (prefix, display))
+
+
+def cleanup(quiet=False):
+    path = os.path.join(state_dir(), "env.json")
+    if not os.path.exists(path):
+        return
+    facts = load()
+    subprocess.run([WINESERVER, "-k"], env=facts["env"], stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+    try:
+        os.kill(facts["xvfb_pid"], signal.SIGTERM)
+    except ProcessLookupError:
+        pass
+    os.remove(path)
+    if not quiet:
+        print("Stopped the Wine server and Xvfb on %s" % facts["display"])
+
+
+if __name__ == "__main__":
+    {"setup": setup, "cleanup": cleanup}[sys.argv[1]]()

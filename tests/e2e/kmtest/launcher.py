@@ -1,0 +1,141 @@
+"""Game folders inside the run's Wine prefix and launcher processes started in them.
+
+A test gets a fresh folder (its Windows and Linux paths), copies the launcher (or the stand-in
+game client) into it, starts the .exe with a deadline, reads its KMLauncher.log, waits for log
+lines, and on cleanup ends every process it started (by pid) and every Windows process still
+running from its folder, even when the test failed.
+"""
+import itertools
+import os
+import re
+import shutil
+import signal
+import subprocess
+import time
+
+from kmtest import env
+
+_counter = itertools.count(1)
+LOG_STAMP = re.compile(r"^\d{4}-\d\d-\d\d \[\d\d:\d\d:\d\d\] ")
+
+
+def build_file(*parts):
+    return os.path.join(os.environ["KM_WIN_BUILD"], *parts)
+
+
+def launcher_exe():
+    return build_file("KMLauncher.exe")
+
+
+def standin_exe():
+    return build_file("tools", "standin", "Kelmorra.exe")
+
+
+class GameFolder:
+    """A fresh folder C:\\kmtests\\<name>-<n>\\ in the prefix."""
+
+    def __init__(self, facts, name):
+        self.facts = facts
+        self.name = "%s-%d-%d" % (name, os.getpid(), next(_counter))
+        self.linux = os.path.join(facts["prefix"], "drive_c", "kmtests", self.name)
+        self.windows = "C:\\kmtests\\%s\\" % self.name
+        shutil.rmtree(self.linux, ignore_errors=True)
+        os.makedirs(self.linux)
+
+    def path(self, relative):
+        return os.path.join(self.linux, *relative.replace("\\", "/").split("/"))
+
+    def write(self, relative, content):
+        target = self.path(relative)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(target, "wb") as f:
+            f.write(content if isinstance(content, bytes) else content.encode("latin-1"))
+
+    def read(self, relative):
+        with open(self.path(relative), "rb") as f:
+            return f.read()
+
+    def exists(self, relative):
+        return os.path.exists(self.path(relative))
+
+    def install_launcher(self, name="KMLauncher.exe"):
+        shutil.copy(launcher_exe(), self.path(name))
+
+    def install_standin(self):
+        shutil.copy(standin_exe(), self.path("Kelmorra.exe"))
+
+    def write_config(self, server):
+        self.write("KMLauncher.cfg", "; Kelmorra launcher\r\nServer=%s\r\n" % server)
+
+    def log_lines(self, name="KMLauncher.log"):
+        """The log's messages without their time stamps."""
+        if not self.exists(name):
+            return []
+        text = self.read(name).decode("latin-1")
+        return [LOG_STAMP.sub("", line) for line in text.replace("\r\n", "\n").split("\n") if line]
+
+
+class Launcher:
+    """One started Windows program; cleaned up by the test that started it."""
+
+    def __init__(self, facts, exe_linux_path, args=(), cwd=None):
+        self.facts = facts
+        self.process = subprocess.Popen(
+            [env.WINE, exe_linux_path] + list(args), env=facts["env"], cwd=cwd or os.path.dirname(exe_linux_path),
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+
+    @property
+    def pid(self):
+        return self.process.pid
+
+    def running(self):
+        return self.process.poll() is None
+
+    def wait(self, timeout):
+        """The exit code, or None when it is still running at the deadline."""
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def kill(self):
+        if self.running():
+            try:
+                os.killpg(self.process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.process.wait(timeout=10)
+
+
+def wait_until(condition, timeout, interval=0.1):
+    """Polls condition until it returns a true value or the deadline passes; returns it."""
+    deadline = time.time() + timeout
+    while True:
+        value = condition()
+        if value or time.time() > deadline:
+            return value
+        time.sleep(interval)
+
+
+def windows_processes_in(folder_name):
+    """Pids of the Windows processes whose command line names the folder."""
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                cmdline = f.read().decode("latin-1")
+        except OSError:
+            continue
+        if folder_name in cmdline and int(entry) != os.getpid():
+            pids.append(int(entry))
+    return pids
+
+
+def kill_processes_in(folder_name):
+    for pid in windows_processes_in(folder_name):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass

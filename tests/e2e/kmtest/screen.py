@@ -1,0 +1,84 @@
+"""The Xvfb display as a player sees it: screenshots with pixel probes, the launcher's window,
+and xdotool mouse and key input."""
+import os
+import subprocess
+
+from kmtest import env
+
+
+class Shot:
+    """A screenshot held as RGB rows; saved as PNG for a person to open."""
+
+    def __init__(self, width, height, rgb):
+        self.width, self.height, self.rgb = width, height, rgb
+
+    def pixel(self, x, y):
+        offset = (int(y) * self.width + int(x)) * 3
+        return tuple(self.rgb[offset:offset + 3])
+
+    def save(self, path):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        header = b"P6 %d %d 255\n" % (self.width, self.height)
+        subprocess.run(["/usr/bin/convert", "ppm:-", path], input=header + self.rgb, check=True)
+
+
+def _read_ppm(data):
+    # "P6\n<w> <h>\n255\n" followed by the pixels.
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        start = pos
+        while not data[pos:pos + 1].isspace():
+            pos += 1
+        fields.append(data[start:pos])
+    pos += 1
+    return Shot(int(fields[1]), int(fields[2]), data[pos:])
+
+
+def screenshot(facts):
+    xwd = subprocess.run(["xwd", "-root", "-silent"], env=facts["env"], capture_output=True, check=True).stdout
+    ppm = subprocess.run(["/usr/bin/convert", "xwd:-", "ppm:-"], input=xwd, capture_output=True, check=True).stdout
+    return _read_ppm(ppm)
+
+
+def xdotool(facts, *args):
+    result = subprocess.run(["xdotool"] + [str(a) for a in args], env=facts["env"], capture_output=True, text=True)
+    return result.stdout.strip()
+
+
+def find_windows(facts, title):
+    out = xdotool(facts, "search", "--onlyvisible", "--name", "^%s$" % title)
+    return [int(w) for w in out.split()] if out else []
+
+
+def window_geometry(facts, window):
+    """(x, y, width, height) of an X window on the screen."""
+    out = xdotool(facts, "getwindowgeometry", "--shell", window)
+    values = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+    return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+def move_mouse(facts, x, y):
+    xdotool(facts, "mousemove", int(x), int(y))
+
+
+def click(facts, x, y, button=1):
+    xdotool(facts, "mousemove", int(x), int(y), "click", button)
+
+
+def press(facts, x, y):
+    xdotool(facts, "mousemove", int(x), int(y), "mousedown", 1)
+
+
+def release(facts, x, y):
+    xdotool(facts, "mousemove", int(x), int(y), "mouseup", 1)
+
+
+def key(facts, window, name):
+    xdotool(facts, "windowactivate", "--sync", window)
+    xdotool(facts, "key", "--window", window, name)
+
+
+def type_text(facts, text):
+    xdotool(facts, "type", "--delay", "20", text)

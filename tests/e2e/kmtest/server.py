@@ -1,0 +1,192 @@
+"""A content server that a test controls, in the manner of a misbehaving real one.
+
+It serves "/manifest" and "/files/<percent-encoded path>" (or a mirror's "<base>/<path>"),
+honours single "Range: bytes=N-" requests with 206 unless told to ignore them, and can be told
+per path to answer a chosen status, cut the body after N bytes (once or every time), send
+wrong bytes, or be slow. It answers POST "/register" with a chosen text. Every request is
+recorded (method, path, headers, body) for the test to assert on. stop() closes the socket so
+that later connections are refused.
+"""
+import http.server
+import threading
+import time
+import urllib.parse
+import zlib
+
+
+def crc32(data):
+    return zlib.crc32(data) & 0xFFFFFFFF
+
+
+def manifest_text(files, version=None, name=None, notes=(), mirror=None, gameserver=None, extra=()):
+    """A manifest for files {path: bytes}, in the order given."""
+    lines = ["KMCONTENT"]
+    if version is not None:
+        lines.append("version %d" % version)
+    if name is not None:
+        lines.append("name " + name)
+    lines += ["notes " + note if note else "notes" for note in notes]
+    if mirror is not None:
+        lines.append("mirror " + mirror)
+    if gameserver is not None:
+        lines.append("gameserver " + gameserver)
+    lines.append("files %d" % len(files))
+    for path, data in files.items():
+        lines.append("%08X %d %s" % (crc32(data), len(data), path))
+    lines += list(extra)
+    return "\n".join(lines) + "\n"
+
+
+class Rule:
+    """How the server treats one path."""
+
+    def __init__(self, status=None, cut_after=None, cut_times=None, ignore_range=False,
+                 delay_per_chunk=0.0, body=None):
+        self.status = status
+        self.cut_after = cut_after
+        self.cut_times = cut_times  # None: every time
+        self.ignore_range = ignore_range
+        self.delay_per_chunk = delay_per_chunk
+        self.body = body  # bytes sent instead of the file's own
+
+
+class Request:
+    def __init__(self, method, path, headers, body):
+        self.method = method
+        self.path = path
+        self.headers = headers
+        self.body = body
+
+    def __repr__(self):
+        return "%s %s %s" % (self.method, self.path, self.headers.get("Range", ""))
+
+
+class ContentServer:
+    def __init__(self, files=None, manifest=None, prefix="/files/", register_answer=b"OK Welcome"):
+        self.files = dict(files or {})
+        self.manifest = manifest
+        self.prefix = prefix
+        self.register_answer = register_answer
+        self.rules = {}
+        self.requests = []
+        self.lock = threading.Lock()
+        outer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                outer._get(self)
+
+            def do_POST(self):
+                outer._post(self)
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.daemon_threads = True
+        self.port = self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+
+    @property
+    def address(self):
+        return "127.0.0.1:%d" % self.port
+
+    @property
+    def url(self):
+        return "http://" + self.address
+
+    def rule(self, path, **kwargs):
+        self.rules[path] = Rule(**kwargs)
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+    def paths_requested(self, method="GET"):
+        with self.lock:
+            return [r.path for r in self.requests if r.method == method]
+
+    def file_requests(self, path):
+        """The recorded requests for one file path (decoded)."""
+        with self.lock:
+            return [r for r in self.requests if r.path == path]
+
+    # -- request handling --
+
+    def _record(self, handler, body=b""):
+        path = urllib.parse.unquote_to_bytes(urllib.parse.urlsplit(handler.path).path).decode("latin-1")
+        request = Request(handler.command, path, dict(handler.headers.items()), body)
+        with self.lock:
+            self.requests.append(request)
+        return path
+
+    def _send(self, handler, status, body, extra_headers=()):
+        handler.send_response(status)
+        handler.send_header("Content-Length", str(len(body)))
+        for name, value in extra_headers:
+            handler.send_header(name, value)
+        handler.end_headers()
+        handler.wfile.write(body)
+
+    def _get(self, handler):
+        path = self._record(handler)
+        if path == "/manifest":
+            rule = self.rules.get(path)
+            if rule and rule.status:
+                return self._send(handler, rule.status, b"")
+            if self.manifest is None:
+                return self._send(handler, 404, b"")
+            text = self.manifest() if callable(self.manifest) else self.manifest
+            return self._send(handler, 200, text.encode("latin-1") if isinstance(text, str) else text)
+        if not path.startswith(self.prefix) or path[len(self.prefix):] not in self.files:
+            return self._send(handler, 404, b"")
+        name = path[len(self.prefix):]
+        self._send_file(handler, path, self.files[name])
+
+    def _send_file(self, handler, path, data):
+        rule = self.rules.get(path) or Rule()
+        if rule.status:
+            return self._send(handler, rule.status, b"")
+        if rule.body is not None:
+            data = rule.body
+        start = 0
+        wanted = handler.headers.get("Range")
+        if wanted and not rule.ignore_range and wanted.startswith("bytes=") and wanted.endswith("-"):
+            start = int(wanted[6:-1])
+        status = 206 if start else 200
+        body = data[start:]
+        handler.send_response(status)
+        handler.send_header("Content-Length", str(len(body)))
+        if status == 206:
+            handler.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))
+        handler.end_headers()
+        limit = len(body)
+        if rule.cut_after is not None and rule.cut_times != 0:
+            limit = min(limit, rule.cut_after)
+            if rule.cut_times is not None:
+                rule.cut_times -= 1
+        self._stream(handler, body[:limit], rule.delay_per_chunk)
+        if limit < len(body):
+            handler.close_connection = True
+            handler.wfile.flush()
+            handler.connection.shutdown(2)
+
+    def _stream(self, handler, body, delay):
+        chunk = 65536
+        for offset in range(0, len(body), chunk):
+            handler.wfile.write(body[offset:offset + chunk])
+            if delay:
+                handler.wfile.flush()
+                time.sleep(delay)
+
+    def _post(self, handler):
+        length = int(handler.headers.get("Content-Length") or 0)
+        body = handler.rfile.read(length)
+        path = self._record(handler, body)
+        if path != "/register":
+            return self._send(handler, 404, b"")
+        answer = self.register_answer() if callable(self.register_answer) else self.register_answer
+        self._send(handler, 200, answer)
