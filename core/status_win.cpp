@@ -1,5 +1,6 @@
 // The status record, its publication and the start of the update worker; see status_win.h.
 #include "core/status_win.h"
+#include "core/globals_win.h"
 #include "core/worker_flags.h"
 
 CRITICAL_SECTION g_lock;
@@ -55,4 +56,17 @@ void StartUpdate() {
   } else {
     ReleaseUnstartedUpdateFlag();
   }
+}
+
+void SetManifestGameServer(const std::string& address) {
+  EnterCriticalSection(&g_lock);
+  g_manifestGameServer = address;
+  LeaveCriticalSection(&g_lock);
+}
+
+std::string ManifestGameServer() {
+  EnterCriticalSection(&g_lock);
+  std::string address = g_manifestGameServer;
+  LeaveCriticalSection(&g_lock);
+  return address;
 }

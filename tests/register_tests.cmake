@@ -29,7 +29,7 @@ foreach(test_source ${KM_E2E_TESTS})
   get_filename_component(test_name ${test_source} NAME_WE)
   add_test(NAME e2e.${test_name} COMMAND ${KM_PYTHON} -m unittest -v ${test_name}
            WORKING_DIRECTORY ${KM_E2E})
-  set_tests_properties(e2e.${test_name} PROPERTIES FIXTURES_REQUIRED wine_env
+  set_tests_properties(e2e.${test_name} PROPERTIES FIXTURES_REQUIRED wine_env RESOURCE_LOCK display
                        ENVIRONMENT "${KM_TEST_ENV}" TIMEOUT 600)
 endforeach()
 

@@ -74,25 +74,25 @@ bool FindCacheEntry(const std::string& key, CacheEntry& entry) {
   return true;
 }
 
+bool HashOpenFile(void* file, uint32_t& crc) {
+  std::vector<unsigned char> buffer(kHashPiece);
+  crc = kCrc32Start;
+  for (;;) {
+    if (QuitRequested()) return false;
+    DWORD got = 0;
+    if (!ReadFile(file, buffer.data(), kHashPiece, &got, nullptr) || got == 0) return true;
+    g_hashedBytes += got;
+    crc = Crc32Update(crc, buffer.data(), got);
+  }
+}
+
 bool HashFile(const std::string& path, uint32_t& crc) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  std::vector<unsigned char> buffer(kHashPiece);
-  crc = kCrc32Start;
-  bool stopped = false;
-  for (;;) {
-    if (QuitRequested()) {
-      stopped = true;
-      break;
-    }
-    DWORD got = 0;
-    if (!ReadFile(file, buffer.data(), kHashPiece, &got, nullptr) || got == 0) break;
-    g_hashedBytes += got;
-    crc = Crc32Update(crc, buffer.data(), got);
-  }
+  bool complete = HashOpenFile(file, crc);
   CloseHandle(file);
-  return !stopped;
+  return complete;
 }
 
 bool IsUpToDate(const RemoteFile& remote) {

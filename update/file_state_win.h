@@ -25,5 +25,8 @@ extern std::atomic<uint64_t> g_hashedBytes;
 // opened or g_quit was set while reading; crc receives the running (uncomplemented) value.
 bool HashFile(const std::string& path, uint32_t& crc);
 
+// The same over an open file from its current position; false when g_quit stopped it.
+bool HashOpenFile(void* file, uint32_t& crc);
+
 // The up-to-date test of one manifest entry; may add to the cache.
 bool IsUpToDate(const RemoteFile& file);

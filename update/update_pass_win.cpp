@@ -1,4 +1,231 @@
-// The update pass. (Not built yet: the pass stays in Connecting.)
+// One update pass: make the game folder equal to the release the content server publishes.
+//
+// The pass fetches and parses the manifest, checks every listed file (size, cached time,
+// CRC-32), downloads what differs into ".part" files, from the mirror while it keeps
+// delivering and from the content server otherwise, moves each verified file into place,
+// replaces the launcher itself last, writes the game server address into the client's
+// configuration and ends in Ready, UpdateFailed or Offline. A set g_quit ends it silently at
+// the next check, leaving part files to resume from. Files outside the manifest and the
+// player's own files are never touched.
+#include "core/globals_win.h"
+#include "core/log.h"
+#include "core/percent_encode.h"
 #include "core/status_win.h"
+#include "core/text.h"
+#include "core/worker_flags.h"
+#include "gameconfig/coinit_file_win.h"
+#include "update/download_win.h"
+#include "update/file_state_win.h"
+#include "update/http_win.h"
+#include "update/manifest.h"
+#include "update/self_update_win.h"
 
-void UpdateBody() {}
+namespace {
+constexpr int kMirrorFailuresToTurnOff = 3;
+constexpr int kServerAttempts = 3;
+constexpr DWORD kRetryPauseMs = 1000;
+
+int g_mirrorFailures = 0;
+
+std::string Megabytes(uint64_t bytes) { return Fmt("%.1f MB", bytes / 1048576.0); }
+
+bool IsLauncherEntry(const RemoteFile& file) { return Lower(file.path) == "kmlauncher.exe"; }
+
+// The final publication of a pass; RETRY may start the next pass from here on.
+void EndPass(Phase phase, const std::string& headline, const std::string& detail, double progress) {
+  SetStatus(phase, headline, detail, progress);
+  ReleaseUpdateFlagFromPass();
+}
+
+void PublishManifest(const Manifest& manifest) {
+  EnterCriticalSection(&g_lock);
+  g_updateName = manifest.name;
+  g_notes = manifest.notes;
+  LeaveCriticalSection(&g_lock);
+  EnterCriticalSection(&g_lock);
+  g_version = static_cast<unsigned>(manifest.version);
+  LeaveCriticalSection(&g_lock);
+  g_mirror = manifest.mirror;
+  SetManifestGameServer(manifest.gameServer);
+}
+
+bool FetchManifest(Manifest& manifest) {
+  std::string body;
+  if (!HttpGetText("/manifest", body)) return false;
+  manifest = ParseManifest(body);
+  for (const std::string& path : manifest.unsafePaths) LogLine("Ignoring unsafe path in manifest: %s", path.c_str());
+  if (!manifest.accepted) return false;
+  PublishManifest(manifest);
+  return true;
+}
+
+struct Plan {
+  std::vector<size_t> updates;  // indices into the file list, the launcher last
+  uint64_t bytesToFetch = 0;
+};
+
+// The check pass. False when g_quit ended it.
+bool CheckFiles(const std::vector<RemoteFile>& files, uint64_t totalBytes, Plan& plan) {
+  SetStatus(Checking, "Checking your game files...", "", 0);
+  uint64_t bytesDone = 0;
+  for (size_t i = 0; i < files.size(); i++) {
+    if (QuitRequested()) return false;
+    if (!IsUpToDate(files[i])) {
+      plan.updates.push_back(i);
+      plan.bytesToFetch += files[i].size;
+    }
+    bytesDone += files[i].size;
+    PublishProgress(Fmt("%u of %u  -  %s", unsigned(i + 1), unsigned(files.size()), files[i].path.c_str()),
+                    totalBytes ? double(bytesDone) / totalBytes : 1.0);
+  }
+  return !QuitRequested();
+}
+
+// Every other file is in place before the launcher restarts.
+void PutLauncherLast(const std::vector<RemoteFile>& files, std::vector<size_t>& updates) {
+  for (size_t& index : updates) {
+    if (IsLauncherEntry(files[index])) {
+      std::swap(index, updates.back());
+      return;
+    }
+  }
+}
+
+// kDownloadOk, kDownloadStopped, or kDownloadFailed when the mirror failed this file.
+int DownloadFromMirror(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress) {
+  std::string url = g_mirror + "/" + UrlEncodePath(file.path);
+  int result = DownloadFile(file, url, partPath, progress);
+  if (result == kDownloadFailed) result = DownloadFile(file, url, partPath, progress);
+  if (result == kDownloadOk) {
+    g_mirrorFailures = 0;
+    return kDownloadOk;
+  }
+  if (result == kDownloadStopped) return kDownloadStopped;
+  g_mirrorFailures++;
+  LogLine("Mirror could not supply %s - using the content server%s", file.path.c_str(),
+          g_mirrorFailures >= kMirrorFailuresToTurnOff ? " (mirror turned off for this run)" : "");
+  return kDownloadFailed;
+}
+
+int DownloadFromServer(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress) {
+  std::string url = "/files/" + UrlEncodePath(file.path);
+  for (int attempt = 1;; attempt++) {
+    int result = DownloadFile(file, url, partPath, progress);
+    if (result == kDownloadOk || result == kDownloadStopped || attempt == kServerAttempts) return result;
+    LogLine("Retrying %s", file.path.c_str());
+    Sleep(kRetryPauseMs);
+  }
+}
+
+int FetchFile(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress) {
+  if (!g_mirror.empty() && g_mirrorFailures < kMirrorFailuresToTurnOff) {
+    int result = DownloadFromMirror(file, partPath, progress);
+    if (result != kDownloadFailed) return result;
+  }
+  return DownloadFromServer(file, partPath, progress);
+}
+
+// False after a failed move, with the outcome published.
+bool MoveIntoPlace(const RemoteFile& file, const std::string& localPath, const std::string& partPath) {
+  if (MoveFileExA(partPath.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  DWORD error = GetLastError();
+  LogLine("Cannot replace %s (error %lu)", localPath.c_str(), error);
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) {
+    EndPass(UpdateFailed, "A game file is in use.",
+            "Close Kelmorra (and the editor/servers using this folder), then press RETRY.", 0);
+  } else {
+    EndPass(UpdateFailed, "A game file could not be replaced.",
+            Fmt("%s (error %lu) - see KMLauncher.log", file.path.c_str(), error), 0);
+  }
+  return false;
+}
+
+void RecordInstalled(const RemoteFile& file, const std::string& localPath) {
+  uint64_t size = 0, mtime = 0;
+  if (FileInfo(localPath, size, mtime)) StoreCacheEntry(Lower(file.path), CacheEntry{file.crc, size, mtime});
+}
+
+enum class DownloadOutcome { Done, Ended };
+
+// The download loop; Ended when the pass ended inside it (failure, quit or self-update).
+DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const Plan& plan) {
+  uint64_t bytesDone = 0;
+  int count = static_cast<int>(plan.updates.size());
+  for (int k = 1; k <= count; k++) {
+    const RemoteFile& file = files[plan.updates[k - 1]];
+    std::string localPath = LocalPath(file.path);
+    std::string partPath = localPath + ".part";
+    int result = FetchFile(file, partPath, DownloadProgress{bytesDone, plan.bytesToFetch, k, count});
+    if (result == kDownloadStopped) return DownloadOutcome::Ended;
+    if (result != kDownloadOk) {
+      EndPass(UpdateFailed, "The update could not be downloaded.",
+              "Lost the connection to the update server. Press RETRY to continue where it stopped.", 0);
+      return DownloadOutcome::Ended;
+    }
+    if (IsLauncherEntry(file)) {
+      if (!ReplaceRunningLauncher(partPath)) {
+        EndPass(UpdateFailed, "The launcher could not update itself.", "See KMLauncher.log. Press RETRY to try again.", 0);
+      }
+      return DownloadOutcome::Ended;
+    }
+    if (!MoveIntoPlace(file, localPath, partPath)) return DownloadOutcome::Ended;
+    RecordInstalled(file, localPath);
+    bytesDone += file.size;
+    LogLine("Updated %s (%s)", file.path.c_str(), Megabytes(file.size).c_str());
+  }
+  SaveCache();
+  LogLine("Update complete");
+  return DownloadOutcome::Done;
+}
+
+void AnnounceUpdate(const Plan& plan, const std::string& name) {
+  std::string size = Megabytes(plan.bytesToFetch);
+  unsigned count = static_cast<unsigned>(plan.updates.size());
+  LogLine("%u files need updating (%s)", count, size.c_str());
+  std::string headline = name.empty() ? Fmt("Downloading update - %u files, %s", count, size.c_str())
+                                      : Fmt("Updating to %s - %u files, %s", name.c_str(), count, size.c_str());
+  SetStatus(Updating, headline, "", 0);
+}
+
+void FinishReady(const Manifest& manifest) {
+  ApplyGameServer(manifest.gameServer);
+  std::string headline = manifest.name.empty() ? Fmt("Up to date  -  version %d", manifest.version)
+                                               : Fmt("Up to date  -  %s", manifest.name.c_str());
+  EndPass(Ready, headline, "Press PLAY to enter Kelmorra.", 1);
+}
+}  // namespace
+
+void UpdateBody() {
+  LogLine("Checking for updates at %s", g_server.c_str());
+  SetStatus(Connecting, "Connecting to the update server...", g_server, 0);
+  SetManifestGameServer("");
+  g_mirror.clear();
+  g_mirrorFailures = 0;
+
+  Manifest manifest;
+  if (!FetchManifest(manifest)) {
+    LogLine("Could not get the manifest from %s", g_server.c_str());
+    EndPass(Offline, "Could not reach the update server.",
+            "Check your connection and press RETRY, or PLAY without updating.", 0);
+    return;
+  }
+  LogLine("Server content version %d, %u files%s%s", manifest.version, unsigned(manifest.files.size()),
+          g_mirror.empty() ? "" : ", file mirror ", g_mirror.c_str());
+  uint64_t totalBytes = 0;
+  for (const RemoteFile& file : manifest.files) totalBytes += file.size;
+
+  Plan plan;
+  bool checked = CheckFiles(manifest.files, totalBytes, plan);
+  SaveCache();
+  if (!checked) return;
+  if (plan.updates.empty()) {
+    LogLine("All files up to date");
+  } else {
+    PutLauncherLast(manifest.files, plan.updates);
+    AnnounceUpdate(plan, manifest.name);
+    if (DownloadAll(manifest.files, plan) == DownloadOutcome::Ended) return;
+  }
+  FinishReady(manifest);
+}

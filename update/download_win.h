@@ -1,0 +1,23 @@
+// Resumable download of one manifest file into its ".part" file beside its final place,
+// verified against the manifest's size and CRC-32. Moving it into place is the pass's job.
+#pragma once
+#include "core/base.h"
+#include "update/manifest.h"
+
+enum DownloadResult {
+  kDownloadOk = 0,         // complete, CRC-32 right: ready to be moved into place
+  kDownloadFailed = 1,     // no connection, bad status, write error, short body: part file kept
+  kDownloadBadCrc = 2,     // complete but wrong: part file deleted
+  kDownloadStopped = 3,    // the launcher is closing: part file kept
+};
+
+// Where this file stands in the pass, for the progress display only.
+struct DownloadProgress {
+  uint64_t bytesDone;   // bytes of the files already in place in this pass
+  uint64_t bytesTotal;  // bytes of the whole pass
+  int position;         // this file's number among the files being updated, from 1
+  int count;            // the number of files being updated
+};
+
+int DownloadFile(const RemoteFile& file, const std::string& url, const std::string& partPath,
+                 const DownloadProgress& progress);

@@ -1,0 +1,42 @@
+// HTTP access; see http_win.h.
+#include "update/http_win.h"
+#include "core/globals_win.h"
+
+namespace {
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI |
+                                INTERNET_FLAG_PRAGMA_NOCACHE;  // 0x84400300
+
+std::string FullUrl(const std::string& url) {
+  if (url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0) return url;
+  return "http://" + g_server + url;
+}
+}  // namespace
+
+HINTERNET OpenUrl(const std::string& url, const std::string& headers, DWORD& status) {
+  const char* extra = headers.empty() ? nullptr : headers.c_str();
+  DWORD extraLength = headers.empty() ? 0 : static_cast<DWORD>(-1);
+  HINTERNET request = InternetOpenUrlA(g_net, FullUrl(url).c_str(), extra, extraLength, kRequestFlags, 0);
+  status = 0;
+  if (request) {
+    DWORD size = sizeof status;
+    HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
+  }
+  return request;
+}
+
+bool HttpGetText(const std::string& url, std::string& body) {
+  DWORD status = 0;
+  HINTERNET request = OpenUrl(url, std::string(), status);
+  if (!request) return false;
+  if (status != 200) {
+    InternetCloseHandle(request);
+    return false;
+  }
+  body.clear();
+  char chunk[16384];
+  DWORD got = 0;
+  while (InternetReadFile(request, chunk, sizeof chunk, &got) && got > 0) body.append(chunk, got);
+  InternetCloseHandle(request);
+  return true;
+}

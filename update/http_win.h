@@ -1,0 +1,13 @@
+// HTTP GET through the process's one WinINet handle: never from or into a cache, never any
+// user interface, keep-alive allowed, 15 s connect and receive time-outs (set on g_net).
+#pragma once
+#include "core/base.h"
+#include <windows.h>
+#include <wininet.h>
+
+// Opens a GET request; a url without "http://" or "https://" is a path on g_server. status
+// receives the HTTP status (0 when none could be read). Null when no request could be opened.
+HINTERNET OpenUrl(const std::string& url, const std::string& headers, DWORD& status);
+
+// The whole body of a 200 answer; false (body untouched) for no answer or another status.
+bool HttpGetText(const std::string& url, std::string& body);
