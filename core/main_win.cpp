@@ -160,6 +160,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   HANDLE mutex = nullptr;
   if (!TakeSingleInstance(mutex)) return 0;
   InitializeCriticalSection(&g_lock);
+  OpenStatusTrace();
   Crc32Init();
   SetCurrentDirectoryA(g_exeDir.c_str());
   RemoveOldLauncher();

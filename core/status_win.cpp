@@ -12,6 +12,25 @@ std::string g_updateName;
 unsigned g_version = 0;
 std::vector<std::string> g_notes;
 
+namespace {
+// Diagnostics: with KMLAUNCHER_STATUS_TRACE naming a file, every full publication is appended
+// to it as "phase<TAB>headline<TAB>detail", so support staff and the tests can follow the
+// phases a player saw.
+FILE* g_statusTrace = nullptr;
+
+void TraceStatus(Phase phase, const std::string& status, const std::string& detail) {
+  if (!g_statusTrace) return;
+  fprintf(g_statusTrace, "%d\t%s\t%s\n", static_cast<int>(phase), status.c_str(), detail.c_str());
+  fflush(g_statusTrace);
+}
+}  // namespace
+
+void OpenStatusTrace() {
+  char path[MAX_PATH] = {};
+  DWORD length = GetEnvironmentVariableA("KMLAUNCHER_STATUS_TRACE", path, sizeof path);
+  if (length > 0 && length < sizeof path) g_statusTrace = fopen(path, "a");
+}
+
 void SetStatus(Phase phase, const std::string& status, const std::string& detail, double progress) {
   EnterCriticalSection(&g_lock);
   g_phase = phase;
@@ -19,6 +38,7 @@ void SetStatus(Phase phase, const std::string& status, const std::string& detail
   g_detail = detail;
   g_progress = progress;
   LeaveCriticalSection(&g_lock);
+  TraceStatus(phase, status, detail);
 }
 
 void PublishProgress(const std::string& detail, double progress) {

@@ -34,6 +34,9 @@ struct StatusCopy {
   double progress;
 };
 
+// Opens the diagnostic trace of status publications named by KMLAUNCHER_STATUS_TRACE.
+void OpenStatusTrace();
+
 void SetStatus(Phase phase, const std::string& status, const std::string& detail, double progress);
 void PublishProgress(const std::string& detail, double progress);
 Phase CurrentPhase();
