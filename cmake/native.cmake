@@ -29,3 +29,4 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tools/kmcontent/CMakeLists.txt)
 endif()
 
 include(${CMAKE_SOURCE_DIR}/tests/register_tests.cmake)
+include(${CMAKE_SOURCE_DIR}/tests/crosscheck/crosscheck.cmake)

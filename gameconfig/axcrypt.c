@@ -1,0 +1,459 @@
+/* axcrypt: AES-256, SHA-256, HMAC-SHA-256, Base64 and the field container; see axcrypt.h.
+ *
+ * Everything is byte-oriented and table-light: the field is only encrypted or decrypted when
+ * coinit.tmp is checked or rewritten, and the 8192 hashes of the key derivation dwarf the
+ * cost of the cipher. The one piece of shared state is the pair of S-boxes, built once on
+ * first use; the launcher encrypts from the update worker and from the window thread, so
+ * the build is guarded by a small atomic state machine (no Windows header, works with gcc,
+ * clang and mingw). */
+#include "gameconfig/axcrypt.h"
+
+#include <string.h>
+#include <time.h>
+
+static uint8_t SB[256];
+static uint8_t ISB[256];
+
+static const uint32_t K[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+static const uint32_t iv[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                               0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+
+static const char B64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+/* Hashed with the time and the length into the IV. Readers never recompute the IV, so the
+ * value only has to stay fixed. */
+static const char kIvTag[4] = {'k', 'm', 'l', 'f'};
+
+/* ---- once-only S-box build: 0 = not built, 1 = being built, 2 = built ---- */
+
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+static volatile long done;
+static int claim_build(void) { return _InterlockedCompareExchange(&done, 1, 0) == 0; }
+static int tables_built(void) { return _InterlockedCompareExchange(&done, 2, 2) == 2; }
+static void mark_built(void) { _InterlockedExchange(&done, 2); }
+#else
+static int done;
+static int claim_build(void) {
+  int expected = 0;
+  return __atomic_compare_exchange_n(&done, &expected, 1, 0, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+}
+static int tables_built(void) { return __atomic_load_n(&done, __ATOMIC_ACQUIRE) == 2; }
+static void mark_built(void) { __atomic_store_n(&done, 2, __ATOMIC_RELEASE); }
+#endif
+
+static uint8_t rotl8(uint8_t x, int shift) {
+  return (uint8_t)((x << shift) | (x >> (8 - shift)));
+}
+
+/* Walks the multiplicative group of GF(2^8) with generator 3: p runs over 3^i and q over
+ * its inverse 3^-i, so SB[p] is the affine transform of p's inverse. */
+static void build_sboxes(void) {
+  uint8_t p = 1;
+  uint8_t q = 1;
+  do {
+    p = (uint8_t)(p ^ (p << 1) ^ ((p & 0x80) ? 0x1B : 0));
+    q = (uint8_t)(q ^ (q << 1));
+    q = (uint8_t)(q ^ (q << 2));
+    q = (uint8_t)(q ^ (q << 4));
+    if (q & 0x80) q ^= 0x09;
+    SB[p] = (uint8_t)(q ^ rotl8(q, 1) ^ rotl8(q, 2) ^ rotl8(q, 3) ^ rotl8(q, 4) ^ 0x63);
+  } while (p != 1);
+  SB[0] = 0x63;
+  for (int i = 0; i < 256; i++) ISB[SB[i]] = (uint8_t)i;
+}
+
+/* The build takes microseconds, so a thread that loses the race simply spins. */
+static void build_tables_once(void) {
+  if (tables_built()) return;
+  if (claim_build()) {
+    build_sboxes();
+    mark_built();
+    return;
+  }
+  while (!tables_built()) {
+  }
+}
+
+/* ---- SHA-256 ---- */
+
+static uint32_t rotr32(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
+static uint32_t load_be32(const uint8_t* p) {
+  return ((uint32_t)p[0] << 24) | ((uint32_t)p[1] << 16) | ((uint32_t)p[2] << 8) | p[3];
+}
+
+static void store_be32(uint8_t* p, uint32_t v) {
+  p[0] = (uint8_t)(v >> 24);
+  p[1] = (uint8_t)(v >> 16);
+  p[2] = (uint8_t)(v >> 8);
+  p[3] = (uint8_t)v;
+}
+
+static void sha_compress(uint32_t state[8], const uint8_t block[64]) {
+  uint32_t w[64];
+  for (int t = 0; t < 16; t++) w[t] = load_be32(block + 4 * t);
+  for (int t = 16; t < 64; t++) {
+    uint32_t s0 = rotr32(w[t - 15], 7) ^ rotr32(w[t - 15], 18) ^ (w[t - 15] >> 3);
+    uint32_t s1 = rotr32(w[t - 2], 17) ^ rotr32(w[t - 2], 19) ^ (w[t - 2] >> 10);
+    w[t] = w[t - 16] + s0 + w[t - 7] + s1;
+  }
+  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+  uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+  for (int t = 0; t < 64; t++) {
+    uint32_t t1 = h + (rotr32(e, 6) ^ rotr32(e, 11) ^ rotr32(e, 25)) + ((e & f) ^ (~e & g)) +
+                  K[t] + w[t];
+    uint32_t t2 = (rotr32(a, 2) ^ rotr32(a, 13) ^ rotr32(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+    h = g;
+    g = f;
+    f = e;
+    e = d + t1;
+    d = c;
+    c = b;
+    b = a;
+    a = t1 + t2;
+  }
+  state[0] += a;
+  state[1] += b;
+  state[2] += c;
+  state[3] += d;
+  state[4] += e;
+  state[5] += f;
+  state[6] += g;
+  state[7] += h;
+}
+
+void sha_init(sha_ctx* ctx) {
+  memcpy(ctx->state, iv, sizeof iv);
+  ctx->total = 0;
+  ctx->pending = 0;
+}
+
+void sha_add(sha_ctx* ctx, const void* data, size_t length) {
+  const uint8_t* bytes = (const uint8_t*)data;
+  ctx->total += length;
+  while (length > 0) {
+    size_t take = 64 - ctx->pending;
+    if (take > length) take = length;
+    memcpy(ctx->block + ctx->pending, bytes, take);
+    ctx->pending += take;
+    bytes += take;
+    length -= take;
+    if (ctx->pending == 64) {
+      sha_compress(ctx->state, ctx->block);
+      ctx->pending = 0;
+    }
+  }
+}
+
+void sha_end(sha_ctx* ctx, uint8_t digest[32]) {
+  uint64_t bits = ctx->total * 8;
+  uint8_t tail[72] = {0x80};
+  size_t pad = (ctx->pending < 56 ? 56 : 120) - ctx->pending;
+  for (int i = 0; i < 8; i++) tail[pad + i] = (uint8_t)(bits >> (56 - 8 * i));
+  sha_add(ctx, tail, pad + 8);
+  for (int i = 0; i < 8; i++) store_be32(digest + 4 * i, ctx->state[i]);
+}
+
+void sha256(const void* data, size_t length, uint8_t digest[32]) {
+  sha_ctx ctx;
+  sha_init(&ctx);
+  sha_add(&ctx, data, length);
+  sha_end(&ctx, digest);
+}
+
+void hmac_sha256(const uint8_t* key, size_t key_length, const void* data, size_t length,
+                 uint8_t mac[32]) {
+  uint8_t block[64] = {0};
+  if (key_length > 64) {
+    sha256(key, key_length, block);
+  } else if (key_length > 0) {
+    memcpy(block, key, key_length);
+  }
+  uint8_t pad[64];
+  uint8_t inner[32];
+  sha_ctx ctx;
+  for (int i = 0; i < 64; i++) pad[i] = (uint8_t)(block[i] ^ 0x36);
+  sha_init(&ctx);
+  sha_add(&ctx, pad, 64);
+  sha_add(&ctx, data, length);
+  sha_end(&ctx, inner);
+  for (int i = 0; i < 64; i++) pad[i] = (uint8_t)(block[i] ^ 0x5C);
+  sha_init(&ctx);
+  sha_add(&ctx, pad, 64);
+  sha_add(&ctx, inner, 32);
+  sha_end(&ctx, mac);
+}
+
+/* ---- AES-256 ---- */
+
+static uint8_t xtime(uint8_t x) { return (uint8_t)((x << 1) ^ ((x & 0x80) ? 0x1B : 0)); }
+
+static uint8_t gmul(uint8_t a, uint8_t b) {
+  uint8_t product = 0;
+  while (b) {
+    if (b & 1) product ^= a;
+    a = xtime(a);
+    b >>= 1;
+  }
+  return product;
+}
+
+static uint32_t sub_word(uint32_t w) {
+  return ((uint32_t)SB[w >> 24] << 24) | ((uint32_t)SB[(w >> 16) & 0xFF] << 16) |
+         ((uint32_t)SB[(w >> 8) & 0xFF] << 8) | SB[w & 0xFF];
+}
+
+void aes_key(const uint8_t key[32], uint32_t schedule[60]) {
+  build_tables_once();
+  uint32_t rcon = 0x01;
+  for (int i = 0; i < 8; i++) schedule[i] = load_be32(key + 4 * i);
+  for (int i = 8; i < 60; i++) {
+    uint32_t temp = schedule[i - 1];
+    if (i % 8 == 0) {
+      temp = sub_word((temp << 8) | (temp >> 24)) ^ (rcon << 24);
+      rcon = xtime((uint8_t)rcon);
+    } else if (i % 8 == 4) {
+      temp = sub_word(temp);
+    }
+    schedule[i] = schedule[i - 8] ^ temp;
+  }
+}
+
+/* The state is kept as 16 bytes in input order: byte 4c + r is row r of column c. */
+static void add_round_key(uint8_t s[16], const uint32_t* words) {
+  for (int c = 0; c < 4; c++) {
+    s[4 * c] ^= (uint8_t)(words[c] >> 24);
+    s[4 * c + 1] ^= (uint8_t)(words[c] >> 16);
+    s[4 * c + 2] ^= (uint8_t)(words[c] >> 8);
+    s[4 * c + 3] ^= (uint8_t)words[c];
+  }
+}
+
+static void sub_bytes(uint8_t s[16], const uint8_t box[256]) {
+  for (int i = 0; i < 16; i++) s[i] = box[s[i]];
+}
+
+/* Row r moves r columns to the left (encrypting) or to the right (decrypting). */
+static void shift_rows(uint8_t s[16], int to_left) {
+  uint8_t t[16];
+  for (int c = 0; c < 4; c++) {
+    for (int r = 0; r < 4; r++) {
+      int from = to_left ? (c + r) % 4 : (c + 4 - r) % 4;
+      t[4 * c + r] = s[4 * from + r];
+    }
+  }
+  memcpy(s, t, 16);
+}
+
+static void mix_columns(uint8_t s[16], const uint8_t m[4]) {
+  for (int c = 0; c < 4; c++) {
+    uint8_t* col = s + 4 * c;
+    uint8_t a[4] = {col[0], col[1], col[2], col[3]};
+    for (int r = 0; r < 4; r++) {
+      col[r] = (uint8_t)(gmul(a[r], m[0]) ^ gmul(a[(r + 1) % 4], m[1]) ^
+                         gmul(a[(r + 2) % 4], m[2]) ^ gmul(a[(r + 3) % 4], m[3]));
+    }
+  }
+}
+
+static const uint8_t kMix[4] = {2, 3, 1, 1};
+static const uint8_t kInvMix[4] = {14, 11, 13, 9};
+
+void aes_encrypt(const uint32_t schedule[60], const uint8_t in[16], uint8_t out[16]) {
+  uint8_t s[16];
+  memcpy(s, in, 16);
+  add_round_key(s, schedule);
+  for (int round = 1; round <= 14; round++) {
+    sub_bytes(s, SB);
+    shift_rows(s, 1);
+    if (round < 14) mix_columns(s, kMix);
+    add_round_key(s, schedule + 4 * round);
+  }
+  memcpy(out, s, 16);
+}
+
+void aes_decrypt(const uint32_t schedule[60], const uint8_t in[16], uint8_t out[16]) {
+  uint8_t s[16];
+  memcpy(s, in, 16);
+  add_round_key(s, schedule + 56);
+  for (int round = 13; round >= 0; round--) {
+    shift_rows(s, 0);
+    sub_bytes(s, ISB);
+    add_round_key(s, schedule + 4 * round);
+    if (round > 0) mix_columns(s, kInvMix);
+  }
+  memcpy(out, s, 16);
+}
+
+/* ---- Base64 ---- */
+
+static size_t b64_text_size(size_t length) {
+  size_t chars = (length + 2) / 3 * 4;
+  size_t breaks = chars > 0 ? (chars - 1) / 76 : 0;
+  return chars + 2 * breaks;
+}
+
+typedef struct b64_writer {
+  char* out;
+  size_t written;
+  int on_line;
+} b64_writer;
+
+static void b64_put(b64_writer* w, char c) {
+  if (w->on_line == 76) {
+    w->out[w->written++] = '\r';
+    w->out[w->written++] = '\n';
+    w->on_line = 0;
+  }
+  w->out[w->written++] = c;
+  w->on_line++;
+}
+
+size_t b64_encode(const uint8_t* data, size_t length, char* out, size_t out_size) {
+  if (out_size < b64_text_size(length) + 1) return 0;
+  b64_writer w = {out, 0, 0};
+  for (size_t i = 0; i < length; i += 3) {
+    uint32_t group = (uint32_t)data[i] << 16;
+    if (i + 1 < length) group |= (uint32_t)data[i + 1] << 8;
+    if (i + 2 < length) group |= data[i + 2];
+    b64_put(&w, B64[group >> 18]);
+    b64_put(&w, B64[(group >> 12) & 63]);
+    b64_put(&w, i + 1 < length ? B64[(group >> 6) & 63] : '=');
+    b64_put(&w, i + 2 < length ? B64[group & 63] : '=');
+  }
+  out[w.written] = '\0';
+  return w.written;
+}
+
+static int b64_value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+size_t b64_decode(const char* text, uint8_t* out, size_t out_size) {
+  uint32_t bits = 0;
+  int pending = 0;
+  size_t kept = 0;
+  for (; *text; text++) {
+    int value = b64_value(*text);
+    if (value < 0) continue;
+    bits = ((bits << 6) | (uint32_t)value) & 0xFFFF;
+    pending += 6;
+    if (pending < 8) continue;
+    pending -= 8;
+    if (kept < out_size) out[kept++] = (uint8_t)(bits >> pending);
+  }
+  return kept;
+}
+
+/* ---- the field container ---- */
+
+void derive(const uint8_t salt[16], const char* passphrase, uint8_t key[32]) {
+  uint8_t h[32];
+  size_t pass_length = strlen(passphrase);
+  memcpy(h, salt, 16);
+  memset(h + 16, 0, 16);
+  for (int round = 0; round < AX_DERIVE_ROUNDS; round++) {
+    sha_ctx ctx;
+    sha_init(&ctx);
+    sha_add(&ctx, h, 32);
+    sha_add(&ctx, passphrase, pass_length);
+    sha_end(&ctx, h);
+  }
+  memcpy(key, h, 32);
+}
+
+static void store_le64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; i++) p[i] = (uint8_t)(v >> (8 * i));
+}
+
+static void make_iv(int64_t seconds, size_t length, uint8_t field_iv[16]) {
+  uint8_t seed[20];
+  uint8_t digest[32];
+  store_le64(seed, (uint64_t)seconds);
+  store_le64(seed + 8, (uint64_t)length);
+  memcpy(seed + 16, kIvTag, 4);
+  sha256(seed, sizeof seed, digest);
+  memcpy(field_iv, digest, 16);
+  field_iv[15] = (uint8_t)((digest[15] & 0xF0) | (length & 0x0F));
+}
+
+/* CBC whose final partial block is topped up with whatever the work block held before:
+ * zeros for the first block, the previous ciphertext block after that. */
+static void cbc_encrypt(const uint32_t* schedule, const uint8_t field_iv[16], const char* plain,
+                        size_t length, uint8_t* cipher) {
+  uint8_t work[16] = {0};
+  uint8_t chain[16];
+  memcpy(chain, field_iv, 16);
+  for (size_t start = 0; start < length; start += 16) {
+    size_t take = length - start < 16 ? length - start : 16;
+    memcpy(work, plain + start, take);
+    for (int i = 0; i < 16; i++) work[i] ^= chain[i];
+    aes_encrypt(schedule, work, cipher + start);
+    memcpy(work, cipher + start, 16);
+    memcpy(chain, work, 16);
+  }
+}
+
+int ax_encrypt_at(const char* passphrase, const char* plain, int64_t seconds, char* out,
+                  size_t out_size) {
+  if (!passphrase || !plain || !out || out_size < AX_MIN_OUTPUT) return 0;
+  size_t length = strlen(plain);
+  if (length == 0 || length > AX_MAX_PLAIN) return 0;
+  uint8_t container[16 + AX_MAX_PLAIN + 32];
+  uint8_t key[32];
+  uint32_t schedule[60];
+  size_t cipher_size = (length + 15) / 16 * 16;
+  make_iv(seconds, length, container);
+  derive(container, passphrase, key);
+  aes_key(key, schedule);
+  cbc_encrypt(schedule, container, plain, length, container + 16);
+  hmac_sha256(key, 32, container + 16, cipher_size, container + 16 + cipher_size);
+  return (int)b64_encode(container, cipher_size + 48, out, out_size);
+}
+
+int ax_encrypt(const char* passphrase, const char* plain, char* out, size_t out_size) {
+  return ax_encrypt_at(passphrase, plain, (int64_t)time(NULL), out, out_size);
+}
+
+int ax_decrypt(const char* passphrase, const char* text, char* out, size_t out_size) {
+  if (!out || out_size == 0) return 0;
+  out[0] = '\0';
+  if (!passphrase || !text || !*text) return 0;
+  uint8_t data[AX_MAX_DECODED];
+  size_t decoded = b64_decode(text, data, sizeof data);
+  if (decoded < 48 || decoded % 16 != 0) return 0;
+  size_t blocks = (decoded - 48) / 16;
+  if (blocks == 0) return 0;
+  unsigned last_size = data[15] & 0x0F;
+  uint8_t key[32];
+  uint32_t schedule[60];
+  derive(data, passphrase, key);
+  aes_key(key, schedule);
+  size_t written = 0;
+  for (size_t j = 0; j < blocks; j++) {
+    const uint8_t* previous = data + 16 * j; /* the IV for the first block */
+    const uint8_t* cipher = previous + 16;
+    uint8_t plain[16];
+    aes_decrypt(schedule, cipher, plain);
+    for (int i = 0; i < 16; i++) plain[i] ^= previous[i];
+    size_t take = (j + 1 == blocks && last_size != 0) ? last_size : 16;
+    for (size_t i = 0; i < take && written < out_size - 1; i++) out[written++] = (char)plain[i];
+  }
+  out[written] = '\0';
+  return (int)strlen(out);
+}
