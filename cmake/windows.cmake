@@ -28,3 +28,7 @@ foreach(test_source ${KM_WIN_TESTS})
   target_link_libraries(${test_name} PRIVATE kmwin gtest_main)
   set_target_properties(${test_name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 endforeach()
+
+# Test helper of the e2e tests: holds a file open without sharing.
+add_executable(hold_file ${CMAKE_SOURCE_DIR}/tests/e2e/holdfile/hold_file.cpp)
+set_target_properties(hold_file PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)

@@ -7,6 +7,10 @@ from kmtest import env, launcher, screen
 from kmtest.launcher import wait_until
 
 
+# The launcher's phases.
+CONNECTING, CHECKING, UPDATING, READY, UPDATE_FAILED, OFFLINE, NOT_INSTALLED, INSTALLING = range(8)
+
+
 class LauncherTestCase(unittest.TestCase):
     facts = None
 
@@ -20,8 +24,10 @@ class LauncherTestCase(unittest.TestCase):
         self.addCleanup(launcher.kill_processes_in, game.name)
         return game
 
-    def start(self, game, exe="KMLauncher.exe", args=()):
-        process = launcher.Launcher(self.facts, game.path(exe), args)
+    def start(self, game, exe="KMLauncher.exe", args=(), extra_env=None):
+        """Starts a program of the folder; the launcher traces its status publications there."""
+        trace = {"KMLAUNCHER_STATUS_TRACE": game.windows + game.STATUS_TRACE}
+        process = launcher.Launcher(self.facts, game.path(exe), args, extra_env=dict(trace, **(extra_env or {})))
         self.addCleanup(process.kill)
         return process
 
@@ -38,6 +44,14 @@ class LauncherTestCase(unittest.TestCase):
         found = wait_until(lambda: any(text in line for line in game.log_lines(name)), timeout)
         if not found:
             self.fail("no log line with %r within %ds; log:\n%s" % (text, timeout, "\n".join(game.log_lines(name))))
+
+    def wait_for_phase(self, game, phase, timeout=60):
+        """Waits for a full publication of the phase; returns its (phase, headline, detail)."""
+        found = wait_until(lambda: [s for s in game.statuses() if s[0] == phase], timeout)
+        if not found:
+            self.fail("phase %d not published within %ds; statuses: %s; log:\n%s"
+                      % (phase, timeout, game.statuses(), "\n".join(game.log_lines())))
+        return found[-1]
 
     def wait_for_exit(self, process, timeout=30):
         code = process.wait(timeout)

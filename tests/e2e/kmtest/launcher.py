@@ -67,6 +67,16 @@ class GameFolder:
     def write_config(self, server):
         self.write("KMLauncher.cfg", "; Kelmorra launcher\r\nServer=%s\r\n" % server)
 
+    STATUS_TRACE = "status-trace.log"
+
+    def statuses(self):
+        """The full status publications so far: (phase, headline, detail) tuples."""
+        if not self.exists(self.STATUS_TRACE):
+            return []
+        text = self.read(self.STATUS_TRACE).decode("latin-1").replace("\r\n", "\n")
+        rows = [line.split("\t") for line in text.split("\n") if line]
+        return [(int(r[0]), r[1], r[2] if len(r) > 2 else "") for r in rows]
+
     def log_lines(self, name="KMLauncher.log"):
         """The log's messages without their time stamps."""
         if not self.exists(name):
@@ -78,10 +88,11 @@ class GameFolder:
 class Launcher:
     """One started Windows program; cleaned up by the test that started it."""
 
-    def __init__(self, facts, exe_linux_path, args=(), cwd=None):
+    def __init__(self, facts, exe_linux_path, args=(), cwd=None, extra_env=None):
         self.facts = facts
+        environment = dict(facts["env"], **(extra_env or {}))
         self.process = subprocess.Popen(
-            [env.WINE, exe_linux_path] + list(args), env=facts["env"], cwd=cwd or os.path.dirname(exe_linux_path),
+            [env.WINE, exe_linux_path] + list(args), env=environment, cwd=cwd or os.path.dirname(exe_linux_path),
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
 
     @property

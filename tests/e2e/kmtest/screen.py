@@ -76,8 +76,9 @@ def release(facts, x, y):
 
 
 def key(facts, window, name):
-    xdotool(facts, "windowactivate", "--sync", window)
-    xdotool(facts, "key", "--window", window, name)
+    """Focuses the window and presses the key (real key events, as from a keyboard)."""
+    xdotool(facts, "windowfocus", "--sync", window)
+    xdotool(facts, "key", name)
 
 
 def type_text(facts, text):

@@ -41,13 +41,14 @@ class Rule:
     """How the server treats one path."""
 
     def __init__(self, status=None, cut_after=None, cut_times=None, ignore_range=False,
-                 delay_per_chunk=0.0, body=None):
+                 delay_per_chunk=0.0, body=None, body_times=None):
         self.status = status
         self.cut_after = cut_after
         self.cut_times = cut_times  # None: every time
         self.ignore_range = ignore_range
         self.delay_per_chunk = delay_per_chunk
-        self.body = body  # bytes sent instead of the file's own
+        self.body = body  # bytes sent instead of the file's own ...
+        self.body_times = body_times  # ... this many times (None: every time)
 
 
 class Request:
@@ -150,8 +151,10 @@ class ContentServer:
         rule = self.rules.get(path) or Rule()
         if rule.status:
             return self._send(handler, rule.status, b"")
-        if rule.body is not None:
+        if rule.body is not None and rule.body_times != 0:
             data = rule.body
+            if rule.body_times is not None:
+                rule.body_times -= 1
         start = 0
         wanted = handler.headers.get("Range")
         if wanted and not rule.ignore_range and wanted.startswith("bytes=") and wanted.endswith("-"):

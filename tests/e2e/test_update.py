@@ -1,0 +1,294 @@
+"""The update pass of the real launcher against a content server that misbehaves on demand:
+filling a folder, the cache, resume, mirror fallback, retries, rejected manifests, unsafe
+paths, files in use, closing mid-download and the launcher replacing itself."""
+import os
+import random
+import shutil
+
+from kmtest import screen
+from kmtest.case import LauncherTestCase, READY, UPDATE_FAILED, OFFLINE, UPDATING
+from kmtest.launcher import build_file, launcher_exe, wait_until, Launcher
+from kmtest.server import ContentServer, manifest_text
+
+rng = random.Random(20261208)
+
+
+def blob(size):
+    return bytes(rng.getrandbits(8) for _ in range(size)) if size < 4096 else os.urandom(size)
+
+
+def release():
+    return {
+        "Kelmorra.dat": blob(300_000),
+        "data/maps/new area.dat": blob(70_000),
+        "data/Textures/stone.tex": blob(1_200_000),
+        "empty.bin": b"",
+        "readme.txt": b"Welcome to Kelmorra\r\n",
+    }
+
+
+class UpdateTestCase(LauncherTestCase):
+    def serve(self, files, **manifest):
+        server = ContentServer(files, manifest_text(files, **manifest))
+        self.addCleanup(server.stop)
+        return server
+
+    def run_until(self, game, server, phase, timeout=90):
+        process = self.start_launcher(game, server=server.address)
+        status = self.wait_for_phase(game, phase, timeout)
+        return process, status
+
+    def close(self, process):
+        screen.key(self.facts, self.launcher_window(), "Escape")
+        return self.wait_for_exit(process)
+
+    def assert_files_equal(self, game, files):
+        for path, data in files.items():
+            self.assertEqual(game.read(path), data, path)
+
+
+class FillAndCheckTest(UpdateTestCase):
+    def test_fresh_folder_is_filled_then_a_second_start_reads_nothing(self):
+        files = release()
+        server = self.serve(files, version=7, notes=["Version 7", "New maps"])
+        game = self.folder()
+        process, status = self.run_until(game, server, READY)
+        self.assertEqual(status[1:], ("Up to date  -  version 7", "Press PLAY to enter Kelmorra."))
+        self.assert_files_equal(game, files)
+        self.assertIn("5 files need updating (1.5 MB)", game.log_lines())
+        self.assertIn("Updated data/maps/new area.dat (0.1 MB)", game.log_lines())
+        self.assertTrue(any(s[1] == "Downloading update - 5 files, 1.5 MB" for s in game.statuses()))
+        self.close(process)
+
+        # The cache vouches for every file: change their bytes but keep size and time. A
+        # pass that read any file data would find it wrong and fetch it again.
+        for path, data in files.items():
+            if data:
+                stat = os.stat(game.path(path))
+                game.write(path, bytes(len(data)))
+                os.utime(game.path(path), ns=(stat.st_atime_ns, stat.st_mtime_ns))
+        before = len(server.paths_requested())
+        os.remove(game.path(game.STATUS_TRACE))
+        process, status = self.run_until(game, server, READY)
+        self.assertIn("All files up to date", game.log_lines())
+        self.assertEqual(server.paths_requested()[before:], ["/manifest"])
+        self.close(process)
+
+    def test_named_release_and_changed_files_are_fetched(self):
+        files = release()
+        server = self.serve(files, version=3, name="Winter Gate")
+        game = self.folder()
+        game.write("Kelmorra.dat", files["Kelmorra.dat"][:-1] + b"?")   # same size, other bytes
+        game.write("readme.txt", b"short")                                 # wrong size
+        game.write("data/Textures/stone.tex", files["data/Textures/stone.tex"])
+        game.write("unlisted.cfg", b"player's own")
+        process, status = self.run_until(game, server, READY)
+        self.assertEqual(status[1], "Up to date  -  Winter Gate")
+        self.assertTrue(any(s[1].startswith("Updating to Winter Gate - 4 files, ") for s in game.statuses()))
+        self.assert_files_equal(game, files)
+        self.assertEqual(game.read("unlisted.cfg"), b"player's own")
+        self.assertNotIn("/files/data/Textures/stone.tex", server.paths_requested())
+        self.close(process)
+
+
+class ResumeTest(UpdateTestCase):
+    def test_cut_body_is_resumed_with_a_range_request(self):
+        files = release()
+        server = self.serve(files)
+        path = "data/Textures/stone.tex"
+        server.rule("/files/" + path, cut_after=500_000, cut_times=1)
+        game = self.folder()
+        process, _ = self.run_until(game, server, READY)
+        self.assertIn("Download of %s stopped at 500000 of 1200000 bytes" % path, game.log_lines())
+        self.assertIn("Retrying %s" % path, game.log_lines())
+        ranges = [r.headers.get("Range") for r in server.file_requests("/files/" + path)]
+        self.assertEqual(ranges, [None, "bytes=500000-"])
+        self.assert_files_equal(game, files)
+        self.close(process)
+
+    def test_server_ignoring_the_range_restarts_from_zero(self):
+        files = release()
+        server = self.serve(files)
+        path = "data/Textures/stone.tex"
+        server.rule("/files/" + path, cut_after=400_000, cut_times=1, ignore_range=True)
+        game = self.folder()
+        process, _ = self.run_until(game, server, READY)
+        self.assertEqual([r.headers.get("Range") for r in server.file_requests("/files/" + path)],
+                         [None, "bytes=400000-"])
+        self.assert_files_equal(game, files)
+        self.close(process)
+
+    def test_wrong_bytes_in_a_range_answer_end_in_a_crc_mismatch_and_a_fresh_download(self):
+        files = release()
+        server = self.serve(files)
+        path = "Kelmorra.dat"
+        good = files[path]
+        server.rule("/files/" + path, cut_after=100_000, cut_times=1,
+                    body=good[:100_000] + bytes(len(good) - 100_000), body_times=2)
+        game = self.folder()
+        process, _ = self.run_until(game, server, READY)
+        self.assertTrue(any(l.startswith("CRC mismatch on Kelmorra.dat (got ") and
+                            l.endswith("expected %08X) - deleting the download" % (__import__("zlib").crc32(good)))
+                            for l in game.log_lines()), game.log_lines())
+        self.assertEqual([r.headers.get("Range") for r in server.file_requests("/files/" + path)],
+                         [None, "bytes=100000-", None])
+        self.assert_files_equal(game, files)
+        self.close(process)
+
+
+class MirrorTest(UpdateTestCase):
+    def mirror(self, files):
+        mirror = ContentServer(files, prefix="/m/")
+        self.addCleanup(mirror.stop)
+        return mirror
+
+    def ordered_release(self):
+        return {"f%d.bin" % i: blob(20_000 + i) for i in range(1, 6)}
+
+    def test_announced_mirror_supplies_the_files(self):
+        files = self.ordered_release()
+        mirror = self.mirror(files)
+        server = self.serve(files, mirror=mirror.url + "/m///")
+        game = self.folder()
+        process, _ = self.run_until(game, server, READY)
+        self.assertIn("Server content version 0, 5 files, file mirror %s/m" % mirror.url, game.log_lines())
+        self.assertEqual(len(mirror.paths_requested()), 5)
+        self.assertEqual([p for p in server.paths_requested() if p.startswith("/files/")], [])
+        self.assert_files_equal(game, files)
+        self.close(process)
+
+    def test_three_failures_in_a_row_turn_the_mirror_off(self):
+        files = self.ordered_release()
+        mirror = self.mirror({"f5.bin": files["f5.bin"]})
+        server = self.serve(files, mirror=mirror.url + "/m")
+        game = self.folder()
+        process, _ = self.run_until(game, server, READY)
+        lines = [l for l in game.log_lines() if l.startswith("Mirror could not supply")]
+        self.assertEqual(lines, ["Mirror could not supply f1.bin - using the content server",
+                                 "Mirror could not supply f2.bin - using the content server",
+                                 "Mirror could not supply f3.bin - using the content server"
+                                 " (mirror turned off for this run)"])
+        self.assertNotIn("/m/f4.bin", mirror.paths_requested())
+        self.assertNotIn("/m/f5.bin", mirror.paths_requested())
+        self.assert_files_equal(game, files)
+        self.close(process)
+
+    def test_a_success_between_failures_keeps_the_mirror(self):
+        files = self.ordered_release()
+        mirror = self.mirror({"f3.bin": files["f3.bin"], "f5.bin": files["f5.bin"]})
+        server = self.serve(files, mirror=mirror.url + "/m")
+        game = self.folder()
+        process, _ = self.run_until(game, server, READY)
+        lines = [l for l in game.log_lines() if l.startswith("Mirror could not supply")]
+        self.assertEqual(len(lines), 3)
+        self.assertFalse(any("turned off" in l for l in lines))
+        self.assertIn("/m/f5.bin", mirror.paths_requested())
+        self.close(process)
+
+
+class FailureTest(UpdateTestCase):
+    def test_three_failed_calls_give_two_retries_and_update_failed(self):
+        files = {"a.bin": blob(10_000)}
+        server = self.serve(files)
+        server.rule("/files/a.bin", status=404)
+        game = self.folder()
+        process, status = self.run_until(game, server, UPDATE_FAILED)
+        self.assertEqual(status[1:], ("The update could not be downloaded.",
+                                      "Lost the connection to the update server. Press RETRY to continue where it stopped."))
+        self.assertEqual(game.log_lines().count("Retrying a.bin"), 2)
+        self.assertEqual(game.log_lines().count("Server answered 404 for a.bin"), 3)
+        self.close(process)
+
+    def test_no_server_and_a_rejected_manifest_are_offline(self):
+        server = ContentServer({}, "kmcontent\nversion 1\n")
+        self.addCleanup(server.stop)
+        game = self.folder()
+        process, status = self.run_until(game, server, OFFLINE)
+        self.assertEqual(status[1:], ("Could not reach the update server.",
+                                      "Check your connection and press RETRY, or PLAY without updating."))
+        self.assertIn("Could not get the manifest from %s" % server.address, game.log_lines())
+        self.close(process)
+
+        server.stop()
+        game = self.folder()
+        process, _ = self.run_until(game, server, OFFLINE)
+        self.close(process)
+
+    def test_unsafe_paths_are_refused_and_player_files_untouched(self):
+        unsafe = ["../escape.txt", "a/../../escape2.txt", "..\\escape3.txt", "..", "/rooted.txt",
+                  "\\rooted2.txt", "C:\\drive.txt", "a/..\\..\\b.txt"]
+        safe = {"a/..b": b"1", "a/b..": b"2"}
+        player = {"coinit.tmp": b"server's", "Sub/Debug.LOG": b"x", "KMLauncher.cfg": b"x"}
+        files = dict(safe)
+        files.update(player)
+        extra = ["00000000 1 " + path for path in unsafe]
+        server = ContentServer(files, manifest_text(files, extra=extra))
+        self.addCleanup(server.stop)
+        game = self.folder()
+        game.write("coinit.tmp", b"player's")
+        process, _ = self.run_until(game, server, READY)
+        for path in unsafe:
+            self.assertIn("Ignoring unsafe path in manifest: %s" % path, game.log_lines())
+        self.assertEqual(game.read("coinit.tmp"), b"player's")
+        self.assertFalse(game.exists("Sub/Debug.LOG"))
+        self.assert_files_equal(game, safe)
+        parent = os.path.dirname(game.linux)
+        self.assertFalse([n for n in os.listdir(parent) if n.startswith(("escape", "rooted", "b.txt"))])
+        self.assertFalse(os.path.exists(os.path.join(self.facts["prefix"], "drive_c", "rooted.txt")))
+        self.assertFalse(any("/files/coinit.tmp" == p for p in server.paths_requested()))
+        self.close(process)
+
+    def test_file_held_open_gives_file_in_use_and_the_part_file_stays(self):
+        files = {"held.dat": blob(50_000)}
+        server = self.serve(files)
+        game = self.folder()
+        game.write("held.dat", b"old content")
+        shutil.copy(build_file("tests", "hold_file.exe"), game.path("hold_file.exe"))
+        holder = Launcher(self.facts, game.path("hold_file.exe"),
+                          [game.windows + "held.dat", game.windows + "held.flag"])
+        self.addCleanup(holder.kill)
+        self.assertTrue(wait_until(lambda: game.exists("held.flag"), 30))
+        process, status = self.run_until(game, server, UPDATE_FAILED)
+        self.assertEqual(status[1:], ("A game file is in use.",
+                                      "Close Kelmorra (and the editor/servers using this folder), then press RETRY."))
+        self.assertTrue(any(l.startswith("Cannot replace %sheld.dat (error " % game.windows) for l in game.log_lines()))
+        self.assertEqual(game.read("held.dat.part"), files["held.dat"])
+        self.close(process)
+
+    def test_closing_during_a_download_ends_silently_and_keeps_the_bytes(self):
+        files = {"big.bin": blob(3_000_000)}
+        server = self.serve(files)
+        server.rule("/files/big.bin", delay_per_chunk=0.2)
+        game = self.folder()
+        process = self.start_launcher(game, server=server.address)
+        self.wait_for_phase(game, UPDATING)
+        self.assertTrue(wait_until(lambda: game.exists("big.bin.part") and os.path.getsize(game.path("big.bin.part")) > 0, 60))
+        self.assertEqual(self.close(process), 0)
+        self.assertEqual([s for s in game.statuses() if s[0] == UPDATE_FAILED], [])
+        kept = game.read("big.bin.part")
+        self.assertGreater(len(kept), 0)
+        self.assertEqual(kept, files["big.bin"][:len(kept)])
+        self.assertEqual(game.log_lines()[-1], "Launcher closed")
+
+
+class SelfUpdateTest(UpdateTestCase):
+    def test_new_launcher_listed_first_is_fetched_last_and_takes_over(self):
+        with open(launcher_exe(), "rb") as f:
+            new_launcher = f.read() + b"\0" * 4096  # another build of the launcher
+        files = {"KMLauncher.exe": new_launcher, "data/x.bin": blob(30_000)}
+        server = self.serve(files, version=9)
+        game = self.folder()
+        process = self.start_launcher(game, server=server.address)
+        self.assertEqual(self.wait_for_exit(process, timeout=90), 0)
+        self.wait_for_log(game, "Self-update: started the new launcher")
+        lines = game.log_lines()
+        self.assertLess(lines.index("Updated data/x.bin (0.0 MB)"), lines.index("Self-update: started the new launcher"))
+        self.assertTrue(any(s[1] == "Updating the launcher..." for s in game.statuses()))
+        # The new process owns the folder now: it removes the old executable and is up to date.
+        self.assertTrue(wait_until(lambda: game.log_lines().count("Kelmorra launcher starting in %s" % game.windows) == 2, 30))
+        self.assertTrue(wait_until(lambda: any(s[0] == READY for s in game.statuses()), 60), game.statuses())
+        self.assertEqual(game.read("KMLauncher.exe"), new_launcher)
+        self.assertTrue(wait_until(lambda: not game.exists("KMLauncher.old"), 30))
+        self.assertIn("All files up to date", game.log_lines())
+        screen.key(self.facts, self.launcher_window(), "Escape")
+        self.assertTrue(wait_until(lambda: game.log_lines()[-1] == "Launcher closed", 30))
