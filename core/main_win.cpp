@@ -69,14 +69,14 @@ bool StartInstalledCopy(const std::string& installDir) {
   return true;
 }
 
-enum class Placement { GameFolder, HandedOver, InstallMode };
+enum class StartPlacement { GameFolder, HandedOver, InstallMode };
 
-Placement CheckPlacement() {
-  if (InGameFolder()) return Placement::GameFolder;
+StartPlacement CheckPlacement() {
+  if (InGameFolder()) return StartPlacement::GameFolder;
   std::string installDir = InstallDir();
-  if (Lower(installDir) == Lower(g_exeDir)) return Placement::GameFolder;
-  if (StartInstalledCopy(installDir)) return Placement::HandedOver;
-  return Placement::InstallMode;
+  if (Lower(installDir) == Lower(g_exeDir)) return StartPlacement::GameFolder;
+  if (StartInstalledCopy(installDir)) return StartPlacement::HandedOver;
+  return StartPlacement::InstallMode;
 }
 
 // False when another launcher keeps running: its window has been brought forward.
@@ -153,9 +153,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   std::vector<std::string> arguments = Arguments();
   if (arguments.size() > 1 && Lower(arguments[1]) == "/install") return RunInstallStep(arguments);
 
-  Placement placement = CheckPlacement();
-  if (placement == Placement::HandedOver) return 0;
-  g_installMode = placement == Placement::InstallMode;
+  StartPlacement placement = CheckPlacement();
+  if (placement == StartPlacement::HandedOver) return 0;
+  g_installMode = placement == StartPlacement::InstallMode;
 
   HANDLE mutex = nullptr;
   if (!TakeSingleInstance(mutex)) return 0;
