@@ -1,5 +1,164 @@
-// The install run. (The elevated step is not built yet: it reports that the folder could
-// not be set up.)
+// The install run, split in two processes because the ordinary launcher has no administrator
+// rights while the install writes under Program Files and into HKEY_LOCAL_MACHINE.
+//
+// InstallThread (ordinary launcher, install worker) starts a second copy of the launcher with
+// the verb "runas" and "/install <server> "<folder>"", waits for it and reads its exit code.
+// RunInstallStep (that elevated copy) creates the folder, opens it to ordinary users, copies
+// the launcher in, writes its configuration, makes the two shortcuts and records the folder in
+// the registry. The game files are not installed here: the installed launcher downloads them.
 #include "install/install_run_win.h"
+#include "core/globals_win.h"
+#include "core/launcher_config.h"
+#include "core/launcher_config_file_win.h"
+#include "core/log.h"
+#include "core/status_win.h"
+#include "core/text.h"
+#include "install/install_command.h"
+#include "install/install_location_win.h"
+#include "install/shortcut_win.h"
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
 
-int RunInstallStep(const std::vector<std::string>&) { return 2; }
+namespace {
+// The key InstallDir reads back (64-bit view of HKEY_LOCAL_MACHINE).
+constexpr const char* kInstallKey = "SOFTWARE\\KelmorraGold";
+constexpr DWORD kIcaclsWaitMs = 60000;
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// --- ordinary launcher ---
+
+void ReportNotStarted(DWORD error) {
+  LogLine("Install not started (error %lu)", error);
+  std::string detail = error == ERROR_CANCELLED
+                           ? "Installing into Program Files needs administrator permission. Press INSTALL to try again."
+                           : Fmt("Could not start the installer (error %lu).", error);
+  SetStatus(NotInstalled, "Install cancelled.", detail, 0);
+}
+
+// Starts the elevated copy; null (with the error) when Windows did not start it.
+HANDLE StartElevated(const std::string& parameters, DWORD& error) {
+  SHELLEXECUTEINFOA info = {};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.hwnd = g_wnd;
+  info.lpVerb = "runas";
+  info.lpFile = g_exePath.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = 0;
+  BOOL started = ShellExecuteExA(&info);
+  error = GetLastError();
+  return started ? info.hProcess : nullptr;
+}
+
+// A failed read of the exit code counts as a failure.
+DWORD WaitForExitCode(HANDLE process) {
+  WaitForSingleObject(process, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  return code;
+}
+
+void StartInstalledLauncher(const std::string& exe, const std::string& installDir) {
+  std::string commandLine = "\"" + exe + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, installDir.c_str(),
+                     &startup, &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+}
+
+// --- elevated install process ---
+
+void GrantUsersModify(const std::string& folder) {
+  std::string commandLine = IcaclsCommandLine(folder);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                      &startup, &process)) {
+    LogLine("icacls failed to start (error %lu)", GetLastError());
+    return;
+  }
+  WaitForSingleObject(process.hProcess, kIcaclsWaitMs);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
+// The all-users desktop and Start-menu shortcuts; a folder Windows cannot name is skipped.
+void MakeShortcuts(const std::string& target, const std::string& workingDir) {
+  CoInitialize(nullptr);
+  for (int folderId : {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS}) {
+    char folder[MAX_PATH] = {};
+    if (SUCCEEDED(SHGetFolderPathA(nullptr, folderId, nullptr, SHGFP_TYPE_CURRENT, folder))) {
+      MakeShortcut(std::string(folder) + "\\Kelmorra Gold.lnk", target, workingDir);
+    }
+  }
+  CoUninitialize();
+}
+
+void RecordInstallDir(const std::string& installDir) {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  RegSetValueExA(key, "InstallPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(installDir.c_str()),
+                 static_cast<DWORD>(installDir.size() + 1));
+  RegCloseKey(key);
+}
+}  // namespace
+
+DWORD WINAPI InstallThread(void*) {
+  std::string installDir = InstallDir();
+  SetStatus(Installing, "Installing Kelmorra Gold...",
+            "Windows may ask for permission to install into " + installDir, 0);
+  DWORD error = 0;
+  HANDLE process = StartElevated(InstallParameters(g_server, installDir), error);
+  if (!process) {
+    ReportNotStarted(error);
+    return 0;
+  }
+  DWORD code = WaitForExitCode(process);
+  std::string installed = InstallDir() + "KMLauncher.exe";
+  if (code == kInstallDone && Exists(installed)) {
+    StartInstalledLauncher(installed, InstallDir());
+    PostMessageA(g_wnd, WM_CLOSE, 0, 0);
+    return 0;
+  }
+  LogLine("Install failed (code %lu)", code);
+  SetStatus(NotInstalled, "The install did not finish.",
+            Fmt("Could not set up %s (code %lu). Press INSTALL to try again.", InstallDir().c_str(), code), 0);
+  return 0;
+}
+
+int RunInstallStep(const std::vector<std::string>& arguments) {
+  InstallArguments parsed = ParseInstallArguments(arguments, kDefaultServer);
+  if (!parsed.chosenDir.empty()) g_chosenInstallDir = parsed.chosenDir;
+  std::string installDir = InstallDir();
+  std::string folder = installDir.substr(0, installDir.size() - 1);
+  SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
+  if (!Exists(folder)) return kInstallNoFolder;
+
+  // Appended, never emptied: the installed launcher's own log goes on in the same file.
+  g_logFile = fopen((installDir + "KMLauncher.log").c_str(), "a");
+  LogLine("Installing to %s (content server %s)", installDir.c_str(), parsed.server.c_str());
+  GrantUsersModify(folder);
+  std::string exe = installDir + "KMLauncher.exe";
+  if (!CopyFileA(g_exePath.c_str(), exe.c_str(), FALSE)) {
+    LogLine("Cannot copy the launcher into %s (error %lu)", installDir.c_str(), GetLastError());
+    return kInstallCopyFailed;
+  }
+  WriteLauncherConfig(installDir + "KMLauncher.cfg", ConfigTemplate::Install, parsed.server);
+  MakeShortcuts(exe, folder);
+  RecordInstallDir(installDir);
+  LogLine("Install step done - the launcher will now download the game");
+  return kInstallDone;
+}

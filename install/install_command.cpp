@@ -1,0 +1,24 @@
+// Install command lines; see install_command.h.
+#include "install/install_command.h"
+#include "core/text.h"
+
+std::string WithoutTrailingBackslash(std::string folder) {
+  if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  return folder;
+}
+
+std::string InstallParameters(const std::string& server, const std::string& installDir) {
+  return "/install " + server + " \"" + WithoutTrailingBackslash(installDir) + "\"";
+}
+
+InstallArguments ParseInstallArguments(const std::vector<std::string>& arguments,
+                                       const std::string& defaultServer) {
+  InstallArguments parsed;
+  parsed.server = arguments.size() > 2 ? arguments[2] : defaultServer;
+  if (arguments.size() > 3 && !arguments[3].empty()) parsed.chosenDir = WithTrailingBackslash(arguments[3]);
+  return parsed;
+}
+
+std::string IcaclsCommandLine(const std::string& folderWithoutBackslash) {
+  return "icacls \"" + folderWithoutBackslash + "\" /grant *S-1-5-32-545:(OI)(CI)M /T /Q";
+}

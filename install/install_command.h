@@ -1,0 +1,25 @@
+// The command line between the ordinary launcher and its elevated install process, and the
+// permission grant the install step runs: byte rules only, so both ends can be unit tested.
+#pragma once
+#include "core/base.h"
+
+// The folder without its trailing backslash (when it has one). A quoted argument must not
+// end in a backslash: the standard argument splitting would read \" as a literal quote.
+std::string WithoutTrailingBackslash(std::string folder);
+
+// "/install <server> "<install folder without trailing backslash>"".
+std::string InstallParameters(const std::string& server, const std::string& installDir);
+
+// What the elevated process takes from its argument vector (argument 0 is the program,
+// argument 1 "/install"): the server when present, else defaultServer; the install folder,
+// with a trailing backslash, when present and not empty, else empty.
+struct InstallArguments {
+  std::string server;
+  std::string chosenDir;
+};
+InstallArguments ParseInstallArguments(const std::vector<std::string>& arguments,
+                                       const std::string& defaultServer);
+
+// icacls granting the built-in Users group (S-1-5-32-545) modify rights, inherited by files
+// and subfolders, on the folder and everything in it, quietly.
+std::string IcaclsCommandLine(const std::string& folderWithoutBackslash);

@@ -1,0 +1,66 @@
+// The install folder picked by the player, the picker's start folder, and the command line
+// handed to the elevated install process.
+#include "install/install_command.h"
+#include "install/install_folder.h"
+#include <gtest/gtest.h>
+
+TEST(InstallPick, ParentGetsTheInstallFolderAppended) {
+  EXPECT_EQ(InstallDirFromPick("D:\\Games"), "D:\\Games\\KelmorraGold\\");
+  EXPECT_EQ(InstallDirFromPick("D:\\Games\\"), "D:\\Games\\KelmorraGold\\");
+}
+
+TEST(InstallPick, DriveRootGetsNoDoubleBackslash) {
+  EXPECT_EQ(InstallDirFromPick("D:\\"), "D:\\KelmorraGold\\");
+}
+
+TEST(InstallPick, KelmorraGoldFolderInAnyCaseIsUsedUnchanged) {
+  EXPECT_EQ(InstallDirFromPick("D:\\Games\\kelmorragold"), "D:\\Games\\kelmorragold\\");
+  EXPECT_EQ(InstallDirFromPick("D:\\KELMORRAGOLD\\"), "D:\\KELMORRAGOLD\\");
+}
+
+TEST(InstallPick, OnlyAWholeTrailingFolderNameCounts) {
+  // Ends in the name's letters but not in a folder of that name.
+  EXPECT_EQ(InstallDirFromPick("D:\\MyKelmorraGold"), "D:\\MyKelmorraGold\\");
+  EXPECT_EQ(InstallDirFromPick("D:\\KelmorraGold\\Sub"), "D:\\KelmorraGold\\Sub\\KelmorraGold\\");
+  // Shorter than the suffix.
+  EXPECT_EQ(InstallDirFromPick("E:"), "E:\\KelmorraGold\\");
+}
+
+TEST(InstallPick, PickerStartsOnTheDefaultFoldersParent) {
+  EXPECT_EQ(PickerStartFolder("C:\\Program Files\\KelmorraGold\\"), "C:\\Program Files");
+  EXPECT_EQ(PickerStartFolder("D:\\KelmorraGold\\"), "D:");
+}
+
+TEST(InstallCommand, ParametersQuoteTheFolderWithoutItsTrailingBackslash) {
+  EXPECT_EQ(InstallParameters("10.0.0.5:25858", "D:\\Games\\KelmorraGold\\"),
+            "/install 10.0.0.5:25858 \"D:\\Games\\KelmorraGold\"");
+  EXPECT_EQ(InstallParameters("h:1", "C:\\Program Files\\KelmorraGold\\"),
+            "/install h:1 \"C:\\Program Files\\KelmorraGold\"");
+}
+
+TEST(InstallCommand, ElevatedProcessReadsServerAndFolder) {
+  InstallArguments parsed =
+      ParseInstallArguments({"KMLauncher.exe", "/install", "10.0.0.5:25858", "D:\\Games\\KelmorraGold"}, "def:1");
+  EXPECT_EQ(parsed.server, "10.0.0.5:25858");
+  EXPECT_EQ(parsed.chosenDir, "D:\\Games\\KelmorraGold\\");
+}
+
+TEST(InstallCommand, MissingOrEmptyArgumentsFallBack) {
+  InstallArguments onlySwitch = ParseInstallArguments({"KMLauncher.exe", "/INSTALL"}, "def:1");
+  EXPECT_EQ(onlySwitch.server, "def:1");
+  EXPECT_EQ(onlySwitch.chosenDir, "");
+  InstallArguments noFolder = ParseInstallArguments({"KMLauncher.exe", "/install", "s:2"}, "def:1");
+  EXPECT_EQ(noFolder.server, "s:2");
+  EXPECT_EQ(noFolder.chosenDir, "");
+  InstallArguments emptyFolder = ParseInstallArguments({"KMLauncher.exe", "/install", "s:2", ""}, "def:1");
+  EXPECT_EQ(emptyFolder.chosenDir, "");
+}
+
+TEST(InstallCommand, FolderAlreadyEndingInBackslashKeepsOne) {
+  EXPECT_EQ(ParseInstallArguments({"x", "/install", "s", "D:\\K\\"}, "d").chosenDir, "D:\\K\\");
+}
+
+TEST(InstallCommand, IcaclsGrantsUsersModifyOnTheQuotedFolder) {
+  EXPECT_EQ(IcaclsCommandLine("C:\\Program Files\\KelmorraGold"),
+            "icacls \"C:\\Program Files\\KelmorraGold\" /grant *S-1-5-32-545:(OI)(CI)M /T /Q");
+}
