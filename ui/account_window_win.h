@@ -2,11 +2,13 @@
 #pragma once
 #include "core/base.h"
 #include <windows.h>
+#include <atomic>
 
 // The account window's answer from RegisterThread: lParam owns a new std::string.
 constexpr UINT kMsgAccountReply = WM_APP + 20;
 
-extern HWND g_accWnd;      // the account window while it exists
+// The account window while it exists; also read by the account worker, hence atomic.
+extern std::atomic<HWND> g_accWnd;
 extern HWND g_accStatus;   // its status text control
 extern HBRUSH g_accBrush;  // background RGB(16, 18, 24), shared with the settings window
 

@@ -1,0 +1,53 @@
+// POST "/register" on the content server through the shared WinINet handle; see
+// register_request_win.h. Every network failure gives an empty answer, which the answer rules
+// turn into the "could not reach the server" refusal. The HTTP status is not looked at: the
+// body is the answer.
+#include "ui/register_request_win.h"
+#include "core/globals_win.h"
+#include "ui/account_form.h"
+#include "ui/account_window_win.h"
+
+namespace {
+constexpr const char* kFormHeader = "Content-Type: application/x-www-form-urlencoded\r\n";
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI;
+
+std::string ReadBody(HINTERNET request) {
+  std::string answer;
+  char chunk[1024];
+  DWORD got = 0;
+  while (InternetReadFile(request, chunk, sizeof chunk, &got) && got > 0) answer.append(chunk, got);
+  return answer;
+}
+
+std::string PostForm(const std::string& body) {
+  std::string host;
+  unsigned short port = 0;
+  SplitServerAddress(g_server, host, port);
+  HINTERNET connection =
+      InternetConnectA(g_net, host.c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+  if (!connection) return std::string();
+  std::string answer;
+  HINTERNET request = HttpOpenRequestA(connection, "POST", "/register", nullptr, nullptr, nullptr, kRequestFlags, 0);
+  if (request) {
+    if (HttpSendRequestA(request, kFormHeader, static_cast<DWORD>(-1), const_cast<char*>(body.data()),
+                         static_cast<DWORD>(body.size()))) {
+      answer = ReadBody(request);
+    }
+    InternetCloseHandle(request);
+  }
+  InternetCloseHandle(connection);
+  return answer;
+}
+}  // namespace
+
+DWORD WINAPI RegisterThread(void* parameter) {
+  RegisterRequest* request = static_cast<RegisterRequest*>(parameter);
+  std::string answer = NormalizeAccountAnswer(PostForm(request->body));
+  HWND window = request->window;
+  delete request;
+  // A window closed meanwhile drops the answer; a reopened one did not ask for it.
+  if (g_accWnd.load() != window) return 0;
+  std::string* owned = new std::string(answer);
+  if (!PostMessageA(window, kMsgAccountReply, 0, reinterpret_cast<LPARAM>(owned))) delete owned;
+  return 0;
+}
