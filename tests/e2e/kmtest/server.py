@@ -80,10 +80,16 @@ class ContentServer:
                 pass
 
             def do_GET(self):
-                outer._get(self)
+                try:
+                    outer._get(self)
+                except ConnectionError:  # the launcher went away mid-answer
+                    self.close_connection = True
 
             def do_POST(self):
-                outer._post(self)
+                try:
+                    outer._post(self)
+                except ConnectionError:
+                    self.close_connection = True
 
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self.httpd.daemon_threads = True
