@@ -29,7 +29,8 @@ Fixed the lighthouse quest for players who logged out during the storm.
 
 def make_game_build(folder):
     """About 320 MB of deterministic sample files in 24 folders."""
-    if os.path.exists(os.path.join(folder, ".complete")):
+    marker = folder + ".complete"
+    if os.path.exists(marker):
         return
     shutil.rmtree(folder, ignore_errors=True)
     rng = random.Random(12)
@@ -46,20 +47,16 @@ def make_game_build(folder):
         for _ in range(8):
             f.write(rng.randbytes(16 * 1048576))
     shutil.copy(STANDIN, os.path.join(folder, "Kelmorra.exe"))
-    open(os.path.join(folder, ".complete"), "w").close()
+    open(marker, "w").close()
 
 
 def publish(build, release):
     notes = os.path.join(DEMO, "notes.txt")
     with open(notes, "w") as f:
         f.write(NOTES)
-    os.remove(os.path.join(build, ".complete"))
-    try:
-        subprocess.run([KMCONTENT, "publish", "--build", build, "--out", release, "--version", "12",
-                        "--name", "Winter Gate", "--notes", notes,
-                        "--gameserver", "play.kelmorra.example:7777"], check=True)
-    finally:
-        open(os.path.join(build, ".complete"), "w").close()
+    subprocess.run([KMCONTENT, "publish", "--build", build, "--out", release, "--version", "12",
+                    "--name", "Winter Gate", "--notes", notes,
+                    "--gameserver", "play.kelmorra.example:7777"], check=True)
 
 
 def start_server(release):
