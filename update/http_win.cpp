@@ -7,6 +7,10 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
                                 INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI |
                                 INTERNET_FLAG_PRAGMA_NOCACHE;  // 0x84400300
 
+// A manifest of a million files is under 100 MB; a longer answer is a broken or hostile
+// server, and reading it on would only exhaust the player's memory.
+constexpr size_t kMaxTextBody = 256u << 20;
+
 std::string FullUrl(const std::string& url) {
   if (url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0) return url;
   return "http://" + g_server + url;
@@ -36,7 +40,14 @@ bool HttpGetText(const std::string& url, std::string& body) {
   body.clear();
   char chunk[16384];
   DWORD got = 0;
-  while (InternetReadFile(request, chunk, sizeof chunk, &got) && got > 0) body.append(chunk, got);
+  bool withinLimit = true;
+  while (InternetReadFile(request, chunk, sizeof chunk, &got) && got > 0) {
+    if (body.size() + got > kMaxTextBody) {
+      withinLimit = false;
+      break;
+    }
+    body.append(chunk, got);
+  }
   InternetCloseHandle(request);
-  return true;
+  return withinLimit;
 }

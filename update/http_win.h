@@ -9,5 +9,6 @@
 // receives the HTTP status (0 when none could be read). Null when no request could be opened.
 HINTERNET OpenUrl(const std::string& url, const std::string& headers, DWORD& status);
 
-// The whole body of a 200 answer; false (body untouched) for no answer or another status.
+// The whole body of a 200 answer; false (body untouched) for no answer or another status,
+// and false for a body over 256 MiB.
 bool HttpGetText(const std::string& url, std::string& body);
