@@ -10,5 +10,5 @@
 HINTERNET OpenUrl(const std::string& url, const std::string& headers, DWORD& status);
 
 // The whole body of a 200 answer; false (body untouched) for no answer or another status,
-// and false for a body over 256 MiB.
+// and false (with a partial body) for a body over 256 MiB.
 bool HttpGetText(const std::string& url, std::string& body);
