@@ -22,7 +22,16 @@ struct Manifest {
   std::vector<std::string> unsafePaths;   // refused paths as written, for the log
 };
 
+// Never fails: a body whose first line does not begin with "KMCONTENT" gives an empty
+// Manifest with accepted false. A file line whose CRC-32 is wider than 32 bits or whose size
+// has a '-' sign or overflows is malformed and skipped, like one without its two numbers.
 Manifest ParseManifest(const std::string& body);
 
-// A path the launcher never writes: empty, rooted, with a drive colon, or with a ".." part.
+// A path the launcher never writes: empty, rooted, with a drive colon, with a ".." part, or
+// with a NUL byte (the file calls would see only the part before it).
 bool IsUnsafeManifestPath(const std::string& path);
+
+// True when Windows would open a player file under this (safe) path although the path is not
+// spelled as one: "." parts and trailing dots and blanks of a name are dropped by Windows, so
+// "./coinit.tmp" and "KMLauncher.log." are the player's files.
+bool ResolvesToPlayerFile(const std::string& path);
