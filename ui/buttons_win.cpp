@@ -1,8 +1,101 @@
-// The button records.
+// The button records and their drawing. A button's face is one of the two resource pictures
+// stretched over its rectangle (faded for a disabled button), or a flat dark box when the
+// pictures are missing; the label sits centred on it and moves a unit when pressed.
 #include "ui/buttons_win.h"
+#include "ui/images_win.h"
+#include "ui/paint_win.h"
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
 
 Button g_settings = {152, 528, 282, 578, "SETTINGS", false, false, false};
 Button g_account = {288, 528, 418, 578, "NEW ACCOUNT", false, false, false};
 Button g_retry = {424, 528, 554, 578, "RETRY", false, false, false};
 Button g_play = {560, 528, 690, 578, "PLAY", false, false, false};
 Button g_exit = {696, 528, 786, 578, "EXIT", false, false, true};
+
+namespace {
+constexpr ARGB kFlatFace = 0xDC0A0A0E;
+constexpr ARGB kFlatOutline = 0xFF8CCDFF;
+constexpr ARGB kLabelDisabled = 0x6EC8C8C8;
+constexpr ARGB kLabelLit = 0xFFFFFFFF;
+constexpr REAL kDisabledAlpha = 0.45f;
+
+GpImage* FaceFor(const Button& button) {
+  if (button.hover && button.enabled && g_btnHover) return g_btnHover;
+  return g_btnUp;
+}
+
+// The whole picture stretched into the button; a disabled one through an alpha-only matrix.
+void DrawFace(GpGraphics* graphics, GpImage* face, const RectF& box, bool enabled) {
+  UINT width = 0, height = 0;
+  GdipGetImageWidth(face, &width);
+  GdipGetImageHeight(face, &height);
+  GpImageAttributes* attributes = nullptr;
+  if (!enabled) {
+    ColorMatrix fade = {};
+    for (int i = 0; i < 5; i++) fade.m[i][i] = 1.0f;
+    fade.m[3][3] = kDisabledAlpha;
+    GdipCreateImageAttributes(&attributes);
+    GdipSetImageAttributesColorMatrix(attributes, ColorAdjustTypeDefault, TRUE, &fade, nullptr,
+                                      ColorMatrixFlagsDefault);
+  }
+  GdipDrawImageRectRect(graphics, face, box.X, box.Y, box.Width, box.Height, 0, 0, REAL(width), REAL(height),
+                        UnitPixel, attributes, nullptr, nullptr);
+  if (attributes) GdipDisposeImageAttributes(attributes);
+}
+
+void DrawFlatFace(GpGraphics* graphics, const RectF& box) {
+  GpSolidFill* fill = nullptr;
+  GdipCreateSolidFill(kFlatFace, &fill);
+  GdipFillRectangle(graphics, fill, box.X, box.Y, box.Width, box.Height);
+  GdipDeleteBrush(fill);
+  GpPen* pen = nullptr;
+  GdipCreatePen1(kFlatOutline, 1.5f, UnitWorld, &pen);
+  GdipDrawRectangle(graphics, pen, box.X, box.Y, box.Width, box.Height);
+  GdipDeletePen(pen);
+}
+
+ARGB LabelColour(const Button& button) {
+  if (!button.enabled) return kLabelDisabled;
+  if (button.pressed || button.hover) return kLabelLit;
+  return GOLD;
+}
+
+void DrawLabel(GpGraphics* graphics, const Button& button, RectF box) {
+  WCHAR label[32] = {};
+  MultiByteToWideChar(CP_ACP, 0, button.label, -1, label, 32);
+  label[31] = 0;
+  if (button.pressed) {
+    box.X += 1;
+    box.Y += 1;
+  }
+  GpFontFamily* family = nullptr;
+  GdipCreateFontFamilyFromName(L"Tahoma", nullptr, &family);
+  GpFont* font = nullptr;
+  GdipCreateFont(family, 15, FontStyleBold, UnitPixel, &font);
+  GpStringFormat* format = nullptr;
+  GdipCreateStringFormat(0, LANG_NEUTRAL, &format);
+  GdipSetStringFormatAlign(format, StringAlignmentCenter);
+  GdipSetStringFormatLineAlign(format, StringAlignmentCenter);
+  GpSolidFill* brush = nullptr;
+  GdipCreateSolidFill(LabelColour(button), &brush);
+  GdipDrawString(graphics, label, -1, font, &box, format, brush);
+  GdipDeleteBrush(brush);
+  GdipDeleteStringFormat(format);
+  if (font) GdipDeleteFont(font);
+  if (family) GdipDeleteFontFamily(family);
+}
+}  // namespace
+
+void DrawButton(GpGraphics* graphics, const Button& button) {
+  RectF box(REAL(button.left), REAL(button.top), REAL(button.right - button.left),
+            REAL(button.bottom - button.top));
+  GpImage* face = FaceFor(button);
+  if (face) {
+    DrawFace(graphics, face, box, button.enabled);
+  } else {
+    DrawFlatFace(graphics, box);
+  }
+  DrawLabel(graphics, button, box);
+}

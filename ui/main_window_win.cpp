@@ -1,23 +1,314 @@
-// The main window procedure. (Core subset: status timer, Escape, destruction.)
+// The main window procedure: a dispatch switch with one small handler per message.
+//
+// The window has no system frame or caption (the whole window is client area), so the
+// handlers supply them: the title strip and every part of the window that does nothing drag
+// it, the 10-pixel border resizes it at 4:3, and the maximised size is the largest 4:3 box in
+// the work area. Workers never message the window: the 100 ms timer reads the phase, sets
+// which buttons work and repaints. A push button acts only when the left button goes down and
+// comes up on it, like a system button; a press on anything that does not act moves the
+// window. All arithmetic on points and rectangles lives in ui/geometry.
 #include "ui/main_window_win.h"
 #include "core/globals_win.h"
+#include "core/status_win.h"
 #include "core/worker_flags.h"
+#include "gameconfig/game_start_win.h"
+#include "gameconfig/settings_window_win.h"
+#include "install/install_choose_win.h"
+#include "ui/account_window_win.h"
+#include "ui/buttons_win.h"
+#include "ui/notes_panel_win.h"
+#include "ui/paint_win.h"
+#include <windowsx.h>
+
+DesignRect g_tbMin = kTitleMinRect;
+DesignRect g_tbMax = kTitleMaxRect;
+DesignRect g_tbClose = kTitleCloseRect;
+int g_tbHover = kTitleNone;
+int g_tbDown = kTitleNone;
+bool g_notesDrag = false;
+int g_notesDragY = 0;
+int g_notesDragStart = 0;
+
+namespace {
+constexpr UINT_PTR kStatusTimer = 1;
+constexpr UINT kStatusPeriodMs = 100;
+
+Button* const kButtons[5] = {&g_play, &g_exit, &g_retry, &g_account, &g_settings};
+
+void Repaint(HWND window) { InvalidateRect(window, nullptr, FALSE); }
+
+DesignPoint ClientToDesign(LPARAM lParam) { return ToDesign(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), g_scale); }
+
+POINT ScreenToClientPoint(HWND window, LPARAM lParam) {
+  POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+  ScreenToClient(window, &point);
+  return point;
+}
+
+bool Inside(const Button& button, DesignPoint point) {
+  return PointInRect(DesignRect{button.left, button.top, button.right, button.bottom}, point.x, point.y);
+}
+
+const DesignRect& TitleRect(int code) {
+  if (code == kTitleMin) return g_tbMin;
+  if (code == kTitleMax) return g_tbMax;
+  return g_tbClose;
+}
+
+// Ready plays at once; Offline asks first, because the files may be out of date; without a
+// game folder the button is INSTALL. The phase is read again: it may have moved on since the
+// tick that enabled the button.
+void PlayAction(HWND window) {
+  Phase phase = CurrentPhase();
+  if (phase == NotInstalled) {
+    ChooseInstallFolder();
+  } else if (phase == Offline) {
+    int answer = MessageBoxA(window, "The game could not be checked for updates.\n\nPlay anyway?", "Kelmorra",
+                             MB_YESNO | MB_ICONQUESTION);
+    if (answer == IDYES) Play();
+  } else {
+    Play();
+  }
+}
+
+void OpenOrRaise(HWND open, void (*show)()) {
+  if (open) {
+    SetForegroundWindow(open);
+  } else {
+    show();
+  }
+}
+
+// The status poll: which buttons work follows the phase alone; the repaint shows the record.
+LRESULT OnTimer(HWND window) {
+  EnabledButtons enables = ButtonEnables(CurrentPhase());
+  g_play.enabled = enables.play;
+  g_retry.enabled = enables.retry;
+  g_account.enabled = enables.account;
+  g_settings.enabled = enables.settings;
+  Repaint(window);
+  return 0;
+}
+
+LRESULT OnCreate(HWND window) {
+  SetTimer(window, kStatusTimer, kStatusPeriodMs, nullptr);
+  return 0;
+}
+
+LRESULT OnDestroy() {
+  g_quit.exchange(1);
+  PostQuitMessage(0);
+  return 0;
+}
+
+// A minimised window reports width 0 and keeps its scale.
+LRESULT OnSize(HWND window, LPARAM lParam) {
+  int width = LOWORD(lParam);
+  if (width != 0) {
+    g_scale = width / 800.0f;
+    Repaint(window);
+  }
+  return 0;
+}
+
+LRESULT OnPaint(HWND window) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  Paint(dc);
+  EndPaint(window, &paint);
+  return 0;
+}
+
+LRESULT OnGetMinMaxInfo(HWND window, MINMAXINFO* limits) {
+  limits->ptMinTrackSize.x = 640;
+  limits->ptMinTrackSize.y = 480;
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof monitor;
+  if (!GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) return 0;
+  const RECT& w = monitor.rcWork;
+  const RECT& m = monitor.rcMonitor;
+  Placement placement = MaximisedPlacement(PixelRect{w.left, w.top, w.right, w.bottom},
+                                           PixelRect{m.left, m.top, m.right, m.bottom});
+  limits->ptMaxSize = {placement.width, placement.height};
+  limits->ptMaxPosition = {placement.x, placement.y};
+  return 0;
+}
+
+LRESULT OnNcHitTest(HWND window, LPARAM lParam) {
+  POINT point = ScreenToClientPoint(window, lParam);
+  RECT client;
+  GetClientRect(window, &client);
+  return NcHitTest(point.x, point.y, client.right, client.bottom, g_scale, IsZoomed(window) != FALSE);
+}
+
+LRESULT OnSizing(WPARAM edge, RECT* proposed) {
+  PixelRect locked = AspectLock(static_cast<int>(edge),
+                                PixelRect{proposed->left, proposed->top, proposed->right, proposed->bottom});
+  *proposed = RECT{locked.left, locked.top, locked.right, locked.bottom};
+  return TRUE;
+}
+
+LRESULT OnKeyDown(HWND window, WPARAM key) {
+  if (key == VK_ESCAPE) {
+    PostMessageA(window, WM_CLOSE, 0, 0);
+  } else if (key == VK_RETURN && g_play.enabled && CurrentPhase() == Ready) {
+    Play();
+  }
+  return 0;
+}
+
+// Hover only marks the buttons (the next tick shows it); a changed title-bar hover repaints
+// now, and the leave notice is asked for again on every move.
+void UpdateHover(HWND window, DesignPoint point) {
+  for (Button* button : kButtons) button->hover = Inside(*button, point);
+  int code = TitleButtonAt(point.x, point.y);
+  if (code != g_tbHover) {
+    g_tbHover = code;
+    Repaint(window);
+  }
+  TRACKMOUSEEVENT track = {};
+  track.cbSize = sizeof track;
+  track.dwFlags = TME_LEAVE;
+  track.hwndTrack = window;
+  TrackMouseEvent(&track);
+}
+
+LRESULT OnMouseMove(HWND window, LPARAM lParam) {
+  DesignPoint point = ClientToDesign(lParam);
+  if (!g_notesDrag) {
+    UpdateHover(window, point);
+    return 0;
+  }
+  g_notesScroll = ThumbDragScroll(point.y, g_notesDragY, g_notesDragStart, g_notesTrack.top, g_notesTrack.bottom,
+                                  g_notesThumbH, g_notesMax);
+  Repaint(window);
+  return 0;
+}
+
+LRESULT OnMouseLeave(HWND window) {
+  for (Button* button : kButtons) button->hover = false;
+  if (g_tbHover != kTitleNone) {
+    g_tbHover = kTitleNone;
+    Repaint(window);
+  }
+  return 0;
+}
+
+// True when the press landed on a push button that takes it (EXIT takes it in any state).
+bool PressButton(HWND window, DesignPoint point) {
+  for (Button* button : kButtons) {
+    bool takes = button == &g_exit || button->enabled;
+    if (takes && Inside(*button, point)) {
+      button->pressed = true;
+      SetCapture(window);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool StartThumbDrag(HWND window, DesignPoint point) {
+  if (g_notesMax <= 0 || !PointInRect(g_notesTrack, point.x, point.y)) return false;
+  g_notesDragY = point.y;
+  g_notesDrag = true;
+  g_notesDragStart = g_notesScroll;
+  SetCapture(window);
+  return true;
+}
+
+LRESULT OnLButtonDown(HWND window, LPARAM lParam) {
+  DesignPoint point = ClientToDesign(lParam);
+  g_tbDown = TitleButtonAt(point.x, point.y);
+  if (g_tbDown != kTitleNone) {
+    SetCapture(window);
+    return 0;
+  }
+  if (PressButton(window, point) || StartThumbDrag(window, point)) return 0;
+  if (g_notesMax > 0 && PointInRect(g_notesBox, point.x, point.y)) return 0;
+  // Nothing here acts: the press moves the window, as a caption would.
+  ReleaseCapture();
+  SendMessageA(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+  return 0;
+}
+
+void ReleaseTitleButton(HWND window, DesignPoint point) {
+  int code = g_tbDown;
+  g_tbDown = kTitleNone;
+  if (!PointInRect(TitleRect(code), point.x, point.y)) return;
+  g_tbHover = kTitleNone;
+  if (code == kTitleMin) {
+    ShowWindow(window, SW_MINIMIZE);
+  } else if (code == kTitleMax) {
+    ShowWindow(window, IsZoomed(window) ? SW_RESTORE : SW_MAXIMIZE);
+  } else {
+    PostMessageA(window, WM_CLOSE, 0, 0);
+  }
+}
+
+// The enabled flags tested are those of the last tick.
+void ReleasePushButtons(HWND window, DesignPoint point) {
+  bool clicked[5];
+  for (int i = 0; i < 5; i++) {
+    clicked[i] = kButtons[i]->pressed && Inside(*kButtons[i], point);
+    kButtons[i]->pressed = false;
+  }
+  if (clicked[1]) {
+    PostMessageA(window, WM_CLOSE, 0, 0);
+  } else if (clicked[0] && g_play.enabled) {
+    PlayAction(window);
+  } else if (clicked[2] && g_retry.enabled) {
+    StartUpdate();
+  } else if (clicked[3] && g_account.enabled) {
+    OpenOrRaise(g_accWnd, ShowAccountWindow);
+  } else if (clicked[4] && g_settings.enabled) {
+    OpenOrRaise(g_setWnd, ShowSettingsWindow);
+  }
+}
+
+LRESULT OnLButtonUp(HWND window, LPARAM lParam) {
+  DesignPoint point = ClientToDesign(lParam);
+  ReleaseCapture();
+  if (g_notesDrag) {
+    g_notesDrag = false;
+  } else if (g_tbDown != kTitleNone) {
+    ReleaseTitleButton(window, point);
+  } else {
+    ReleasePushButtons(window, point);
+  }
+  return 0;
+}
+
+// The wheel scrolls the notes only while the pointer is over a panel that scrolls.
+LRESULT OnMouseWheel(HWND window, WPARAM wParam, LPARAM lParam) {
+  POINT client = ScreenToClientPoint(window, lParam);
+  DesignPoint point = ToDesign(client.x, client.y, g_scale);
+  if (g_notesMax < 1 || !PointInRect(g_notesBox, point.x, point.y)) return 0;
+  g_notesScroll = WheelScroll(g_notesScroll, GET_WHEEL_DELTA_WPARAM(wParam), g_notesMax);
+  Repaint(window);
+  return 0;
+}
+}  // namespace
 
 LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_CREATE:
-      SetTimer(window, 1, 100, nullptr);
-      return 0;
-    case WM_DESTROY:
-      g_quit.exchange(1);
-      PostQuitMessage(0);
-      return 0;
-    case WM_KEYDOWN:
-      if (wParam == VK_ESCAPE) PostMessageA(window, WM_CLOSE, 0, 0);
-      return 0;
-    case WM_TIMER:
-      InvalidateRect(window, nullptr, FALSE);
-      return 0;
+    case WM_CREATE: return OnCreate(window);
+    case WM_DESTROY: return OnDestroy();
+    case WM_SIZE: return OnSize(window, lParam);
+    case WM_PAINT: return OnPaint(window);
+    case WM_ERASEBKGND: return 1;  // Paint covers every pixel
+    case WM_GETMINMAXINFO: return OnGetMinMaxInfo(window, reinterpret_cast<MINMAXINFO*>(lParam));
+    case WM_NCCALCSIZE:
+      if (wParam) return 0;  // no frame: the whole window is client area
+      break;
+    case WM_NCHITTEST: return OnNcHitTest(window, lParam);
+    case WM_SIZING: return OnSizing(wParam, reinterpret_cast<RECT*>(lParam));
+    case WM_KEYDOWN: return OnKeyDown(window, wParam);
+    case WM_TIMER: return OnTimer(window);
+    case WM_MOUSEMOVE: return OnMouseMove(window, lParam);
+    case WM_LBUTTONDOWN: return OnLButtonDown(window, lParam);
+    case WM_LBUTTONUP: return OnLButtonUp(window, lParam);
+    case WM_MOUSEWHEEL: return OnMouseWheel(window, wParam, lParam);
+    case WM_MOUSELEAVE: return OnMouseLeave(window);
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -34,13 +325,14 @@ void RegisterMainWindowClass(HINSTANCE instance) {
 }
 
 HWND CreateMainWindow(HINSTANCE instance, int showCommand) {
-  int width = static_cast<int>(800 * g_scale + 0.5f);
-  int height = static_cast<int>(600 * g_scale + 0.5f);
-  int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-  int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  PixelSize size = WindowSizeForScale(g_scale);
+  PixelPoint at = CentredPosition(size, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
   g_wnd = CreateWindowExA(WS_EX_APPWINDOW, kMainWindowClass, "Kelmorra",
-                          WS_POPUP | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX,
-                          x, y, width, height, nullptr, nullptr, instance, nullptr);
+                          WS_POPUP | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX, at.x, at.y,
+                          size.width, size.height, nullptr, nullptr, instance, nullptr);
+  // Creation asks for the frame with wParam 0 (default frame); ask again so that the whole
+  // window becomes client area from the first paint on.
+  SetWindowPos(g_wnd, nullptr, 0, 0, 0, 0, SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   ShowWindow(g_wnd, showCommand);
   UpdateWindow(g_wnd);
   return g_wnd;

@@ -1,0 +1,27 @@
+// Starting the game client. Play checks and writes nothing: the update pass has already made
+// the folder current and written coinit.tmp. The client is neither waited for nor watched.
+#include "gameconfig/game_start_win.h"
+#include "core/globals_win.h"
+#include "core/log.h"
+#include <windows.h>
+
+void Play() {
+  std::string path = g_exeDir + "Kelmorra.exe";
+  // Quoted, so a game folder with blanks in its path starts the right program.
+  std::string commandLine = "\"" + path + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, g_exeDir.c_str(),
+                      &startup, &process)) {
+    DWORD error = GetLastError();
+    LogLine("Cannot start %s (error %lu)", path.c_str(), error);
+    std::string text = "Could not start Kelmorra.exe.\n\n" + path;
+    MessageBoxA(g_wnd, text.c_str(), "Kelmorra", MB_OK | MB_ICONERROR);
+    return;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  LogLine("Started Kelmorra.exe");
+  DestroyWindow(g_wnd);
+}

@@ -1,0 +1,274 @@
+// The main window's painting, in the fixed order of its layers: background, bottom panel,
+// status headline and detail, progress bar, content version, "What's new" panel, push
+// buttons, title bar with logo, title and title-bar buttons. Everything is drawn in design
+// units on an off-screen bitmap of the window's size and copied once, so the window never
+// flickers although it repaints ten times a second. The status record and the manifest's
+// announcements are copied under g_lock first; no lock is held while drawing.
+#include "ui/paint_win.h"
+#include "core/globals_win.h"
+#include "core/status_win.h"
+#include "ui/buttons_win.h"
+#include "ui/geometry.h"
+#include "ui/images_win.h"
+#include "ui/main_window_win.h"
+#include "ui/notes_panel_win.h"
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+ARGB TEAL = 0xFF96D2E6;
+ARGB GOLD = 0xFFBEE1FF;
+
+namespace {
+constexpr ARGB kNoBackground = 0xFF08080C;
+constexpr ARGB kPanelFill = 0xB904060A;
+constexpr ARGB kPanelLine = 0xA08CCDFF;
+constexpr ARGB kErrorColour = 0xFFF0785A;
+constexpr ARGB kTrackFill = 0xFF101218;
+constexpr ARGB kFillTop = 0xFFD7F0FF;
+constexpr ARGB kFillBottom = 0xFF468CE6;
+constexpr ARGB kLightLine = 0xFF8CCDFF;
+constexpr ARGB kVersionText = 0xA0B4B4BE;
+constexpr ARGB kTitleBarFill = 0xEB060E1A;
+constexpr ARGB kLogoOuter = 0xFF285A96;
+constexpr ARGB kTitleText = 0xFFBEE1FF;
+constexpr ARGB kGlyph = 0xFFD7F0FF;
+constexpr ARGB kHoverButton = 0x6E468CE6;
+constexpr ARGB kHoverClose = 0xFFC8283C;
+constexpr size_t kTextUnits = 1023;  // 1024 with the terminator
+
+// The fonts, formats and pens of one paint; made at its start, released at its end.
+struct PaintKit {
+  GpFont* headline = nullptr;
+  GpFont* small = nullptr;
+  GpFont* title = nullptr;
+  GpStringFormat* singleLine = nullptr;
+  GpStringFormat* titleFormat = nullptr;
+  GpPen* panelPen = nullptr;
+};
+
+PaintKit MakeKit() {
+  PaintKit kit;
+  kit.headline = CreateTahoma(17, FontStyleBold);
+  kit.small = CreateTahoma(12, FontStyleRegular);
+  kit.title = CreateTahoma(12, FontStyleBold);
+  GdipCreateStringFormat(StringFormatFlagsNoWrap, LANG_NEUTRAL, &kit.singleLine);
+  GdipSetStringFormatTrimming(kit.singleLine, StringTrimmingEllipsisPath);
+  GdipCreateStringFormat(0, LANG_NEUTRAL, &kit.titleFormat);
+  GdipSetStringFormatLineAlign(kit.titleFormat, StringAlignmentCenter);
+  GdipCreatePen1(kPanelLine, 1.0f, UnitWorld, &kit.panelPen);
+  return kit;
+}
+
+void FreeKit(PaintKit& kit) {
+  for (GpFont* font : {kit.headline, kit.small, kit.title}) {
+    if (font) GdipDeleteFont(font);
+  }
+  for (GpStringFormat* format : {kit.singleLine, kit.titleFormat}) {
+    if (format) GdipDeleteStringFormat(format);
+  }
+  if (kit.panelPen) GdipDeletePen(kit.panelPen);
+}
+
+void Line(GpGraphics* graphics, ARGB colour, REAL width, REAL x1, REAL y1, REAL x2, REAL y2) {
+  GpPen* pen = nullptr;
+  GdipCreatePen1(colour, width, UnitWorld, &pen);
+  GdipDrawLine(graphics, pen, x1, y1, x2, y2);
+  GdipDeletePen(pen);
+}
+
+void Outline(GpGraphics* graphics, ARGB colour, REAL width, const RectF& box) {
+  GpPen* pen = nullptr;
+  GdipCreatePen1(colour, width, UnitWorld, &pen);
+  GdipDrawRectangle(graphics, pen, box.X, box.Y, box.Width, box.Height);
+  GdipDeletePen(pen);
+}
+
+void PaintBackground(GpGraphics* graphics) {
+  if (g_bg) {
+    GdipDrawImageRect(graphics, g_bg, 0, 0, 800, 600);
+  } else {
+    FillBox(graphics, kNoBackground, RectF(0, 0, 800, 600));
+  }
+}
+
+void PaintBottomPanel(GpGraphics* graphics, const PaintKit& kit) {
+  FillBox(graphics, kPanelFill, RectF(0, 440, 800, 160));
+  GdipDrawLine(graphics, kit.panelPen, 0, 440, 800, 440);
+}
+
+// Headline and detail line; the headline is drawn without a box, so a long one runs off
+// the window's edge, while the detail is shortened in the middle like a path.
+void PaintStatusText(GpGraphics* graphics, const PaintKit& kit, const StatusCopy& status, ARGB statusColour) {
+  std::wstring headline = Widen(status.status, kTextUnits);
+  GpSolidFill* brush = nullptr;
+  GdipCreateSolidFill(statusColour, &brush);
+  RectF origin(24, 454, 0, 0);
+  GdipDrawString(graphics, headline.c_str(), -1, kit.headline, &origin, nullptr, brush);
+  GdipDeleteBrush(brush);
+  DrawTextIn(graphics, Widen(status.detail, kTextUnits), kit.small, RectF(24, 480, 752, 18), kit.singleLine, TEAL);
+}
+
+void PaintProgress(GpGraphics* graphics, double progress) {
+  FillBox(graphics, kTrackFill, RectF(24, 502, 752, 14));
+  if (progress > 0) {
+    PointF top(0, 502), bottom(0, 516);
+    GpLineGradient* gradient = nullptr;
+    GdipCreateLineBrush(&top, &bottom, kFillTop, kFillBottom, WrapModeTile, &gradient);
+    GdipFillRectangle(graphics, gradient, 25, 503, REAL(ProgressFillWidth(progress)), 12);
+    GdipDeleteBrush(gradient);
+  }
+  Outline(graphics, kLightLine, 1.0f, RectF(24, 502, 752, 14));
+}
+
+void PaintContentVersion(GpGraphics* graphics, const PaintKit& kit, const NotesCopy& notes) {
+  std::string text = notes.updateName;
+  if (text.empty() && notes.version != 0) text = "Content version " + std::to_string(notes.version);
+  if (text.empty()) return;
+  DrawTextIn(graphics, Widen(text, kTextUnits), kit.small, RectF(24, 548, 124, 30), kit.singleLine, kVersionText);
+}
+
+// RETRY, NEW ACCOUNT and SETTINGS exist for the player only while they work.
+void PaintButtons(GpGraphics* graphics) {
+  for (const Button* button : {&g_retry, &g_account, &g_settings}) {
+    if (button->enabled) DrawButton(graphics, *button);
+  }
+  DrawButton(graphics, g_play);
+  DrawButton(graphics, g_exit);
+}
+
+void FillDiamond(GpGraphics* graphics, const PointF (&corners)[4], ARGB colour, GpPen* outline) {
+  GpPath* path = nullptr;
+  GdipCreatePath(FillModeAlternate, &path);
+  GdipAddPathPolygon(path, corners, 4);
+  GpSolidFill* brush = nullptr;
+  GdipCreateSolidFill(colour, &brush);
+  GdipFillPath(graphics, brush, path);
+  if (outline) GdipDrawPath(graphics, outline, path);
+  GdipDeleteBrush(brush);
+  GdipDeletePath(path);
+}
+
+void PaintTitleBar(GpGraphics* graphics, const PaintKit& kit) {
+  FillBox(graphics, kTitleBarFill, RectF(0, 0, 800, 27));
+  Line(graphics, kLightLine, 1.0f, 0, 26.5f, 800, 26.5f);
+  const PointF outer[4] = {{15, 5.5f}, {22, 13.5f}, {15, 21.5f}, {8, 13.5f}};
+  const PointF inner[4] = {{15, 9}, {18.5f, 13.5f}, {15, 18}, {11.5f, 13.5f}};
+  GpPen* outerPen = nullptr;
+  GdipCreatePen1(kTitleText, 1.0f, UnitWorld, &outerPen);
+  FillDiamond(graphics, outer, kLogoOuter, outerPen);
+  GdipDeletePen(outerPen);
+  FillDiamond(graphics, inner, kGlyph, nullptr);
+  DrawTextIn(graphics, L"K E L M O R R A", kit.title, RectF(30, 0, 400, 27), kit.titleFormat, kTitleText);
+}
+
+void PaintTitleGlyph(GpGraphics* graphics, GpPen* pen, int code, REAL cx) {
+  if (code == kTitleMin) {
+    GdipDrawLine(graphics, pen, cx - 5, 13.5f, cx + 5, 13.5f);
+  } else if (code == kTitleMax && IsZoomed(g_wnd)) {
+    GdipDrawRectangle(graphics, pen, cx - 5, 10.5f, 8, 8);
+    GdipDrawLine(graphics, pen, cx - 3, 8.5f, cx + 5, 8.5f);
+    GdipDrawLine(graphics, pen, cx + 5, 8.5f, cx + 5, 16.5f);
+  } else if (code == kTitleMax) {
+    GdipDrawRectangle(graphics, pen, cx - 5, 8.5f, 10, 10);
+  } else {
+    GdipDrawLine(graphics, pen, cx - 5, 8.5f, cx + 5, 18.5f);
+    GdipDrawLine(graphics, pen, cx - 5, 18.5f, cx + 5, 8.5f);
+  }
+}
+
+void PaintTitleButtons(GpGraphics* graphics) {
+  GpPen* pen = nullptr;
+  GdipCreatePen1(kGlyph, 1.4f, UnitWorld, &pen);
+  const int codes[3] = {kTitleMin, kTitleMax, kTitleClose};
+  const DesignRect* boxes[3] = {&g_tbMin, &g_tbMax, &g_tbClose};
+  for (int i = 0; i < 3; i++) {
+    const DesignRect& box = *boxes[i];
+    if (g_tbHover == codes[i]) {
+      ARGB fill = codes[i] == kTitleClose ? kHoverClose : kHoverButton;
+      FillBox(graphics, fill, RectF(REAL(box.left), 0, REAL(box.right - box.left), 26));
+    }
+    PaintTitleGlyph(graphics, pen, codes[i], (box.left + box.right) * 0.5f);
+  }
+  GdipDeletePen(pen);
+}
+
+void PaintLayers(GpGraphics* graphics) {
+  PaintKit kit = MakeKit();
+  PaintBackground(graphics);
+  PaintBottomPanel(graphics, kit);
+  StatusCopy status = CopyStatus();
+  ARGB statusColour = IsErrorPhase(status.phase) ? kErrorColour : GOLD;
+  PaintStatusText(graphics, kit, status, statusColour);
+  PaintProgress(graphics, status.progress);
+  NotesCopy notes = CopyNotes();
+  PaintContentVersion(graphics, kit, notes);
+  PaintNotesPanel(graphics, notes, NotesPanelStyle{kit.headline, kit.singleLine, kit.panelPen, statusColour});
+  PaintButtons(graphics);
+  PaintTitleBar(graphics, kit);
+  PaintTitleButtons(graphics);
+  FreeKit(kit);
+}
+
+// One unscaled copy of the finished picture.
+void CopyToWindow(HDC dc, GpBitmap* bitmap, int width, int height) {
+  GpGraphics* screen = nullptr;
+  if (GdipCreateFromHDC(dc, &screen) != Ok) return;
+  GdipSetCompositingMode(screen, CompositingModeSourceCopy);
+  GdipSetInterpolationMode(screen, InterpolationModeNearestNeighbor);
+  GdipDrawImageRectI(screen, bitmap, 0, 0, width, height);
+  GdipDeleteGraphics(screen);
+}
+}  // namespace
+
+GpFont* CreateTahoma(REAL size, INT style) {
+  GpFontFamily* family = nullptr;
+  if (GdipCreateFontFamilyFromName(L"Tahoma", nullptr, &family) != Ok) GdipGetGenericFontFamilySansSerif(&family);
+  GpFont* font = nullptr;
+  if (family) GdipCreateFont(family, size, style, UnitPixel, &font);
+  if (family) GdipDeleteFontFamily(family);
+  return font;
+}
+
+std::wstring Widen(const std::string& text, size_t maxUnits) {
+  if (text.empty()) return std::wstring();
+  int length = static_cast<int>(text.size());
+  int units = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
+  if (units > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), length, &wide[0], units);
+  if (wide.size() > maxUnits) wide.resize(maxUnits);
+  return wide;
+}
+
+void FillBox(GpGraphics* graphics, ARGB colour, const RectF& box) {
+  GpSolidFill* brush = nullptr;
+  GdipCreateSolidFill(colour, &brush);
+  GdipFillRectangle(graphics, brush, box.X, box.Y, box.Width, box.Height);
+  GdipDeleteBrush(brush);
+}
+
+void DrawTextIn(GpGraphics* graphics, const std::wstring& text, GpFont* font, const RectF& box,
+                GpStringFormat* format, ARGB colour) {
+  if (text.empty()) return;
+  GpSolidFill* brush = nullptr;
+  GdipCreateSolidFill(colour, &brush);
+  GdipDrawString(graphics, text.c_str(), static_cast<INT>(text.size()), font, &box, format, brush);
+  GdipDeleteBrush(brush);
+}
+
+void Paint(HDC dc) {
+  PixelSize size = WindowSizeForScale(g_scale);
+  GpBitmap* bitmap = nullptr;
+  if (GdipCreateBitmapFromScan0(size.width, size.height, 0, PixelFormat32bppPARGB, nullptr, &bitmap) != Ok) return;
+  GpGraphics* graphics = nullptr;
+  if (GdipGetImageGraphicsContext(bitmap, &graphics) == Ok) {
+    GdipScaleWorldTransform(graphics, g_scale, g_scale, MatrixOrderPrepend);
+    GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
+    GdipSetTextRenderingHint(graphics, TextRenderingHintAntiAliasGridFit);
+    GdipSetInterpolationMode(graphics, InterpolationModeHighQualityBicubic);
+    PaintLayers(graphics);
+    GdipDeleteGraphics(graphics);
+    CopyToWindow(dc, bitmap, size.width, size.height);
+  }
+  GdipDisposeImage(bitmap);
+}
