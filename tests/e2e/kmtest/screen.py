@@ -23,11 +23,14 @@ class Shot:
 
 
 def _read_ppm(data):
-    # "P6\n<w> <h>\n255\n" followed by the pixels.
+    # "P6\n<w> <h>\n255\n" followed by the pixels; "#" comment lines may sit in the header.
     fields, pos = [], 0
     while len(fields) < 4:
         while data[pos:pos + 1].isspace():
             pos += 1
+        if data[pos:pos + 1] == b"#":
+            pos = data.index(b"\n", pos)
+            continue
         start = pos
         while not data[pos:pos + 1].isspace():
             pos += 1

@@ -1,0 +1,168 @@
+"""What the window tests share: the launcher's window seen in design units, the colours the
+painting uses composited the way the screen shows them, reference art to composite over, and
+ways to hold the launcher in a phase long enough to look at it."""
+import os
+import subprocess
+import threading
+
+from kmtest import screen
+from kmtest.launcher import wait_until
+from kmtest.server import ContentServer, manifest_text, crc32
+
+SOURCE = os.environ.get("KM_SOURCE") or os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+ORIGIN = (200, 75)  # the 800 x 600 window centred on the 1200 x 750 screen, scale 1.0
+
+# ARGB colours of the painting.
+TITLE_BAR = 0xEB060E1A
+PANEL = 0xB904060A
+PANEL_LINE = 0xA08CCDFF
+TRACK = 0xFF101218
+GOLD = 0xFFBEE1FF
+ERROR = 0xFFF0785A
+THUMB = 0xE6BEE1FF
+HOVER_CLOSE = 0xFFC8283C
+FILL_TOP, FILL_BOTTOM = 0xFFD7F0FF, 0xFF468CE6
+
+BUTTONS = {  # design rectangles (left, top, right, bottom)
+    "settings": (152, 528, 282, 578), "account": (288, 528, 418, 578), "retry": (424, 528, 554, 578),
+    "play": (560, 528, 690, 578), "exit": (696, 528, 786, 578),
+}
+
+
+def centre(name):
+    left, top, right, bottom = BUTTONS[name]
+    return (left + right) // 2, (top + bottom) // 2
+
+
+def to_screen(x, y, origin=ORIGIN, scale=1.0):
+    return origin[0] + x * scale, origin[1] + y * scale
+
+
+def rgb(argb):
+    return (argb >> 16) & 255, (argb >> 8) & 255, argb & 255
+
+
+def over(argb, under, alpha_factor=1.0):
+    """The colour argb drawn over the opaque colour under, as the screen shows it."""
+    alpha = ((argb >> 24) & 255) / 255.0 * alpha_factor
+    return tuple(alpha * c + (1 - alpha) * u for c, u in zip(rgb(argb), under))
+
+
+def distance(a, b):
+    return max(abs(x - y) for x, y in zip(a, b))
+
+
+class Design:
+    """A screenshot addressed in the window's design units."""
+
+    def __init__(self, shot, origin=ORIGIN, scale=1.0):
+        self.shot, self.origin, self.scale = shot, origin, scale
+
+    def pixel(self, x, y):
+        sx, sy = to_screen(x, y, self.origin, self.scale)
+        return self.shot.pixel(sx, sy)
+
+    def closest(self, box, target):
+        """The smallest distance to target of any pixel in box (left, top, right, bottom)."""
+        left, top, right, bottom = box
+        return min(distance(self.pixel(x, y), target) for y in range(top, bottom) for x in range(left, right))
+
+
+def _raw(path, size, channels):
+    kind = "rgba" if channels == 4 else "rgb"
+    data = subprocess.run(["/usr/bin/convert", path, "-resize", "%dx%d!" % size, "-depth", "8", kind + ":-"],
+                          capture_output=True, check=True).stdout
+    return data
+
+
+class Art:
+    """The launcher's pictures at their drawn size: the background at 800 x 600 and the normal
+    button face at 130 x 50, to composite expected colours over."""
+    _cache = {}
+
+    @classmethod
+    def background(cls, x, y):
+        data = cls._cache.get("bg") or _raw(os.path.join(SOURCE, "resources", "background.jpg"), (800, 600), 3)
+        cls._cache["bg"] = data
+        offset = (y * 800 + x) * 3
+        return tuple(data[offset:offset + 3])
+
+    @classmethod
+    def face(cls, x, y):
+        """(r, g, b, alpha 0..1) of the button face at a point of a 130 x 50 button."""
+        data = cls._cache.get("face") or _raw(os.path.join(SOURCE, "resources", "button.png"), (130, 50), 4)
+        cls._cache["face"] = data
+        offset = (y * 130 + x) * 4
+        r, g, b, a = data[offset:offset + 4]
+        return (r, g, b), a / 255.0
+
+
+def under_panel(x, y):
+    """What the bottom panel shows at a design point where nothing else is drawn."""
+    return over(PANEL, Art.background(x, y))
+
+
+def button_face(name, dx, dy, faded):
+    """The expected screen colour dx, dy into a 130-wide button with the normal face."""
+    left, top = BUTTONS[name][:2]
+    colour, alpha = Art.face(dx, dy)
+    alpha *= 0.45 if faded else 1.0
+    under = under_panel(left + dx, top + dy)
+    return tuple(alpha * c + (1 - alpha) * u for c, u in zip(colour, under))
+
+
+def progress_fill_end(view):
+    """The design x where the progress fill ends (25 when the track is empty)."""
+    track = rgb(TRACK)
+    end = 25
+    for x in range(25, 775):
+        if distance(view.pixel(x, 509), track) > 20:
+            end = x + 1
+    return end
+
+
+class HeldManifest:
+    """A content server whose manifest answer waits until released: the launcher stays in
+    Connecting meanwhile."""
+
+    def __init__(self, files=None, **manifest):
+        self.gate = threading.Event()
+        text = manifest_text(files or {}, **manifest)
+        self.server = ContentServer(files or {}, lambda: (self.gate.wait(60), text)[1])
+
+    def close(self):
+        self.gate.set()
+        self.server.stop()
+
+
+def big_sparse_manifest(game, name="big.dat", size=3 << 30, small=None):
+    """A manifest whose last file the game folder already has at the right size but not in
+    its cache, so that checking must read all of it: a sparse file makes that take seconds.
+    The optional small file goes first and is checked at once."""
+    lines = ["KMCONTENT", "version 4"]
+    entries = []
+    if small:
+        path, data = small
+        game.write(path, data)
+        entries.append("%08X %d %s" % (crc32(data), len(data), path))
+    with open(game.path(name), "wb") as f:
+        f.truncate(size)
+    entries.append("%08X %d %s" % (0, size, name))
+    return "\n".join(lines + ["files %d" % len(entries)] + entries) + "\n"
+
+
+def message_boxes(facts):
+    """The launcher's message boxes: windows captioned "Kelmorra" smaller than the main window."""
+    found = []
+    for window in screen.find_windows(facts, "Kelmorra"):
+        try:
+            width = screen.window_geometry(facts, window)[2]
+        except (KeyError, ValueError):
+            continue
+        if width < 700:
+            found.append(window)
+    return found
+
+
+def wait_for_message_box(facts, timeout=20):
+    return wait_until(lambda: message_boxes(facts), timeout)
