@@ -1,0 +1,231 @@
+// The publish run on real folders: the manifest it writes is what the launcher's parser
+// accepts with every file, refused builds leave nothing behind, and a new release replaces
+// the old one whole.
+#include "tools/kmcontent/publish.h"
+#include "update/crc32.h"
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PublishRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("kmcontent-publish-" + std::to_string(getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(build());
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  fs::path build() const { return root_ / "build"; }
+  fs::path out() const { return root_ / "release"; }
+
+  std::string Write(const std::string& relative, const std::string& bytes) {
+    fs::path path = build() / relative;
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+    return bytes;
+  }
+
+  PublishOptions Options(const char* version = "3") const {
+    PublishOptions options;
+    options.buildDir = build().string();
+    options.outDir = out().string();
+    options.info.version = version;
+    return options;
+  }
+
+  static std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  // Folders other than build/ and release/ (a staging folder left behind would show here).
+  std::vector<std::string> Leftovers() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(root_)) {
+      std::string name = entry.path().filename().string();
+      if (entry.is_directory() && name != "build" && name != "release") names.push_back(name);
+    }
+    return names;
+  }
+
+  fs::path root_;
+};
+
+std::string RandomBytes(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
+TEST_F(PublishRun, TheLauncherAcceptsTheManifestWithEveryFile) {
+  std::map<std::string, std::string> files = {
+      {"Kelmorra.exe", RandomBytes(70000, 1)},
+      {"Data/maps/new area.dat", RandomBytes(3 << 20 | 17, 2)},
+      {"Data/empty.bin", ""},
+      {"caf\xC3\xA9/\xC3\xA9t\xC3\xA9.txt", "summer"},
+      {"Sub/musicsetting.cfg", "only the top-level one is the player's"}};
+  for (const auto& [path, bytes] : files) Write(path, bytes);
+  std::ofstream(root_ / "notes.txt") << "Line one\r\n\r\nLine three\n";
+  PublishOptions options = Options("12");
+  options.info.name = "Harvest";
+  options.info.mirror = "http://127.0.0.1:8080/files";
+  options.info.gameServer = "game.example:7000";
+  options.notesFile = (root_ / "notes.txt").string();
+  options.jobs = 3;
+
+  PublishResult result = Publish(options, nullptr);
+  ASSERT_TRUE(result.ok) << (result.problems.empty() ? "" : result.problems[0]);
+  EXPECT_EQ(result.files, files.size());
+
+  Manifest manifest = ParseManifest(Read(out() / "manifest"));
+  ASSERT_TRUE(manifest.accepted);
+  EXPECT_EQ(manifest.version, 12);
+  EXPECT_EQ(manifest.name, "Harvest");
+  EXPECT_EQ(manifest.notes, (std::vector<std::string>{"Line one", "", "Line three"}));
+  EXPECT_EQ(manifest.mirror, "http://127.0.0.1:8080/files");
+  EXPECT_EQ(manifest.gameServer, "game.example:7000");
+  ASSERT_EQ(manifest.files.size(), files.size());
+  for (const RemoteFile& file : manifest.files) {
+    ASSERT_EQ(files.count(file.path), 1u) << file.path;
+    const std::string& bytes = files[file.path];
+    EXPECT_EQ(file.size, bytes.size()) << file.path;
+    EXPECT_EQ(file.crc, Crc32Of(bytes.data(), bytes.size())) << file.path;
+    EXPECT_EQ(Read(out() / "files" / file.path), bytes) << file.path;
+  }
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PublishRun, FilesAreListedInByteOrderOfTheirPaths) {
+  for (const char* path : {"b.dat", "A/z.dat", "a.dat", "B/a.dat"}) Write(path, path);
+  ASSERT_TRUE(Publish(Options(), nullptr).ok);
+  Manifest manifest = ParseManifest(Read(out() / "manifest"));
+  std::vector<std::string> paths;
+  for (const RemoteFile& file : manifest.files) paths.push_back(file.path);
+  EXPECT_EQ(paths, (std::vector<std::string>{"A/z.dat", "B/a.dat", "a.dat", "b.dat"}));
+}
+
+TEST_F(PublishRun, ARefusedBuildNamesEveryProblemAndWritesNothing) {
+  Write("Kelmorra.exe", "game");
+  Write("logs/session.log", "player file");
+  Write("Data/Map.dat", "one");
+  Write("data/map.dat", "two");
+  Write("bad?name.txt", "x");
+  PublishResult result = Publish(Options(), nullptr);
+  EXPECT_FALSE(result.ok);
+  ASSERT_EQ(result.problems.size(), 3u);
+  EXPECT_NE(result.problems[0].find("bad?name.txt"), std::string::npos);
+  EXPECT_NE(result.problems[1].find("logs/session.log"), std::string::npos);
+  EXPECT_NE(result.problems[2].find("letter case"), std::string::npos);
+  EXPECT_FALSE(fs::exists(out()));
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PublishRun, LinksToFoldersAreRefusedAndLinksToFilesPublishTheirContent) {
+  Write("real/file.dat", "content");
+  fs::create_directory_symlink(build() / "real", build() / "linked");
+  PublishResult refused = Publish(Options(), nullptr);
+  ASSERT_FALSE(refused.ok);
+  EXPECT_NE(refused.problems[0].find("linked"), std::string::npos);
+
+  fs::remove(build() / "linked");
+  fs::create_symlink(build() / "real" / "file.dat", build() / "alias.dat");
+  ASSERT_TRUE(Publish(Options(), nullptr).ok);
+  EXPECT_EQ(Read(out() / "files" / "alias.dat"), "content");
+  EXPECT_FALSE(fs::is_symlink(out() / "files" / "alias.dat"));
+}
+
+TEST_F(PublishRun, ANewReleaseReplacesTheOldOneWhole) {
+  Write("old-only.dat", "old");
+  Write("shared.dat", "version one");
+  ASSERT_TRUE(Publish(Options("1"), nullptr).ok);
+  fs::remove(build() / "old-only.dat");
+  Write("shared.dat", "version two");
+  Write("new-only.dat", "new");
+  ASSERT_TRUE(Publish(Options("2"), nullptr).ok);
+
+  EXPECT_EQ(ParseManifest(Read(out() / "manifest")).version, 2);
+  EXPECT_FALSE(fs::exists(out() / "files" / "old-only.dat"));
+  EXPECT_EQ(Read(out() / "files" / "shared.dat"), "version two");
+  EXPECT_EQ(Read(out() / "files" / "new-only.dat"), "new");
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PublishRun, AFailedCopyLeavesTheOldReleaseAsItWas) {
+  Write("a.dat", "first");
+  ASSERT_TRUE(Publish(Options("1"), nullptr).ok);
+  std::string before = Read(out() / "manifest");
+  Write("b.dat", RandomBytes(1 << 20, 6));
+  // A file whose size is not what it reads as: the copy of this one fails (also as root).
+  fs::create_symlink("/proc/self/status", build() / "changing.dat");
+  PublishResult result = Publish(Options("2"), nullptr);
+  EXPECT_FALSE(result.ok);
+  ASSERT_EQ(result.problems.size(), 1u);
+  EXPECT_NE(result.problems[0].find("changing.dat: changed while it was being published"), std::string::npos);
+  EXPECT_EQ(Read(out() / "manifest"), before);
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PublishRun, AFolderThatIsNoReleaseIsNeverReplaced) {
+  Write("a.dat", "x");
+  fs::create_directories(out());
+  std::ofstream(out() / "precious.txt") << "keep me";
+  PublishResult result = Publish(Options(), nullptr);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(Read(out() / "precious.txt"), "keep me");
+}
+
+TEST_F(PublishRun, AReleaseInsideTheBuildIsRefused) {
+  Write("a.dat", "x");
+  PublishOptions options = Options();
+  options.outDir = (build() / "release").string();
+  EXPECT_FALSE(Publish(options, nullptr).ok);
+  EXPECT_FALSE(fs::exists(build() / "release"));
+}
+
+TEST_F(PublishRun, ADryRunHashesButWritesNothing) {
+  std::string bytes = Write("a.dat", RandomBytes(5000, 3));
+  PublishOptions options = Options();
+  options.dryRun = true;
+  PublishResult result = Publish(options, nullptr);
+  ASSERT_TRUE(result.ok);
+  Manifest manifest = ParseManifest(result.manifest);
+  ASSERT_EQ(manifest.files.size(), 1u);
+  EXPECT_EQ(manifest.files[0].crc, Crc32Of(bytes.data(), bytes.size()));
+  EXPECT_FALSE(fs::exists(out()));
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PublishRun, ProgressEndsWithEveryByteCounted) {
+  Write("a.dat", RandomBytes(100000, 4));
+  Write("b.dat", RandomBytes(20000, 5));
+  PublishProgress last;
+  int calls = 0;
+  ASSERT_TRUE(Publish(Options(), [&](const PublishProgress& p) { last = p, calls++; }).ok);
+  EXPECT_GE(calls, 1);
+  EXPECT_EQ(last.filesDone, 2u);
+  EXPECT_EQ(last.filesTotal, 2u);
+  EXPECT_EQ(last.bytesDone, 120000u);
+  EXPECT_EQ(last.bytesTotal, 120000u);
+}
+
+TEST_F(PublishRun, BadReleaseValuesAreRefusedBeforeAnyFileIsRead) {
+  Write("a.dat", "x");
+  PublishOptions options = Options("v2");
+  options.info.gameServer = std::string(65, 'g');
+  options.notesFile = (root_ / "missing-notes.txt").string();
+  PublishResult result = Publish(options, nullptr);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.problems.size(), 3u);
+  EXPECT_FALSE(fs::exists(out()));
+}
+
+}  // namespace

@@ -1,0 +1,16 @@
+// The account store behind POST /register: an SQLite database file with one row per
+// account, the password kept only as libsodium's Argon2id string (salt and parameters
+// inside), never in any form it could be read back from. A user name is unique in any
+// letter case; the database's UNIQUE constraint decides when two requests race for one.
+#pragma once
+#include "core/base.h"
+
+struct AccountStore;
+
+// Opens or creates the database; null with a message when it cannot.
+AccountStore* OpenAccountStore(const std::string& path, std::string& error);
+void CloseAccountStore(AccountStore* store);
+
+// The whole answer to one form body: "OK ..." when the account was created, otherwise
+// "ERR " and a message for the player. Safe to call from many threads at once.
+std::string RegisterAccount(AccountStore* store, const std::string& formBody);

@@ -1,0 +1,151 @@
+// kmcontent, the operators' content tool: "publish" turns a game build into a release tree
+// (manifest + files/), "serve" serves such a tree to the launcher and creates accounts.
+#include "tools/kmcontent/options.h"
+#include "tools/kmcontent/publish.h"
+#include "tools/kmcontent/serve.h"
+#include <unistd.h>
+
+namespace {
+
+const char kUsage[] =
+    "usage: kmcontent publish --build DIR --out RELEASE --version N [options]\n"
+    "       kmcontent serve --release RELEASE [options]\n"
+    "       kmcontent help [publish|serve]\n";
+
+const char kPublishHelp[] =
+    "kmcontent publish: write a release tree from a game build folder.\n"
+    "\n"
+    "  --build DIR        the game folder as players should have it\n"
+    "  --out RELEASE      the release tree to write: RELEASE/manifest and RELEASE/files/\n"
+    "                     (replaced whole and at once; must be absent, empty or a release)\n"
+    "  --version N        content version, a whole number\n"
+    "  --name TEXT        release name shown by the launcher\n"
+    "  --notes FILE       text file, one \"What's new\" line per line (at most 1000)\n"
+    "  --mirror URL       base URL of a copy of RELEASE/files/ (http://, https:// or /path)\n"
+    "  --gameserver ADDR  game server address written into the client's coinit.tmp\n"
+    "  --jobs N           copying threads (default: one per CPU)\n"
+    "  --dry-run          check and hash only, print the manifest, write nothing\n"
+    "\n"
+    "Refuses, and writes nothing, when a path is one the launcher would refuse or mishandle:\n"
+    "unsafe paths, the player's own files (*.log, *.tmp, *.part, coinit.tmp, KMLauncher.cfg ...),\n"
+    "names Windows cannot hold, paths differing only in letter case, paths over 200 bytes.\n";
+
+const char kServeHelp[] =
+    "kmcontent serve: serve a release tree over HTTP and create accounts.\n"
+    "\n"
+    "  --release RELEASE  the tree written by publish\n"
+    "  --listen ADDR      host:port to listen on (default 127.0.0.1:25858; port 0: any free)\n"
+    "  --accounts FILE    SQLite account database (default accounts.db; created if missing)\n"
+    "  --log FILE         append the request log here (default: standard output)\n"
+    "  --threads N        connections served at once (default 64)\n"
+    "  --max-body BYTES   largest request body accepted (default 8192)\n"
+    "\n"
+    "Answers GET /manifest, GET /files/<path> (with single byte ranges) and POST /register.\n"
+    "Stops on SIGINT or SIGTERM.\n";
+
+std::vector<std::string> Arguments(int argc, char** argv) { return std::vector<std::string>(argv + 2, argv + argc); }
+
+int Refuse(const char* command, const std::string& message) {
+  fprintf(stderr, "kmcontent %s: %s\n(see kmcontent help %s)\n", command, message.c_str(), command);
+  return 2;
+}
+
+std::string Value(const OptionValues& values, const char* name) {
+  auto it = values.find(name);
+  return it == values.end() ? std::string() : it->second;
+}
+
+void ShowProgress(const PublishProgress& p) {
+  double mib = 1024.0 * 1024.0;
+  fprintf(stderr, "\r  %zu of %zu files, %.1f of %.1f MiB   ", p.filesDone, p.filesTotal, p.bytesDone / mib,
+          p.bytesTotal / mib);
+  fflush(stderr);
+}
+
+int RunPublishCommand(int argc, char** argv) {
+  OptionValues values;
+  std::string error;
+  const std::vector<OptionSpec> specs = {{"build", true}, {"out", true},        {"version", true},
+                                         {"name", true},  {"notes", true},      {"mirror", true},
+                                         {"gameserver", true}, {"jobs", true}, {"dry-run", false},
+                                         {"help", false}};
+  if (!ParseOptions(Arguments(argc, argv), specs, values, error)) return Refuse("publish", error);
+  if (values.count("help") != 0) return fputs(kPublishHelp, stdout), 0;
+  for (const char* required : {"build", "out", "version"}) {
+    bool needed = values.count("dry-run") == 0 || strcmp(required, "out") != 0;
+    if (needed && values.count(required) == 0) return Refuse("publish", std::string("--") + required + " is required");
+  }
+  PublishOptions options;
+  options.buildDir = Value(values, "build");
+  options.outDir = Value(values, "out");
+  options.info.version = Value(values, "version");
+  options.info.name = Value(values, "name");
+  options.info.mirror = Value(values, "mirror");
+  options.info.gameServer = Value(values, "gameserver");
+  options.notesFile = Value(values, "notes");
+  if (values.count("jobs") != 0 && !ParseCount(Value(values, "jobs"), 256, options.jobs)) {
+    return Refuse("publish", "--jobs must be a number from 1 to 256");
+  }
+  options.dryRun = values.count("dry-run") != 0;
+  bool terminal = isatty(STDERR_FILENO) != 0;
+  PublishResult result = Publish(options, terminal ? PublishProgressFn(ShowProgress) : PublishProgressFn());
+  if (terminal && result.files > 0) fputc('\n', stderr);
+  if (!result.ok) {
+    fprintf(stderr, "kmcontent publish: nothing was published:\n");
+    for (const std::string& problem : result.problems) fprintf(stderr, "  %s\n", problem.c_str());
+    return 1;
+  }
+  double mb = result.bytes / 1e6;
+  if (options.dryRun) {
+    fputs(result.manifest.c_str(), stdout);
+    fprintf(stderr, "Checked %zu files, %.1f MB (%.2f s, %.0f MB/s); nothing written\n", result.files, mb,
+            result.seconds, result.seconds > 0 ? mb / result.seconds : 0.0);
+    return 0;
+  }
+  printf("Published version %s: %zu files, %.1f MB into %s (%.2f s, %.0f MB/s)\n", options.info.version.c_str(),
+         result.files, mb, options.outDir.c_str(), result.seconds, result.seconds > 0 ? mb / result.seconds : 0.0);
+  return 0;
+}
+
+int RunServeCommand(int argc, char** argv) {
+  OptionValues values;
+  std::string error;
+  const std::vector<OptionSpec> specs = {{"release", true}, {"listen", true},   {"accounts", true}, {"log", true},
+                                         {"threads", true}, {"max-body", true}, {"help", false}};
+  if (!ParseOptions(Arguments(argc, argv), specs, values, error)) return Refuse("serve", error);
+  if (values.count("help") != 0) return fputs(kServeHelp, stdout), 0;
+  if (values.count("release") == 0) return Refuse("serve", "--release is required");
+  ServeOptions options;
+  options.releaseDir = Value(values, "release");
+  if (values.count("listen") != 0 && !ParseListenAddress(Value(values, "listen"), options.host, options.port)) {
+    return Refuse("serve", "--listen must be host:port, e.g. 127.0.0.1:25858 or [::1]:25858");
+  }
+  if (values.count("accounts") != 0) options.accountsPath = Value(values, "accounts");
+  options.logPath = Value(values, "log");
+  if (values.count("threads") != 0 && !ParseCount(Value(values, "threads"), 4096, options.threads)) {
+    return Refuse("serve", "--threads must be a number from 1 to 4096");
+  }
+  if (values.count("max-body") != 0 && !ParseCount(Value(values, "max-body"), 1 << 24, options.maxBodyBytes)) {
+    return Refuse("serve", "--max-body must be a number of bytes from 1 to 16777216");
+  }
+  return RunServe(options);
+}
+
+int Help(int argc, char** argv) {
+  std::string topic = argc > 2 ? argv[2] : "";
+  if (topic == "publish") return fputs(kPublishHelp, stdout), 0;
+  if (topic == "serve") return fputs(kServeHelp, stdout), 0;
+  printf("%s\n%s\n%s", kUsage, kPublishHelp, kServeHelp);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string command = argc > 1 ? argv[1] : "";
+  if (command == "publish") return RunPublishCommand(argc, argv);
+  if (command == "serve") return RunServeCommand(argc, argv);
+  if (command == "help" || command == "--help" || command == "-h") return Help(argc, argv);
+  fputs(kUsage, stderr);
+  return 2;
+}

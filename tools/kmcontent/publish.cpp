@@ -1,0 +1,350 @@
+// The publish run. In order: read and check the release values, list the build folder,
+// check every path against the launcher's rules, check that the output folder is a release
+// (or absent or empty) so that no other folder is ever replaced, copy and hash the files
+// into a staging folder beside it on several threads, write the manifest, flush it all to
+// disk, and swap the staging folder in. Nothing is written before every check has passed.
+#include "tools/kmcontent/publish.h"
+#include "tools/kmcontent/publish_rules.h"
+#include "tools/kmcontent/release_swap.h"
+#include "update/crc32.h"
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kCopyBuffer = 1 << 20;
+
+struct BuildFile {
+  std::string path;    // relative, "/" separators
+  std::string source;  // full path in the build folder
+  uint64_t size = 0;
+  uint32_t crc = 0;
+};
+
+bool ReadWholeFile(const std::string& path, std::string& text) {
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char buffer[65536];
+  size_t got;
+  text.clear();
+  while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  bool ok = ferror(file) == 0;
+  fclose(file);
+  return ok;
+}
+
+// Every regular file under the build folder (symbolic links to files count as the file);
+// anything else that is not a folder is a problem, as is a folder that cannot be read.
+void ListBuild(const fs::path& root, std::vector<BuildFile>& files, std::vector<std::string>& problems) {
+  std::error_code ec;
+  fs::recursive_directory_iterator it(root, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const fs::path& full = it->path();
+    std::string relative = full.lexically_relative(root).generic_string();
+    std::error_code statError;
+    fs::file_status status = fs::status(full, statError);
+    bool isLink = it->is_symlink(statError);
+    if (fs::is_directory(status) && !isLink) continue;
+    if (!fs::is_regular_file(status)) {
+      problems.push_back(relative + ": is neither a file nor a folder (a link to a folder, a broken link or a device); only files are published");
+      continue;
+    }
+    files.push_back({relative, full.string(), 0, 0});
+  }
+  if (ec) problems.push_back("cannot read the build folder " + root.string() + ": " + ec.message());
+  std::sort(files.begin(), files.end(), [](const BuildFile& a, const BuildFile& b) { return a.path < b.path; });
+}
+
+void CheckPaths(const std::vector<BuildFile>& files, std::vector<std::string>& problems) {
+  std::vector<std::string> paths;
+  for (const BuildFile& file : files) {
+    std::string problem = PublishPathProblem(file.path);
+    if (!problem.empty()) problems.push_back(file.path + ": " + problem);
+    paths.push_back(file.path);
+  }
+  for (const std::string& clash : CaseClashes(paths)) problems.push_back(clash);
+}
+
+bool LooksLikeRelease(const fs::path& folder) {
+  std::string manifest;
+  if (!ReadWholeFile((folder / "manifest").string(), manifest)) return false;
+  return manifest.compare(0, 9, "KMCONTENT") == 0;
+}
+
+// The output folder may be absent, empty, or an earlier release; anything else is refused
+// so that a mistyped --out never deletes somebody's folder.
+void CheckOutput(const fs::path& build, const fs::path& out, std::vector<std::string>& problems) {
+  std::error_code ec;
+  fs::file_status status = fs::symlink_status(out, ec);
+  if (fs::exists(status)) {
+    bool usable = fs::is_directory(status) && (fs::is_empty(out, ec) || LooksLikeRelease(out));
+    if (!usable) problems.push_back(out.string() + " exists and is not a release (no manifest beginning with KMCONTENT); refusing to replace it");
+  }
+  fs::path buildReal = fs::weakly_canonical(build, ec);
+  fs::path outReal = fs::weakly_canonical(out, ec);
+  auto inside = [](const fs::path& inner, const fs::path& outer) {
+    auto mismatch = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
+    return mismatch.first == outer.end();
+  };
+  if (inside(outReal, buildReal) || inside(buildReal, outReal)) {
+    problems.push_back("the build folder and the release folder must not contain each other");
+  }
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t wrote = write(fd, data, size);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    data += wrote;
+    size -= static_cast<size_t>(wrote);
+  }
+  return true;
+}
+
+// Copies one file and takes its CRC-32 from the same bytes, so the manifest describes
+// exactly what was copied (an empty target only hashes). A file whose size changes while it
+// is read is an error.
+bool CopyAndHash(BuildFile& file, const std::string& target, std::vector<char>& buffer,
+                 std::atomic<uint64_t>& bytesDone, std::string& error) {
+  int in = open(file.source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    error = file.path + ": cannot read: " + strerror(errno);
+    return false;
+  }
+  struct stat info;
+  fstat(in, &info);
+  posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
+  int out = target.empty() ? -1 : open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0 && !target.empty()) {
+    error = target + ": cannot write: " + strerror(errno);
+    close(in);
+    return false;
+  }
+  uint32_t crc = kCrc32Start;
+  uint64_t size = 0;
+  bool ok = true;
+  for (;;) {
+    ssize_t got = read(in, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error = file.path + ": read failed: " + strerror(errno);
+      ok = false;
+    }
+    if (got <= 0) break;
+    crc = Crc32Update(crc, buffer.data(), static_cast<size_t>(got));
+    size += static_cast<uint64_t>(got);
+    bytesDone += static_cast<uint64_t>(got);
+    if (out >= 0 && !WriteAll(out, buffer.data(), static_cast<size_t>(got))) {
+      error = target + ": write failed: " + strerror(errno);
+      ok = false;
+      break;
+    }
+  }
+  if (ok && size != static_cast<uint64_t>(info.st_size)) {
+    error = file.path + ": changed while it was being published";
+    ok = false;
+  }
+  close(in);
+  if (out >= 0 && close(out) != 0 && ok) {
+    error = target + ": write failed: " + strerror(errno);
+    ok = false;
+  }
+  file.crc = ~crc;
+  file.size = size;
+  return ok;
+}
+
+struct CopyRun {
+  std::vector<BuildFile>* files = nullptr;
+  fs::path filesDir;
+  std::atomic<size_t> next{0};
+  std::atomic<size_t> done{0};
+  std::atomic<uint64_t> bytesDone{0};
+  std::atomic<bool> failed{false};
+  std::mutex lock;  // guards error and workersLeft
+  std::condition_variable workerEnded;
+  unsigned workersLeft = 0;
+  std::string error;
+};
+
+void CopyFiles(CopyRun& run) {
+  std::vector<char> buffer(kCopyBuffer);
+  for (;;) {
+    size_t index = run.next++;
+    if (index >= run.files->size() || run.failed) return;
+    BuildFile& file = (*run.files)[index];
+    std::string error;
+    std::string target = run.filesDir.empty() ? std::string() : (run.filesDir / file.path).string();
+    if (!CopyAndHash(file, target, buffer, run.bytesDone, error)) {
+      std::lock_guard<std::mutex> hold(run.lock);
+      if (!run.failed.exchange(true)) run.error = error;
+      return;
+    }
+    run.done++;
+  }
+}
+
+void CopyWorker(CopyRun& run) {
+  CopyFiles(run);
+  std::lock_guard<std::mutex> hold(run.lock);
+  run.workersLeft--;
+  run.workerEnded.notify_all();
+}
+
+// Folders first, on one thread, so the workers only create files.
+bool MakeFolders(const std::vector<BuildFile>& files, const fs::path& filesDir, std::string& error) {
+  std::error_code ec;
+  fs::create_directories(filesDir, ec);
+  for (const BuildFile& file : files) {
+    fs::path parent = (filesDir / file.path).parent_path();
+    if (!ec) fs::create_directories(parent, ec);
+  }
+  if (ec) error = "cannot create folders in " + filesDir.string() + ": " + ec.message();
+  return !ec;
+}
+
+bool CopyAll(std::vector<BuildFile>& files, const fs::path& filesDir, unsigned jobs,
+             const PublishProgressFn& progress, uint64_t bytesTotal, std::string& error) {
+  CopyRun run;
+  run.files = &files;
+  run.filesDir = filesDir;
+  if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
+  jobs = static_cast<unsigned>(std::min<size_t>(jobs, std::max<size_t>(files.size(), 1)));
+  run.workersLeft = jobs;
+  std::vector<std::thread> workers;
+  for (unsigned i = 0; i < jobs; i++) workers.emplace_back(CopyWorker, std::ref(run));
+  auto report = [&] {
+    if (progress) progress({run.done, files.size(), run.bytesDone, bytesTotal});
+  };
+  for (bool ended = false; !ended;) {
+    report();
+    std::unique_lock<std::mutex> hold(run.lock);
+    ended = run.workerEnded.wait_for(hold, std::chrono::milliseconds(200), [&] { return run.workersLeft == 0; });
+  }
+  for (std::thread& worker : workers) worker.join();
+  report();
+  error = run.error;
+  return !run.failed;
+}
+
+bool WriteManifest(const fs::path& staging, const std::string& text, std::string& error) {
+  std::string path = (staging / "manifest").string();
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  bool ok = fd >= 0 && WriteAll(fd, text.data(), text.size());
+  if (fd >= 0 && close(fd) != 0) ok = false;
+  if (!ok) error = path + ": cannot write: " + strerror(errno);
+  return ok;
+}
+
+// Everything staged reaches the disk before the swap makes it the release; one syncfs is
+// far cheaper than an fsync per file.
+bool FlushToDisk(const fs::path& staging, std::string& error) {
+  int fd = open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool ok = fd >= 0 && syncfs(fd) == 0;
+  if (fd >= 0) close(fd);
+  if (!ok) error = "cannot flush " + staging.string() + " to disk: " + strerror(errno);
+  return ok;
+}
+
+bool ReadNotes(PublishOptions& options, std::vector<std::string>& problems) {
+  if (options.notesFile.empty()) return true;
+  std::string text;
+  if (!ReadWholeFile(options.notesFile, text)) {
+    problems.push_back("cannot read the notes file " + options.notesFile + ": " + strerror(errno));
+    return false;
+  }
+  options.info.notes = SplitNotesText(text);
+  return true;
+}
+
+std::vector<BuildFile> CheckEverything(PublishOptions& options, std::vector<std::string>& problems) {
+  std::vector<BuildFile> files;
+  ReadNotes(options, problems);
+  for (const std::string& problem : ReleaseInfoProblems(options.info)) problems.push_back(problem);
+  std::error_code ec;
+  if (!fs::is_directory(options.buildDir, ec)) {
+    problems.push_back("the build folder " + options.buildDir + " is not a folder");
+    return files;
+  }
+  ListBuild(options.buildDir, files, problems);
+  CheckPaths(files, problems);
+  if (!options.dryRun) CheckOutput(options.buildDir, options.outDir, problems);
+  return files;
+}
+
+// The release folder without a trailing separator, and its staging folder beside it.
+fs::path ReleaseFolder(const std::string& outDir) {
+  fs::path out = fs::absolute(outDir);
+  return out.has_filename() ? out : out.parent_path();
+}
+
+fs::path StagingFolder(const fs::path& out) {
+  return out.parent_path() / ("." + out.filename().string() + ".new-" + std::to_string(getpid()));
+}
+
+// Copies (or, for a dry run, only reads) every file and fills in sizes, CRCs and the
+// manifest; filesDir empty means a dry run.
+bool CopyAndDescribe(std::vector<BuildFile>& files, const PublishOptions& options, const fs::path& filesDir,
+                     const PublishProgressFn& progress, PublishResult& result, std::string& error) {
+  std::error_code ec;
+  uint64_t total = 0;
+  for (const BuildFile& file : files) total += fs::file_size(file.source, ec);
+  auto start = std::chrono::steady_clock::now();
+  bool ok = (filesDir.empty() || MakeFolders(files, filesDir, error)) &&
+            CopyAll(files, filesDir, options.jobs, progress, total, error);
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::vector<RemoteFile> listed;
+  for (const BuildFile& file : files) {
+    listed.push_back({file.path, file.size, file.crc});
+    result.bytes += file.size;
+  }
+  result.files = files.size();
+  result.manifest = FormatManifest(options.info, listed);
+  return ok;
+}
+
+bool BuildAndSwap(std::vector<BuildFile>& files, const PublishOptions& options,
+                  const PublishProgressFn& progress, PublishResult& result) {
+  fs::path out = ReleaseFolder(options.outDir);
+  fs::path staging = StagingFolder(out);
+  std::error_code ec;
+  fs::remove_all(staging, ec);
+  std::string error;
+  bool ok = CopyAndDescribe(files, options, staging / "files", progress, result, error) &&
+            WriteManifest(staging, result.manifest, error) && FlushToDisk(staging, error) &&
+            SwapInRelease(staging.string(), out.string(), error);
+  if (!ok) {
+    fs::remove_all(staging, ec);
+    result.problems.push_back(error);
+  }
+  return ok;
+}
+
+}  // namespace
+
+PublishResult Publish(const PublishOptions& given, const PublishProgressFn& progress) {
+  PublishOptions options = given;
+  PublishResult result;
+  std::vector<BuildFile> files = CheckEverything(options, result.problems);
+  if (!result.problems.empty()) return result;
+  if (options.dryRun) {
+    std::string error;
+    result.ok = CopyAndDescribe(files, options, fs::path(), progress, result, error);
+    if (!result.ok) result.problems.push_back(error);
+    return result;
+  }
+  result.ok = BuildAndSwap(files, options, progress, result);
+  return result;
+}

@@ -1,0 +1,39 @@
+// publish: a game build folder in, a release tree out: RELEASE/manifest and RELEASE/files/
+// with a copy of every file, each hashed with CRC-32 while it is copied. Everything is
+// written into a folder beside RELEASE and swapped in at the end, so a failed or refused
+// run leaves the previous release exactly as it was, and a server reading RELEASE sees
+// either the old release or the new one.
+#pragma once
+#include "core/base.h"
+#include "tools/kmcontent/manifest_writer.h"
+#include <functional>
+
+struct PublishOptions {
+  std::string buildDir;
+  std::string outDir;
+  ReleaseInfo info;       // notes are read from notesFile when it is given
+  std::string notesFile;
+  unsigned jobs = 0;      // copying threads; 0 = one per CPU
+  bool dryRun = false;    // check and hash only; nothing is written
+};
+
+struct PublishProgress {
+  size_t filesDone = 0;
+  size_t filesTotal = 0;
+  uint64_t bytesDone = 0;
+  uint64_t bytesTotal = 0;
+};
+
+struct PublishResult {
+  bool ok = false;
+  std::vector<std::string> problems;  // why nothing was published
+  size_t files = 0;
+  uint64_t bytes = 0;
+  double seconds = 0;                 // copying and hashing
+  std::string manifest;               // the manifest text (also of a dry run)
+};
+
+// Called about five times a second while files are copied, and once at the end.
+using PublishProgressFn = std::function<void(const PublishProgress&)>;
+
+PublishResult Publish(const PublishOptions& options, const PublishProgressFn& progress);

@@ -1,0 +1,90 @@
+// Path rules of publish; see publish_rules.h. Each message names the rule it broke in words
+// an operator can act on.
+#include "tools/kmcontent/publish_rules.h"
+#include "core/text.h"
+#include "update/cache_file.h"
+#include "update/manifest.h"
+#include <map>
+
+namespace {
+
+// Device names that Windows opens instead of a file, also with an extension ("nul.txt").
+bool IsReservedDeviceName(const std::string& name) {
+  std::string base = Lower(name.substr(0, name.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
+  bool numbered = base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0);
+  return numbered && base[3] >= '0' && base[3] <= '9';
+}
+
+std::vector<std::string> SplitPath(const std::string& path) {
+  std::vector<std::string> parts(1);
+  for (char c : path) {
+    if (c == '/') {
+      parts.emplace_back();
+    } else {
+      parts.back() += c;
+    }
+  }
+  return parts;
+}
+
+}  // namespace
+
+std::string WindowsNameProblem(const std::string& name) {
+  if (name.empty()) return "has an empty name part";
+  for (unsigned char c : name) {
+    if (c < 0x20) return "has a control character, which Windows does not allow in names";
+    if (strchr("<>:\"\\|?*", c) != nullptr) {
+      return std::string("has the character '") + static_cast<char>(c) +
+             "', which Windows does not allow in names";
+    }
+  }
+  if (name.back() == '.' || name.back() == ' ') {
+    return "has a name ending in a dot or blank, which Windows drops";
+  }
+  if (IsReservedDeviceName(name)) return "uses the name \"" + name + "\", which Windows reserves for a device";
+  if (name.size() > 255) return "has a name longer than 255 bytes";
+  return std::string();
+}
+
+std::string PublishPathProblem(const std::string& path) {
+  if (IsUnsafeManifestPath(path)) return "is a path the launcher refuses as unsafe";
+  if (IsPlayerFile(Lower(path)) || ResolvesToPlayerFile(path)) {
+    return "is a player's own file (coinit.tmp, KMLauncher.*, musicsetting.cfg, *.log, *.tmp, "
+           "*.part), which the launcher never updates";
+  }
+  if (path[0] == ' ' || path[0] == '\t') return "begins with a blank, which a manifest line cannot carry";
+  for (const std::string& part : SplitPath(path)) {
+    std::string problem = WindowsNameProblem(part);
+    if (!problem.empty()) return problem;
+  }
+  if (path.size() > kMaxPublishedPathBytes) {
+    return "is longer than " + std::to_string(kMaxPublishedPathBytes) +
+           " bytes, too long for the launcher's Windows paths";
+  }
+  return std::string();
+}
+
+std::vector<std::string> CaseClashes(const std::vector<std::string>& paths) {
+  std::vector<std::string> clashes;
+  std::map<std::string, std::string> files;    // lower-cased path -> first spelling
+  std::map<std::string, std::string> folders;  // lower-cased folder -> a file inside it
+  for (const std::string& path : paths) {
+    std::string key = Lower(path);
+    auto known = files.emplace(key, path);
+    if (!known.second) clashes.push_back("\"" + known.first->second + "\" and \"" + path +
+                                         "\" differ only in letter case");
+    for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+      folders.emplace(key.substr(0, slash), path);
+    }
+  }
+  for (const auto& [key, path] : files) {
+    auto folder = folders.find(key);
+    if (folder != folders.end()) {
+      clashes.push_back("file \"" + path + "\" has the name of the folder of \"" + folder->second +
+                        "\" (letter case aside)");
+    }
+  }
+  return clashes;
+}
