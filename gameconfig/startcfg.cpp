@@ -9,8 +9,7 @@ const char* const kCfgLabels[kCfgValueCount] = {
     "Resolution Width -1 = Auto Detect",
     "Resolution Hieght -1 = Auto Detect",
     "Bit Depth -1 = Auto Detect",
-    "Enhanced Mode - Recommended off (forces 16 bit depth non stencil) required for Stencil "
-    "shadows must be on",
+    "Enhanced Mode - Recommended off (forces 16 bit depth non stencil) required for Stencil shadows must be on",
     "Shadow Type 0=NONE 1=Stencil Volumes 2=Spot Basic - Recommended off",
     "Shadow Distance",
     "Self Shadow in first person- Recommended 0",
