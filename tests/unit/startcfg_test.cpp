@@ -39,15 +39,6 @@ std::string NumberedFile(int lineCount, const char* lineEnd) {
   return text;
 }
 
-Values Chosen(int vsync, int aa, int filtering) {
-  Values values;
-  for (int k = 0; k < kCfgValueCount; k++) values.v[k] = kCfgDefaults[k];
-  values.v[kCfgVsync] = std::to_string(vsync);
-  values.v[kCfgAntiAliasing] = std::to_string(aa);
-  values.v[kCfgFiltering] = std::to_string(filtering);
-  return values;
-}
-
 TEST(SplitCfgLines, LineEndsOfEveryKind) {
   EXPECT_EQ(SplitCfgLines("a\r\nb\nc\r\r\n\nd"),
             (std::vector<std::string>{"a", "b", "c", "", "d"}));
@@ -88,40 +79,6 @@ TEST(CfgValues, OtherMarkerMeansDefaultsAndNoLines) {
     EXPECT_TRUE(lines.empty()) << text;
     EXPECT_EQ(values.v[0], "-1") << text;
   }
-}
-
-TEST(CfgContent, NewFileHasMarkerLabelsAndValuesInThirtyOneLines) {
-  std::vector<std::string> lines = CrLfLines(CfgContent({}, Chosen(3, 1, 2).v));
-  ASSERT_EQ(lines.size(), 31u);
-  EXPECT_EQ(lines[0], "VERSION5");
-  const char* const values[] = {"-1", "-1", "-1", "0", "0", "200", "0", "10", "2048", "1", "-1", "1", "3", "1", "2"};
-  for (int k = 0; k < kCfgValueCount; k++) {
-    EXPECT_EQ(lines[2 * k + 1], kCfgLabels[k]);
-    EXPECT_EQ(lines[2 * k + 2], values[k]) << "value " << k;
-  }
-  EXPECT_EQ(lines[2], "-1");
-  EXPECT_EQ(lines[3], "Resolution Hieght -1 = Auto Detect");
-  EXPECT_EQ(lines[25], "VSync 0=Off (uncapped) 1=On at monitor rate 2=Cap 60Hz 3=Cap 120Hz 4=Cap 144Hz 5=Cap 240Hz");
-}
-
-TEST(CfgContent, LinesPastTheThirtyFirstAndOwnLabelsSurvive) {
-  std::vector<std::string> lines;
-  Values values = Read(NumberedFile(40, "\n"), &lines);
-  values.v[kCfgVsync] = "4";
-  std::vector<std::string> written = CrLfLines(CfgContent(lines, values.v));
-  ASSERT_EQ(written.size(), 40u);
-  for (int line = 2; line <= 40; line++) {
-    std::string expected = line == 27 ? "4" : "line" + std::to_string(line);
-    EXPECT_EQ(written[line - 1], expected) << "line " << line;
-  }
-}
-
-TEST(CfgContent, LfOnlyFileComesBackWithCrLf) {
-  std::string original = NumberedFile(31, "\n");
-  std::vector<std::string> lines;
-  Values values = Read(original, &lines);
-  std::string crlf = NumberedFile(31, "\r\n");
-  EXPECT_EQ(CfgContent(lines, values.v), crlf);
 }
 
 TEST(CfgContent, EmptyValueLineWrittenWithDefaultAndEmptyLabelFilledIn) {

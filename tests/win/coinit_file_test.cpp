@@ -91,6 +91,8 @@ TEST_F(CoinitFile, CreatedWithTenBase64LinesAndThePlainBlock) {
     EXPECT_TRUE(lines[i + 1].size() >= 12 && lines[i + 1].size() <= 76);
     EXPECT_TRUE(IsBase64Line(lines[i]) && IsBase64Line(lines[i + 1]));
   }
+  EXPECT_EQ(FieldValue(lines, 1), "player");
+  EXPECT_EQ(FieldValue(lines, 2), "player");
   EXPECT_EQ(FieldValue(lines, 3), "KELMORRA");
   EXPECT_EQ(FieldValue(lines, 4), "203.0.113.5:25858");
   EXPECT_EQ(FieldValue(lines, 5), "game.example.net:7000");
