@@ -8,8 +8,11 @@ bool ReadTextFile(const std::string& path, std::string& text) {
   FILE* file = fopen(path.c_str(), "r");
   if (!file) return false;
   char chunk[4096];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
+  for (;;) {
+    size_t got = fread(chunk, 1, sizeof chunk, file);
+    if (got == 0) break;
+    text.append(chunk, got);
+  }
   fclose(file);
   return true;
 }

@@ -21,8 +21,11 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
   if (!file) return false;
   content.clear();
   char chunk[4096];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) content.append(chunk, got);
+  for (;;) {
+    size_t got = fread(chunk, 1, sizeof chunk, file);
+    if (got == 0) break;
+    content.append(chunk, got);
+  }
   fclose(file);
   return true;
 }

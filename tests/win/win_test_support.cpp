@@ -21,9 +21,12 @@ std::string g_testLogPath;
 std::string MakeTestFolder(const char* name) {
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
+  // Wine hands out the same process ids again in later runs: the clock keeps names apart.
   static int counter = 0;
-  std::string folder = std::string(temp) + "kmwin-" + name + "-" +
-                       std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter) + "\\";
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  std::string folder = std::string(temp) + "kmwin-" + name + "-" + std::to_string(now.QuadPart) + "-" +
+                       std::to_string(++counter) + "\\";
   CreateDirectoryA(folder.c_str(), nullptr);
   return folder;
 }
