@@ -286,7 +286,7 @@ std::vector<BuildFile> CheckEverything(PublishOptions& options, std::vector<std:
 
 // The release folder without a trailing separator, and its staging folder beside it.
 fs::path ReleaseFolder(const std::string& outDir) {
-  fs::path out = fs::absolute(outDir);
+  fs::path out = fs::absolute(outDir).lexically_normal();
   return out.has_filename() ? out : out.parent_path();
 }
 

@@ -1,0 +1,293 @@
+#!/usr/bin/python3
+"""Throughput of `kmcontent publish` and `kmcontent serve`, measured in one run beside nginx
+serving the same release tree. Run by hand (not part of CTest):
+
+    bench/serve_vs_nginx.py [--build-dir build/native] [--big-mb 1024] [--many-mb 256]
+
+It makes a build folder in a temporary folder (one big file and a few thousand small ones),
+then measures:
+  1. publish: hashing only (--dry-run, the files in the page cache; best of three) and a
+     full publish (copy, hash, flush to disk, swap in);
+  2. serve and nginx, one after the other on their own loopback ports: one download of the
+     big file (best of three), and 50 concurrent downloads of a smaller file, each by curl
+     into /dev/null; the resident memory of each server is sampled every 20 ms throughout;
+  3. serve's peak memory for one download of a small and of the big file, which shows
+     whether memory grows with the size of the file.
+nginx is started from its own configuration and prefix inside the temporary folder. Every
+run is bounded by a time-out; nothing leaves 127.0.0.1. Needs nginx and curl.
+"""
+import argparse
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CONCURRENT = 50
+MIB = 1024 * 1024
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, deadline=10):
+    end = time.time() + deadline
+    while time.time() < end:
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1):
+                return
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError("nothing listens on port %d" % port)
+
+
+def write_random_file(path, size):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    piece = os.urandom(4 * MIB)
+    with open(path, "wb") as f:
+        left = size
+        while left > 0:
+            f.write(piece[:min(left, len(piece))])
+            left -= len(piece)
+
+
+def make_build(folder, big_mb, many_mb):
+    build = os.path.join(folder, "build")
+    write_random_file(os.path.join(build, "Data", "big.pak"), big_mb * MIB)
+    write_random_file(os.path.join(build, "Data", "many.pak"), many_mb * MIB)
+    small = os.urandom(64 * 1024)
+    for index in range(3000):
+        path = os.path.join(build, "maps", "area%02d" % (index % 30), "tile%04d.dat" % index)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(small[: 1000 + (index * 37) % len(small)])
+    return build
+
+
+def folder_bytes(folder):
+    total = 0
+    for base, _, names in os.walk(folder):
+        total += sum(os.path.getsize(os.path.join(base, name)) for name in names)
+    return total
+
+
+def run_publish(kmcontent, build, *extra):
+    started = time.perf_counter()
+    subprocess.run([kmcontent, "publish", "--build", build, "--version", "1", *extra], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=900)
+    return time.perf_counter() - started
+
+
+def bench_publish(kmcontent, build, folder):
+    size = folder_bytes(build)
+    run_publish(kmcontent, build, "--dry-run")  # warm the page cache
+    hashing = min(run_publish(kmcontent, build, "--dry-run") for _ in range(3))
+    release = os.path.join(folder, "release")
+    full = run_publish(kmcontent, build, "--out", release)
+    return size, hashing, full, release
+
+
+class MemorySampler:
+    """Peak resident memory (VmRSS) of some processes, sampled every 20 ms."""
+
+    def __init__(self, pids_function):
+        self.pids_function = pids_function
+        self.peak_kib = 0
+        self.running = True
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+
+    @staticmethod
+    def rss_kib(pid):
+        try:
+            with open("/proc/%d/status" % pid) as f:
+                match = re.search(r"^VmRSS:\s+(\d+) kB", f.read(), re.M)
+                return int(match.group(1)) if match else 0
+        except OSError:
+            return 0
+
+    def run(self):
+        while self.running:
+            total = sum(self.rss_kib(pid) for pid in self.pids_function())
+            self.peak_kib = max(self.peak_kib, total)
+            time.sleep(0.02)
+
+    def stop(self):
+        self.running = False
+        self.thread.join()
+        return self.peak_kib
+
+
+def curl(url):
+    return subprocess.Popen(["curl", "-s", "-f", "-o", "/dev/null", "-w", "%{size_download}", url],
+                            stdout=subprocess.PIPE, text=True)
+
+
+def download(url, count, expected):
+    """Bytes per second of `count` simultaneous downloads of url (all must be complete)."""
+    started = time.perf_counter()
+    processes = [curl(url) for _ in range(count)]
+    sizes = []
+    for process in processes:
+        out, _ = process.communicate(timeout=600)
+        if process.returncode != 0:
+            raise RuntimeError("curl failed on %s" % url)
+        sizes.append(int(out))
+    seconds = time.perf_counter() - started
+    if any(size != expected for size in sizes):
+        raise RuntimeError("short download from %s: %s" % (url, sizes))
+    return sum(sizes) / seconds
+
+
+def measure(base, pids_function, big, many):
+    """(single download B/s, 50 concurrent B/s, peak RSS KiB) for one server."""
+    sampler = MemorySampler(pids_function)
+    single = max(download(base + "/files/Data/big.pak", 1, big) for _ in range(3))
+    concurrent = download(base + "/files/Data/many.pak", CONCURRENT, many)
+    return single, concurrent, sampler.stop()
+
+
+def start_kmcontent(kmcontent, release, folder):
+    port = free_port()
+    process = subprocess.Popen([kmcontent, "serve", "--release", release, "--listen", "127.0.0.1:%d" % port,
+                                "--accounts", os.path.join(folder, "accounts.db"),
+                                "--log", os.path.join(folder, "kmcontent-requests.log")],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait_for_port(port)
+    return process, port
+
+
+NGINX_CONF = """
+{user}
+worker_processes auto;
+daemon off;
+pid {prefix}/nginx.pid;
+error_log {prefix}/error.log;
+events {{ worker_connections 1024; }}
+http {{
+    access_log {prefix}/access.log;
+    client_body_temp_path {prefix}/body;
+    proxy_temp_path {prefix}/proxy;
+    fastcgi_temp_path {prefix}/fastcgi;
+    uwsgi_temp_path {prefix}/uwsgi;
+    scgi_temp_path {prefix}/scgi;
+    sendfile on;
+    tcp_nopush on;
+    default_type application/octet-stream;
+    server {{
+        listen 127.0.0.1:{port};
+        root {release};
+        location = /manifest {{ }}
+        location /files/ {{ }}
+    }}
+}}
+"""
+
+
+def start_nginx(release, folder):
+    nginx = shutil.which("nginx") or "/usr/sbin/nginx"
+    prefix = os.path.join(folder, "nginx")
+    os.makedirs(prefix, exist_ok=True)
+    port = free_port()
+    conf = os.path.join(prefix, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write(NGINX_CONF.format(prefix=prefix, port=port, release=release,
+                                  user="user root root;" if os.geteuid() == 0 else ""))
+    process = subprocess.Popen([nginx, "-p", prefix, "-c", conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait_for_port(port)
+    return process, port
+
+
+def children(pid):
+    try:
+        with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+            return [int(child) for child in f.read().split()]
+    except OSError:
+        return []
+
+
+def stop(process):
+    process.terminate()
+    try:
+        process.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
+def peak_for_one_download(kmcontent, release, folder, path, size):
+    process, port = start_kmcontent(kmcontent, release, folder)
+    try:
+        sampler = MemorySampler(lambda: [process.pid])
+        download("http://127.0.0.1:%d/files/%s" % (port, path), 1, size)
+        time.sleep(0.1)
+        return sampler.stop()
+    finally:
+        stop(process)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "native"),
+                        help="the native build folder holding kmcontent")
+    parser.add_argument("--big-mb", type=int, default=1024, help="size of the file of the single download")
+    parser.add_argument("--many-mb", type=int, default=256, help="size of the file of the 50 concurrent downloads")
+    parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
+    args = parser.parse_args()
+    kmcontent = os.path.join(args.build_dir, "kmcontent")
+    for needed in (kmcontent, shutil.which("curl"), shutil.which("nginx") or "/usr/sbin/nginx"):
+        if not needed or not os.path.exists(needed):
+            sys.exit("missing: %s" % needed)
+
+    folder = tempfile.mkdtemp(prefix="kmcontent-bench-")
+    try:
+        print("Making a build folder in %s ..." % folder, flush=True)
+        build = make_build(folder, args.big_mb, args.many_mb)
+        size, hashing, full, release = bench_publish(kmcontent, build, folder)
+        print("\npublish, %.0f MiB in %d files:" % (size / MIB, 3002))
+        print("  hashing only (page cache, best of 3): %6.2f s  %7.0f MB/s" % (hashing, size / hashing / 1e6))
+        print("  full publish (copy, hash, sync, swap): %6.2f s  %7.0f MB/s" % (full, size / full / 1e6))
+
+        big, many = args.big_mb * MIB, args.many_mb * MIB
+        results = {}
+        process, port = start_kmcontent(kmcontent, release, folder)
+        try:
+            results["kmcontent serve"] = measure("http://127.0.0.1:%d" % port, lambda: [process.pid], big, many)
+        finally:
+            stop(process)
+        process, port = start_nginx(release, folder)
+        try:
+            results["nginx"] = measure("http://127.0.0.1:%d" % port, lambda: [process.pid] + children(process.pid),
+                                       big, many)
+        finally:
+            stop(process)
+
+        print("\nserve on loopback (curl clients), %d MiB single, %d x %d MiB concurrent:"
+              % (args.big_mb, CONCURRENT, args.many_mb))
+        print("  %-16s %14s %16s %14s" % ("", "one download", "50 concurrent", "peak RSS"))
+        for name, (single, concurrent, peak) in results.items():
+            print("  %-16s %9.0f MB/s %11.0f MB/s %11.1f MiB" % (name, single / 1e6, concurrent / 1e6, peak / 1024))
+        ours, theirs = results["kmcontent serve"], results["nginx"]
+        print("  ratio serve/nginx: one download %.2f, 50 concurrent %.2f" % (ours[0] / theirs[0], ours[1] / theirs[1]))
+
+        small_peak = peak_for_one_download(kmcontent, release, folder, "maps/area00/tile0000.dat", 1000)
+        big_peak = peak_for_one_download(kmcontent, release, folder, "Data/big.pak", big)
+        print("\nserve peak RSS for one download: 1000 bytes -> %.1f MiB, %d MiB -> %.1f MiB"
+              % (small_peak / 1024, args.big_mb, big_peak / 1024))
+    finally:
+        if args.keep:
+            print("kept %s" % folder)
+        else:
+            shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
