@@ -42,12 +42,6 @@ TEST(FormatManifest, OptionalLinesAreLeftOut) {
   EXPECT_EQ(text, "KMCONTENT\nversion 0\nfiles 0\n");
 }
 
-TEST(FormatManifest, FileLinesUseEightHexDigits) {
-  ReleaseInfo info;
-  info.version = "1";
-  EXPECT_NE(FormatManifest(info, {{"a", 3, 0xAB}}).find("\n000000AB 3 a\n"), std::string::npos);
-}
-
 TEST(ReleaseInfoProblems, AGoodReleasePasses) { EXPECT_TRUE(ReleaseInfoProblems(SampleInfo()).empty()); }
 
 TEST(ReleaseInfoProblems, VersionMustBeAPlainWholeNumber) {

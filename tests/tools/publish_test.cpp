@@ -174,34 +174,12 @@ TEST_F(PublishRun, AFailedCopyLeavesTheOldReleaseAsItWas) {
   EXPECT_TRUE(Leftovers().empty());
 }
 
-TEST_F(PublishRun, AFolderThatIsNoReleaseIsNeverReplaced) {
-  Write("a.dat", "x");
-  fs::create_directories(out());
-  std::ofstream(out() / "precious.txt") << "keep me";
-  PublishResult result = Publish(Options(), nullptr);
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(Read(out() / "precious.txt"), "keep me");
-}
-
 TEST_F(PublishRun, AReleaseInsideTheBuildIsRefused) {
   Write("a.dat", "x");
   PublishOptions options = Options();
   options.outDir = (build() / "release").string();
   EXPECT_FALSE(Publish(options, nullptr).ok);
   EXPECT_FALSE(fs::exists(build() / "release"));
-}
-
-TEST_F(PublishRun, ADryRunHashesButWritesNothing) {
-  std::string bytes = Write("a.dat", RandomBytes(5000, 3));
-  PublishOptions options = Options();
-  options.dryRun = true;
-  PublishResult result = Publish(options, nullptr);
-  ASSERT_TRUE(result.ok);
-  Manifest manifest = ParseManifest(result.manifest);
-  ASSERT_EQ(manifest.files.size(), 1u);
-  EXPECT_EQ(manifest.files[0].crc, Crc32Of(bytes.data(), bytes.size()));
-  EXPECT_FALSE(fs::exists(out()));
-  EXPECT_TRUE(Leftovers().empty());
 }
 
 TEST_F(PublishRun, ProgressEndsWithEveryByteCounted) {
@@ -215,17 +193,6 @@ TEST_F(PublishRun, ProgressEndsWithEveryByteCounted) {
   EXPECT_EQ(last.filesTotal, 2u);
   EXPECT_EQ(last.bytesDone, 120000u);
   EXPECT_EQ(last.bytesTotal, 120000u);
-}
-
-TEST_F(PublishRun, BadReleaseValuesAreRefusedBeforeAnyFileIsRead) {
-  Write("a.dat", "x");
-  PublishOptions options = Options("v2");
-  options.info.gameServer = std::string(65, 'g');
-  options.notesFile = (root_ / "missing-notes.txt").string();
-  PublishResult result = Publish(options, nullptr);
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.problems.size(), 3u);
-  EXPECT_FALSE(fs::exists(out()));
 }
 
 }  // namespace
