@@ -36,9 +36,12 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
   FILE* file = fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
   char buffer[65536];
-  size_t got;
   text.clear();
-  while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  for (;;) {
+    size_t got = fread(buffer, 1, sizeof buffer, file);
+    if (got == 0) break;
+    text.append(buffer, got);
+  }
   bool ok = ferror(file) == 0;
   fclose(file);
   return ok;

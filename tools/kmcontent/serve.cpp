@@ -40,8 +40,11 @@ void LogRequest(const httplib::Request& req, const httplib::Response& res) {
     entry.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - note.start).count();
   }
   entry.note = note.note;
-  std::string range = res.get_header_value("Content-Range");
-  if (!range.empty()) entry.note = "range " + range.substr(range.find(' ') + 1) + (entry.note.empty() ? "" : " " + entry.note);
+  std::string range = res.get_header_value("Content-Range");  // "bytes 0-99/1000"
+  if (!range.empty()) {
+    std::string bytes = "range " + range.substr(range.find(' ') + 1);
+    entry.note = entry.note.empty() ? bytes : bytes + " " + entry.note;
+  }
   note = RequestNote();
   WriteLogLine(FormatRequestLogLine(entry));
 }
