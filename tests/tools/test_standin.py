@@ -13,7 +13,7 @@ SOURCE = os.environ.get("KM_SOURCE") or os.path.join(os.path.dirname(__file__), 
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "crosscheck"))
 
-from kmtest import case, launcher  # noqa: E402
+from kmtest import case, launcher, screen  # noqa: E402
 from test_axcrypt_crosscheck import PASS, encrypt, launcher_iv  # noqa: E402
 
 REPORT = "Kelmorra-report.txt"
@@ -98,8 +98,7 @@ class Standin(case.LauncherTestCase):
         self.assertTrue(process.running())
         self.assertEqual(read_report(game)["gameserver"], "10.1.2.3:7000")
         # Like a player: bring the window to the front, press Escape.
-        subprocess.run(["xdotool", "windowactivate", "--sync", windows[0]], env=xenv, capture_output=True, timeout=20)
-        subprocess.run(["xdotool", "key", "Escape"], env=xenv, check=True, timeout=20)
+        screen.key(self.facts, windows[0], "Escape")
         self.assertEqual(self.wait_for_exit(process, 30), 0)
 
 
