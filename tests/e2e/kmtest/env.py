@@ -73,9 +73,10 @@ def create_prefix(prefix, env):
     subprocess.run([WINE, "reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog",
                     "/t", "REG_DWORD", "/d", "0", "/f"], env=env, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
-    # Xvfb has no window manager to draw frames: without this, Wine shrinks every framed
-    # window's X window by the frame a manager would have drawn, and its edges go missing.
-    subprocess.run([WINE, "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Decorated",
+    # Xvfb runs no window manager, so Wine must place, size and frame its windows itself:
+    # a "managed" window would lose the frame a manager would have drawn (its edges go
+    # missing) and would wait in vain for a manager to maximise or minimise it.
+    subprocess.run([WINE, "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
                     "/t", "REG_SZ", "/d", "N", "/f"], env=env, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
