@@ -4,6 +4,7 @@ paths, files in use, closing mid-download and the launcher replacing itself."""
 import os
 import random
 import shutil
+import time
 
 from kmtest import screen
 from kmtest.case import LauncherTestCase, READY, UPDATE_FAILED, OFFLINE, UPDATING
@@ -41,6 +42,14 @@ class UpdateTestCase(LauncherTestCase):
     def close(self, process):
         screen.key(self.facts, self.launcher_window(), "Escape")
         return self.wait_for_exit(process)
+
+    def press_retry(self):
+        """Clicks RETRY (design rectangle 424, 528 to 554, 578) like a player, once the
+        window's 100 ms status poll has enabled it."""
+        time.sleep(0.5)
+        x, y, width, _ = screen.window_geometry(self.facts, self.launcher_window())
+        scale = width / 800.0
+        screen.click(self.facts, x + 489 * scale, y + 553 * scale)
 
     def assert_files_equal(self, game, files):
         for path, data in files.items():
@@ -88,6 +97,24 @@ class FillAndCheckTest(UpdateTestCase):
         self.assert_files_equal(game, files)
         self.assertEqual(game.read("unlisted.cfg"), b"player's own")
         self.assertNotIn("/files/data/Textures/stone.tex", server.paths_requested())
+        self.close(process)
+
+
+class RetryTest(UpdateTestCase):
+    def test_retry_after_three_short_bodies_resumes_the_part_file(self):
+        files = {"big.bin": blob(1_000_000)}
+        server = self.serve(files)
+        server.rule("/files/big.bin", cut_after=100_000)
+        game = self.folder()
+        process, _ = self.run_until(game, server, UPDATE_FAILED)
+        self.assertEqual(game.log_lines().count("Retrying big.bin"), 2)
+        self.assertEqual(os.path.getsize(game.path("big.bin.part")), 300_000)
+        del server.rules["/files/big.bin"]
+        seen = len(game.statuses())
+        self.press_retry()
+        self.wait_for_phase(game, READY, after=seen)
+        self.assertEqual(server.file_requests("/files/big.bin")[-1].headers.get("Range"), "bytes=300000-")
+        self.assert_files_equal(game, files)
         self.close(process)
 
 
@@ -257,6 +284,14 @@ class FailureTest(UpdateTestCase):
                                       "Close Kelmorra (and the editor/servers using this folder), then press RETRY."))
         self.assertTrue(any(l.startswith("Cannot replace %sheld.dat (error " % game.windows) for l in game.log_lines()))
         self.assertEqual(game.read("held.dat.part"), files["held.dat"])
+        # The game closes; RETRY moves the verified part file into place without fetching it.
+        holder.kill()
+        fetched = len(server.file_requests("/files/held.dat"))
+        seen = len(game.statuses())
+        self.press_retry()
+        self.wait_for_phase(game, READY, after=seen)
+        self.assertEqual(len(server.file_requests("/files/held.dat")), fetched)
+        self.assert_files_equal(game, files)
         self.close(process)
 
     def test_closing_during_a_download_ends_silently_and_keeps_the_bytes(self):

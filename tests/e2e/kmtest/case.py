@@ -45,9 +45,10 @@ class LauncherTestCase(unittest.TestCase):
         if not found:
             self.fail("no log line with %r within %ds; log:\n%s" % (text, timeout, "\n".join(game.log_lines(name))))
 
-    def wait_for_phase(self, game, phase, timeout=60):
-        """Waits for a full publication of the phase; returns its (phase, headline, detail)."""
-        found = wait_until(lambda: [s for s in game.statuses() if s[0] == phase], timeout)
+    def wait_for_phase(self, game, phase, timeout=60, after=0):
+        """Waits for a full publication of the phase (among those after the first `after`);
+        returns its (phase, headline, detail)."""
+        found = wait_until(lambda: [s for s in game.statuses()[after:] if s[0] == phase], timeout)
         if not found:
             self.fail("phase %d not published within %ds; statuses: %s; log:\n%s"
                       % (phase, timeout, game.statuses(), "\n".join(game.log_lines())))
