@@ -115,8 +115,8 @@ class InstallTestCase(LauncherTestCase):
         time. The pauses let the tree's type-ahead, which joins letters arriving within
         about half a second, start afresh for the next name."""
         self.open_picker()
-        self.shot("install-picker")
         picker = screen.find_windows(self.facts, PICKER)[0]
+        self.keep(picker, "install-picker")
         screen.xdotool(self.facts, "windowfocus", "--sync", picker)
         names = ["My Computer", " (C:)"] + folder[len("C:\\"):].rstrip("\\").split("\\")
         screen.xdotool(self.facts, "key", "Home")
@@ -129,6 +129,9 @@ class InstallTestCase(LauncherTestCase):
         self.assertTrue(installing, "the picker did not hand over a folder")
         self.addCleanup(self.remove_stray_install, installing[0][2])
         self.assertEqual(installing[0][1:], ("Installing...", install_dir_of(folder)))
+
+    def keep(self, window, name):
+        screen.screenshot(self.facts, window).save(os.path.join(self.facts["artifacts"], name + ".png"))
 
     def remove_stray_install(self, installed):
         """An install that went anywhere but the test's folder is undone."""

@@ -39,8 +39,11 @@ def _read_ppm(data):
     return Shot(int(fields[1]), int(fields[2]), data[pos:])
 
 
-def screenshot(facts):
-    xwd = subprocess.run(["xwd", "-root", "-silent"], env=facts["env"], capture_output=True, check=True).stdout
+def screenshot(facts, window=None):
+    """The whole screen, or one X window's own picture: under Xvfb the screen's picture shows
+    the launcher's dialogs and message boxes black, while each window's own picture is right."""
+    source = ["-id", str(window)] if window else ["-root"]
+    xwd = subprocess.run(["xwd"] + source + ["-silent"], env=facts["env"], capture_output=True, check=True).stdout
     ppm = subprocess.run(["/usr/bin/convert", "xwd:-", "ppm:-"], input=xwd, capture_output=True, check=True).stdout
     return _read_ppm(ppm)
 
