@@ -13,7 +13,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 from kmtest import env, screen  # noqa: E402  (the Wine and X helpers of the tests)
 
 DEMO = os.path.join(ROOT, "build", "demo")
-KMCONTENT = os.path.join(ROOT, "build", "native", "tools", "kmcontent", "kmcontent")
+KMCONTENT = os.path.join(ROOT, "build", "native", "kmcontent")
 LAUNCHER = os.path.join(ROOT, "build", "win", "KMLauncher.exe")
 STANDIN = os.path.join(ROOT, "build", "win", "tools", "standin", "Kelmorra.exe")
 NOTES = """Version 12 - Winter Gate
