@@ -1,5 +1,6 @@
 // The install folder picked by the player, the picker's start folder, and the command line
 // handed to the elevated install process.
+#include "core/text.h"
 #include "install/install_command.h"
 #include "install/install_folder.h"
 #include <gtest/gtest.h>
@@ -29,6 +30,12 @@ TEST(InstallPick, OnlyAWholeTrailingFolderNameCounts) {
 TEST(InstallPick, PickerStartsOnTheDefaultFoldersParent) {
   EXPECT_EQ(PickerStartFolder("C:\\Program Files\\KelmorraGold\\"), "C:\\Program Files");
   EXPECT_EQ(PickerStartFolder("D:\\KelmorraGold\\"), "D:");
+}
+
+TEST(InstallPick, RecordedFolderWithoutBackslashGetsOneAndKeepsItsName) {
+  // InstallDir's rule for the registry value: no suffix rule, only the trailing backslash.
+  EXPECT_EQ(WithTrailingBackslash("D:\\Games\\KelmorraGold"), "D:\\Games\\KelmorraGold\\");
+  EXPECT_EQ(WithTrailingBackslash("E:\\Other\\"), "E:\\Other\\");
 }
 
 TEST(InstallCommand, ParametersQuoteTheFolderWithoutItsTrailingBackslash) {
