@@ -230,11 +230,11 @@ class InstallFromPickerTest(InstallTestCase):
 class ElevatedStepTest(InstallTestCase):
     def test_server_and_quoted_folder_give_every_artefact_and_exit_code_0(self):
         game = self.folder()
-        target = game.windows + "Games\\KelmorraGold\\"
-        game.write("Games/KelmorraGold/KMLauncher.exe", "an older launcher")
-        game.write("Games/KelmorraGold/KMLauncher.cfg", "Server=old:1\r\n")
+        target = game.windows + "My Games\\KelmorraGold\\"  # quoted: it holds a blank
+        game.write("My Games/KelmorraGold/KMLauncher.exe", "an older launcher")
+        game.write("My Games/KelmorraGold/KMLauncher.cfg", "Server=old:1\r\n")
         self.assertEqual(self.elevated_step(game, "10.1.2.3:4567", target[:-1]), 0)
-        installed = "Games/KelmorraGold/"
+        installed = "My Games/KelmorraGold/"
         with open(launcher_exe(), "rb") as f:
             self.assertEqual(game.read(installed + "KMLauncher.exe"), f.read())
         self.assertEqual(game.read(installed + "KMLauncher.cfg").decode(), TEMPLATE_B % "10.1.2.3:4567")
@@ -243,6 +243,14 @@ class ElevatedStepTest(InstallTestCase):
                           "Install step done - the launcher will now download the game"])
         self.assertEqual(self.recorded_install_path(), target)
         self.assert_shortcuts_point_at(target + "KMLauncher.exe", target[:-1])
+
+    def test_switch_alone_uses_the_default_server_and_the_recorded_folder(self):
+        game = self.folder()
+        target = game.windows + "Recorded\\KelmorraGold\\"
+        self.reg("add", INSTALL_KEY, "/v", "InstallPath", "/t", "REG_SZ", "/d", target[:-1], "/f")
+        self.assertEqual(self.elevated_step(game), 0)
+        self.assertEqual(game.read("Recorded/KelmorraGold/KMLauncher.cfg").decode(), TEMPLATE_B % DEFAULT_SERVER)
+        self.assertEqual(self.recorded_install_path(), target)  # written back with its backslash
 
     def test_folder_that_cannot_be_created_exits_2_without_a_trace(self):
         game = self.folder()
