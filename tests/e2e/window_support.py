@@ -151,18 +151,44 @@ def big_sparse_manifest(game, name="big.dat", size=3 << 30, small=None):
     return "\n".join(lines + ["files %d" % len(entries)] + entries) + "\n"
 
 
-def message_boxes(facts):
-    """The launcher's message boxes: windows captioned "Kelmorra" smaller than the main window."""
+def launcher_windows(facts):
+    """The visible windows of the launcher process captioned "Kelmorra" (Wine names a window's
+    class after its program), with their geometry."""
+    out = screen.xdotool(facts, "search", "--onlyvisible", "--class", "^kmlauncher\\.exe$")
     found = []
-    for window in screen.find_windows(facts, "Kelmorra"):
-        try:
-            width = screen.window_geometry(facts, window)[2]
-        except (KeyError, ValueError):
+    for window in (int(w) for w in out.split()):
+        if screen.xdotool(facts, "getwindowname", window) != "Kelmorra":
             continue
-        if width < 700:
-            found.append(window)
+        try:
+            found.append((window, screen.window_geometry(facts, window)))
+        except (KeyError, ValueError):
+            continue  # gone meanwhile
     return found
+
+
+def main_window(facts):
+    return next((w for w, geometry in launcher_windows(facts) if geometry[2] >= 700), None)
+
+
+def message_boxes(facts):
+    """The launcher's message boxes: its "Kelmorra" windows smaller than the main window."""
+    return [w for w, geometry in launcher_windows(facts) if geometry[2] < 700]
 
 
 def wait_for_message_box(facts, timeout=20):
     return wait_until(lambda: message_boxes(facts), timeout)
+
+
+def message_box_texts(stderr_path):
+    """The texts of the message boxes shown so far, from Wine's "msgbox" trace channel."""
+    if not os.path.exists(stderr_path):
+        return []
+    with open(stderr_path, "rb") as f:
+        lines = f.read().decode("latin-1").splitlines()
+    texts = []
+    for line in lines:
+        marker = "MSGBOX_OnInit L\""
+        if marker in line:
+            quoted = line[line.index(marker) + len(marker):].rstrip()
+            texts.append(quoted[:-1].encode("latin-1").decode("unicode_escape") if quoted.endswith('"') else quoted)
+    return texts

@@ -32,11 +32,12 @@ def standin_exe():
 
 
 class GameFolder:
-    """A fresh folder C:\\kmtests\\<name>-<n>\\ in the prefix."""
+    """A fresh folder C:\\kmtests\\<name>-<n>\\ in the prefix; with blank=True its name ends in
+    " game files", so that its path has blanks."""
 
-    def __init__(self, facts, name):
+    def __init__(self, facts, name, blank=False):
         self.facts = facts
-        self.name = "%s-%d-%d" % (name, os.getpid(), next(_counter))
+        self.name = "%s-%d-%d%s" % (name, os.getpid(), next(_counter), " game files" if blank else "")
         self.linux = os.path.join(facts["prefix"], "drive_c", "kmtests", self.name)
         self.windows = "C:\\kmtests\\%s\\" % self.name
         shutil.rmtree(self.linux, ignore_errors=True)
@@ -88,12 +89,16 @@ class GameFolder:
 class Launcher:
     """One started Windows program; cleaned up by the test that started it."""
 
-    def __init__(self, facts, exe_linux_path, args=(), cwd=None, extra_env=None):
+    def __init__(self, facts, exe_linux_path, args=(), cwd=None, extra_env=None, stderr_path=None):
+        """stderr_path keeps Wine's diagnostics (see WINEDEBUG in extra_env) in a file."""
         self.facts = facts
         environment = dict(facts["env"], **(extra_env or {}))
+        stderr = open(stderr_path, "wb") if stderr_path else subprocess.DEVNULL
         self.process = subprocess.Popen(
             [env.WINE, exe_linux_path] + list(args), env=environment, cwd=cwd or os.path.dirname(exe_linux_path),
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+            stdout=subprocess.DEVNULL, stderr=stderr, start_new_session=True)
+        if stderr_path:
+            stderr.close()
 
     @property
     def pid(self):
