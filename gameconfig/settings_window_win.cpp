@@ -97,9 +97,12 @@ void AddGraphicsControls(HWND window) {
     int y = 100 + 46 * row;
     AddControl(window, "STATIC", graphics.label, 0, 0, 20, y, 270, 16);
     HWND list = AddControl(window, "COMBOBOX", "", graphics.id, kListStyle, 20, y + 18, 270, 200);
-    for (const char* choice : graphics.choices) SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice));
+    for (const char* choice : graphics.choices) {
+      SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice));
+    }
     int count = static_cast<int>(graphics.choices.size());
-    SendMessageA(list, CB_SETCURSEL, ChoiceSelection(values[graphics.value], count, kCfgDefaults[graphics.value]), 0);
+    int selected = ChoiceSelection(values[graphics.value], count, kCfgDefaults[graphics.value]);
+    SendMessageA(list, CB_SETCURSEL, selected, 0);
   }
 }
 
@@ -125,7 +128,8 @@ SaveOutcome Save(HWND window) {
   std::string encrypted;
   std::string plain[kCoinitPlainCount];
   if (!ReadCoinit(encrypted, plain)) return SaveOutcome::NoCoinit;
-  ApplyScreenChoice(plain, g_modes, Selection(window, kSizeId), IsDlgButtonChecked(window, kFullscreenId) == BST_CHECKED);
+  bool fullscreen = IsDlgButtonChecked(window, kFullscreenId) == BST_CHECKED;
+  ApplyScreenChoice(plain, g_modes, Selection(window, kSizeId), fullscreen);
   bool graphicsSaved = SaveGraphics(window);
   bool coinitSaved = WriteCoinit(CoinitContent(encrypted, plain));
   if (coinitSaved) LogLine("Settings saved: %sx%s %s", plain[2].c_str(), plain[3].c_str(), ScreenModeWord(plain[0]));

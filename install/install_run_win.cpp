@@ -31,9 +31,10 @@ bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) !
 
 void ReportNotStarted(DWORD error) {
   LogLine("Install not started (error %lu)", error);
-  std::string detail = error == ERROR_CANCELLED
-                           ? "Installing into Program Files needs administrator permission. Press INSTALL to try again."
-                           : Fmt("Could not start the installer (error %lu).", error);
+  std::string detail =
+      error == ERROR_CANCELLED
+          ? "Installing into Program Files needs administrator permission. Press INSTALL to try again."
+          : Fmt("Could not start the installer (error %lu).", error);
   SetStatus(NotInstalled, "Install cancelled.", detail, 0);
 }
 
