@@ -74,22 +74,17 @@ class InstallTestCase(LauncherTestCase):
                 return parts[2]
         return None
 
-    def no_menus(self):
-        """Wine turns every shortcut saved into a desktop entry in the Linux user's home;
-        these tests make shortcuts, so that helper is switched off for them."""
-        return {"WINEDLLOVERRIDES": self.facts["env"]["WINEDLLOVERRIDES"] + ";winemenubuilder.exe=d"}
-
     def elevated_step(self, game, *args):
         """Runs the launcher as the elevated install process would be run; returns its exit code."""
         game.install_launcher()
-        process = self.start(game, args=("/install",) + args, extra_env=self.no_menus())
+        process = self.start(game, args=("/install",) + args)
         return self.wait_for_exit(process, timeout=60)
 
     def start_without_marker(self, game, program_files):
         """The launcher outside a game folder, with ProgramW6432 set inside Windows."""
         game.install_launcher()
         command = "set ProgramW6432=%s&& %sKMLauncher.exe" % (program_files, game.windows)
-        extra = dict(self.no_menus(), KMLAUNCHER_STATUS_TRACE=game.windows + game.STATUS_TRACE)
+        extra = {"KMLAUNCHER_STATUS_TRACE": game.windows + game.STATUS_TRACE}
         process = Launcher(self.facts, "cmd", ["/c", command], cwd=game.linux, extra_env=extra)
         self.addCleanup(process.kill)
         return process

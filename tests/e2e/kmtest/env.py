@@ -26,7 +26,9 @@ def wine_environment(prefix, display):
     env.update({
         "WINEPREFIX": prefix,
         "WINEDEBUG": "-all",
-        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        # No Mono or Gecko prompts in a new prefix; no desktop entries written into $HOME
+        # for the shortcuts an install makes.
+        "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
         "DISPLAY": display,
         "HOME": env.get("HOME") or "/root",
     })
