@@ -2,97 +2,16 @@
 the window, push buttons act only when pressed and released on them, EXIT, Escape and the
 title-bar buttons, Return and PLAY by phase (PLAY in Offline asks first), and the "What's
 new" panel's wheel and thumb."""
-import os
-
 from kmtest import screen
-from kmtest.case import LauncherTestCase, CONNECTING, READY, OFFLINE
 from kmtest.launcher import wait_until
-from kmtest.server import ContentServer, manifest_text
 import window_support as ws
-from window_support import Design
+from window_support import Design, PlayerTestCase, settle
 
 NOTES = ["Version 12"] + ["Fixed item %d of the older release" % i for i in range(40)]
 OFFLINE_QUESTION = "The game could not be checked for updates.\n\nPlay anyway?"
 
 
-def settle(seconds=0.4):
-    """A short pause after input, for the next status ticks to act on it."""
-    wait_until(lambda: False, seconds)
-
-
-class InputTestCase(LauncherTestCase):
-    def game_folder(self, standin=False):
-        game = self.folder()
-        game.write("VERSIONINF.VER", "1")
-        if standin:
-            game.install_standin()
-        return game
-
-    def start_in(self, game, server_address, phase, trace_message_boxes=False):
-        game.install_launcher()
-        game.write_config(server_address)
-        extra = {"KMLAUNCHER_STATUS_TRACE": game.windows + game.STATUS_TRACE}
-        self.wine_trace = game.path("wine-trace.txt")
-        if trace_message_boxes:
-            extra["WINEDEBUG"] = "-all,trace+msgbox"
-        from kmtest.launcher import Launcher
-        process = Launcher(self.facts, game.path("KMLauncher.exe"), extra_env=extra,
-                           stderr_path=self.wine_trace if trace_message_boxes else None)
-        self.addCleanup(process.kill)
-        self.wait_for_phase(game, phase)
-        self.window = wait_until(lambda: ws.main_window(self.facts), 30)
-        self.assertTrue(self.window, "no launcher window")
-        settle(0.3)  # a status tick has enabled the buttons
-        return process
-
-    def held_connecting(self):
-        held = ws.HeldManifest({}, version=1)
-        self.addCleanup(held.close)
-        game = self.game_folder()
-        process = self.start_in(game, held.server.address, CONNECTING)
-        return game, process
-
-    def ready(self, standin=False, **manifest):
-        files = {"Kelmorra.dat": os.urandom(3000)}
-        server = ContentServer(files, manifest_text(files, version=3, **manifest))
-        self.addCleanup(server.stop)
-        game = self.game_folder(standin)
-        return game, self.start_in(game, server.address, READY)
-
-    def offline(self, standin=False):
-        server = ContentServer({}, None)
-        address = server.address
-        server.stop()  # refused from now on
-        game = self.game_folder(standin)
-        return game, self.start_in(game, address, OFFLINE, trace_message_boxes=True)
-
-    def geometry(self):
-        return screen.window_geometry(self.facts, self.window)
-
-    def at(self, x, y):
-        """Screen point of a design point of the window where it is now, at its scale."""
-        left, top, width, _ = self.geometry()
-        scale = width / 800.0
-        return left + x * scale, top + y * scale
-
-    def drag(self, start, offset, steps=6):
-        x, y = start
-        screen.press(self.facts, x, y)
-        for step in range(1, steps + 1):
-            screen.move_mouse(self.facts, x + offset[0] * step / steps, y + offset[1] * step / steps)
-            settle(0.05)
-        screen.release(self.facts, x + offset[0], y + offset[1])
-        settle(0.3)
-
-    def click_design(self, x, y):
-        screen.click(self.facts, *self.at(x, y))
-
-    def assert_stays_open(self, process):
-        settle(0.8)
-        self.assertTrue(process.running(), "the launcher closed")
-
-
-class DragTest(InputTestCase):
+class DragTest(PlayerTestCase):
     def test_press_on_what_does_not_act_drags_the_window(self):
         game, process = self.held_connecting()
         self.assertEqual(self.geometry(), (200, 75, 800, 600))
@@ -106,7 +25,7 @@ class DragTest(InputTestCase):
         self.assertEqual(game.log_lines().count("Started Kelmorra.exe"), 0)
 
 
-class PushButtonTest(InputTestCase):
+class PushButtonTest(PlayerTestCase):
     def test_exit_acts_only_when_released_on_it(self):
         game, process = self.held_connecting()
         exit_point = self.at(*ws.centre("exit"))
@@ -152,7 +71,7 @@ class PushButtonTest(InputTestCase):
         self.assert_stays_open(process)
 
 
-class KeysAndPlayTest(InputTestCase):
+class KeysAndPlayTest(PlayerTestCase):
     def test_return_and_play_do_not_start_the_game_before_asking_in_offline(self):
         game, process = self.offline(standin=True)
         screen.key(self.facts, self.window, "Return")
@@ -179,7 +98,7 @@ class KeysAndPlayTest(InputTestCase):
         self.assertTrue(wait_until(lambda: game.exists("Kelmorra-report.txt"), 20))
 
     def test_return_plays_in_ready(self):
-        game, process = self.ready(standin=True)
+        game, process = self.ready(self.game_folder(standin=True))
         screen.key(self.facts, self.window, "Return")
         self.assertEqual(self.wait_for_exit(process), 0)
         self.assertIn("Started Kelmorra.exe", game.log_lines())
@@ -191,7 +110,7 @@ class KeysAndPlayTest(InputTestCase):
         self.assertEqual(self.wait_for_exit(process), 0)
 
 
-class NotesScrollTest(InputTestCase):
+class NotesScrollTest(PlayerTestCase):
     def thumb(self):
         """(top, bottom) of the scroll thumb in design units."""
         view = Design(screen.screenshot(self.facts))

@@ -6,7 +6,8 @@ import subprocess
 import threading
 
 from kmtest import screen
-from kmtest.launcher import wait_until
+from kmtest.case import LauncherTestCase, CONNECTING, READY, OFFLINE
+from kmtest.launcher import GameFolder, Launcher, kill_processes_in, wait_until
 from kmtest.server import ContentServer, manifest_text, crc32
 
 SOURCE = os.environ.get("KM_SOURCE") or os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -192,3 +193,83 @@ def message_box_texts(stderr_path):
             quoted = line[line.index(marker) + len(marker):].rstrip()
             texts.append(quoted[:-1].encode("latin-1").decode("unicode_escape") if quoted.endswith('"') else quoted)
     return texts
+
+
+def settle(seconds=0.4):
+    """A short pause after input, for the next status ticks to act on it."""
+    wait_until(lambda: False, seconds)
+
+
+class PlayerTestCase(LauncherTestCase):
+    """Starts the launcher in a phase and drives its window with the mouse and keys."""
+
+    def game_folder(self, standin=False, blank=False):
+        game = GameFolder(self.facts, self._testMethodName, blank=blank)
+        self.addCleanup(kill_processes_in, game.name)
+        game.write("VERSIONINF.VER", "1")
+        if standin:
+            game.install_standin()
+        return game
+
+    def start_in(self, game, server_address, phase, trace_message_boxes=False, cwd=None):
+        game.install_launcher()
+        game.write_config(server_address)
+        extra = {"KMLAUNCHER_STATUS_TRACE": game.windows + game.STATUS_TRACE}
+        self.wine_trace = game.path("wine-trace.txt")
+        if trace_message_boxes:
+            extra["WINEDEBUG"] = "-all,trace+msgbox"
+        process = Launcher(self.facts, game.path("KMLauncher.exe"), cwd=cwd, extra_env=extra,
+                           stderr_path=self.wine_trace if trace_message_boxes else None)
+        self.addCleanup(process.kill)
+        self.wait_for_phase(game, phase)
+        self.window = wait_until(lambda: main_window(self.facts), 30)
+        self.assertTrue(self.window, "no launcher window")
+        settle(0.3)  # a status tick has enabled the buttons
+        return process
+
+    def held_connecting(self):
+        held = HeldManifest({}, version=1)
+        self.addCleanup(held.close)
+        game = self.game_folder()
+        process = self.start_in(game, held.server.address, CONNECTING)
+        return game, process
+
+    def ready(self, game=None, trace_message_boxes=False, cwd=None, **manifest):
+        """A launcher in Ready, in a fresh game folder unless one is given."""
+        files = {"Kelmorra.dat": os.urandom(3000)}
+        server = ContentServer(files, manifest_text(files, version=3, **manifest))
+        self.addCleanup(server.stop)
+        game = game or self.game_folder()
+        return game, self.start_in(game, server.address, READY, trace_message_boxes, cwd)
+
+    def offline(self, standin=False):
+        server = ContentServer({}, None)
+        address = server.address
+        server.stop()  # refused from now on
+        game = self.game_folder(standin)
+        return game, self.start_in(game, address, OFFLINE, trace_message_boxes=True)
+
+    def geometry(self):
+        return screen.window_geometry(self.facts, self.window)
+
+    def at(self, x, y):
+        """Screen point of a design point of the window where it is now, at its scale."""
+        left, top, width, _ = self.geometry()
+        scale = width / 800.0
+        return left + x * scale, top + y * scale
+
+    def drag(self, start, offset, steps=6):
+        x, y = start
+        screen.press(self.facts, x, y)
+        for step in range(1, steps + 1):
+            screen.move_mouse(self.facts, x + offset[0] * step / steps, y + offset[1] * step / steps)
+            settle(0.05)
+        screen.release(self.facts, x + offset[0], y + offset[1])
+        settle(0.3)
+
+    def click_design(self, x, y):
+        screen.click(self.facts, *self.at(x, y))
+
+    def assert_stays_open(self, process):
+        settle(0.8)
+        self.assertTrue(process.running(), "the launcher closed")
