@@ -7,13 +7,12 @@ import shutil
 
 from kmtest import screen
 from kmtest.case import (LauncherTestCase, CONNECTING, CHECKING, UPDATING, READY, UPDATE_FAILED, OFFLINE,
-                         NOT_INSTALLED)
-from kmtest.launcher import wait_until
+                         NOT_INSTALLED, INSTALLING)
+from kmtest.launcher import standin_exe, wait_until, windows_processes_in
 from kmtest.server import ContentServer, manifest_text
 import window_support as ws
 from window_support import Design, rgb, over, distance
-
-INSTALL_KEY = "HKLM\\SOFTWARE\\KelmorraGold"
+from test_install import InstallTestCase
 NOTES = (["Version 12", "The harbour district opens in the south of the city, with three new quests "
           "and a ferry to the islands.", "", "Version 11"] +
          ["Fixed item %d of the older release" % i for i in range(40)])
@@ -34,11 +33,18 @@ class WindowTestCase(LauncherTestCase):
         game.write("VERSIONINF.VER", "1")
         return game
 
-    def look(self, name, settle=0.4):
-        """The window after the next status ticks have repainted it, kept as <name>.png."""
-        self.launcher_window()
+    def look(self, name, settle=0.4, window_only=False):
+        """The window after the next status ticks have repainted it, kept as <name>.png: the
+        whole screen, or only the window's own picture when other windows may overlap it."""
+        window = wait_until(lambda: ws.main_window(self.facts), 30)
+        self.assertTrue(window, "no launcher window")
+        screen.move_mouse(self.facts, 1190, 740)  # off the window: nothing is hovered
         wait_until(lambda: False, settle)
-        return Design(self.shot(name))
+        if not window_only:
+            return Design(self.shot(name))
+        picture = screen.screenshot(self.facts, window)
+        picture.save(os.path.join(self.facts["artifacts"], name + ".png"))
+        return Design(picture, origin=(0, 0))
 
     # -- probes shared by the phases --
 
@@ -181,24 +187,42 @@ class PhaseLookTest(WindowTestCase):
         self.assert_track_empty(view)
 
 
-class InstallModeLookTest(WindowTestCase):
-    def setUp(self):
-        self.reg("delete", INSTALL_KEY, "/f")
-        self.addCleanup(self.reg, "delete", INSTALL_KEY, "/f")
-
-    def reg(self, *args):
-        import subprocess
-        from kmtest import env
-        subprocess.run([env.WINE, "reg"] + list(args) + ["/reg:64"], env=self.facts["env"],
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+class InstallModeLookTest(InstallTestCase, WindowTestCase):
+    """Outside a game folder, started the way the install tests start it (see test_install)."""
 
     def test_not_installed_offers_install_and_exit_only(self):
         game = self.folder()
-        shutil.copy(os.path.join(os.environ["KM_WIN_BUILD"], "KMLauncher.exe"), game.path("KMLauncher.exe"))
-        self.start(game, extra_env={"ProgramW6432": "C:\\kmtests\\nowhere-%s" % game.name})
+        self.start_without_marker(game, game.windows + "pf")
         self.wait_for_phase(game, NOT_INSTALLED)
         view = self.look("not-installed")
         self.assert_frame(view)
         self.assert_headline(view, ws.GOLD)
         self.assert_buttons(view, settings=False, account=False, retry=False, play_faded=False)
         self.assert_track_empty(view)
+
+    def test_installing_offers_settings_and_exit_and_a_faded_install(self):
+        game = self.folder()
+        os.makedirs(game.path("pf"))
+        # The elevated step finds "icacls" beside the launcher first: a stand-in that waits
+        # until killed holds the install, and the window, in Installing.
+        shutil.copy(standin_exe(), game.path("icacls.exe"))
+        self.start_without_marker(game, game.windows + "pf")
+        self.wait_for_phase(game, NOT_INSTALLED)
+        self.launcher_window()
+        self.pick_in_picker(game, game.windows + "pf")
+        waiting = wait_until(lambda: [p for p in windows_processes_in(game.name) if "icacls" in cmdline(p)], 60)
+        self.assertTrue(waiting, "the install step did not reach icacls")
+        view = self.look("installing", window_only=True)  # the stand-in icacls shows a window
+        self.assertEqual(game.statuses()[-1][:2], (INSTALLING, "Installing Kelmorra Gold..."))
+        self.assert_frame(view)
+        self.assert_headline(view, ws.GOLD)
+        self.assert_buttons(view, settings=True, account=False, retry=False, play_faded=True)
+        self.assert_track_empty(view)
+
+
+def cmdline(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            return f.read().decode("latin-1")
+    except OSError:
+        return ""
