@@ -13,9 +13,33 @@ from kmtest.server import ContentServer, manifest_text
 import window_support as ws
 from window_support import Design, rgb, over, distance
 from test_install import InstallTestCase
-NOTES = (["Version 12", "The harbour district opens in the south of the city, with three new quests "
-          "and a ferry to the islands.", "", "Version 11"] +
-         ["Fixed item %d of the older release" % i for i in range(40)])
+NOTES = [
+    "Version 12",
+    "The harbour district opens in the south of the city, with three new quests and a ferry to the islands.",
+    "- Fishing: six new fish and a better rod at the harbour master.",
+    "- The winter festival runs until the end of the month.",
+    "- Guild halls can now be decorated.",
+    "- Fixed: the ferry bell did not ring after midnight.",
+    "",
+    "Version 11",
+    "- The northern maps load faster.",
+    "- The market board shows the prices of the last seven days.",
+    "- Mounts no longer stop at bridges.",
+    "- Quest texts can be read again after a quest is done.",
+    "- New options for the chat window.",
+    "",
+    "Version 10",
+    "- Two new dungeons below the old mine.",
+    "- Smiths repair items for half the price on Sundays.",
+    "- The map marks places you have not visited.",
+    "- Many small fixes to the spring event.",
+    "",
+    "Version 9",
+    "- First release of the island maps.",
+    "- Guilds get a shared storage room.",
+    "- The minimap can be turned.",
+    "- Fixed: some doors opened twice.",
+]
 
 
 def release():
