@@ -28,25 +28,9 @@ NARROW = 100
 WIDE = 180
 
 
-class HangingUpServer(ContentServer):
-    """stop() also hangs up on connections the launcher keeps open, so that the server is
-    unreachable from then on, not just closed to new connections."""
-    hung_up = False
-
-    def _post(self, handler):
-        if self.hung_up:
-            handler.close_connection = True
-            return
-        super()._post(handler)
-
-    def stop(self):
-        self.hung_up = True
-        super().stop()
-
-
 class AccountTestCase(LauncherTestCase):
     def ready_launcher(self, answer):
-        server = HangingUpServer({}, manifest_text({}, version=1), register_answer=answer)
+        server = ContentServer({}, manifest_text({}, version=1), register_answer=answer)
         self.addCleanup(server.stop)
         game = self.folder()
         process = self.start_launcher(game, server=server.address)

@@ -5,8 +5,9 @@ honours single "Range: bytes=N-" requests with 206 unless told to ignore them, a
 per path to answer a chosen status, cut the body after N bytes (once or every time), send
 wrong bytes, or be slow. It answers POST "/register" with a chosen text. Every request is
 recorded (method, path, headers, body) for the test to assert on. stop() closes the socket so
-that later connections are refused.
+that later connections are refused and hangs up on the ones the launcher keeps alive.
 """
+import socket
 import http.server
 import threading
 import time
@@ -71,6 +72,7 @@ class ContentServer:
         self.rules = {}
         self.requests = []
         self.lock = threading.Lock()
+        self.connections = set()
         outer = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -78,6 +80,16 @@ class ContentServer:
 
             def log_message(self, *args):
                 pass
+
+            def setup(self):
+                super().setup()
+                with outer.lock:
+                    outer.connections.add(self.connection)
+
+            def finish(self):
+                with outer.lock:
+                    outer.connections.discard(self.connection)
+                super().finish()
 
             def do_GET(self):
                 try:
@@ -111,6 +123,13 @@ class ContentServer:
     def stop(self):
         self.httpd.shutdown()
         self.httpd.server_close()
+        with self.lock:
+            alive = list(self.connections)
+        for connection in alive:
+            try:
+                connection.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
 
     def paths_requested(self, method="GET"):
         with self.lock:
