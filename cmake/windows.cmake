@@ -32,3 +32,8 @@ endforeach()
 # Test helper of the e2e tests: holds a file open without sharing.
 add_executable(hold_file ${CMAKE_SOURCE_DIR}/tests/e2e/holdfile/hold_file.cpp)
 set_target_properties(hold_file PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+
+# Time of one main-window paint at several scales, run by hand under wine (not a test).
+add_executable(paint_bench ${CMAKE_SOURCE_DIR}/bench/paint_bench_win.cpp ${CMAKE_SOURCE_DIR}/resources/KMLauncher.rc)
+target_link_libraries(paint_bench PRIVATE kmwin)
+set_target_properties(paint_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
