@@ -131,6 +131,7 @@ class NotesScrollTest(PlayerTestCase):
         screen.xdotool(self.facts, "click", 5)
         settle()
         self.assertAlmostEqual(self.thumb()[0], 64 + 48 * height / 348.0, delta=2)
+        self.shot("ready-scrolled")
         screen.xdotool(self.facts, "click", 4)
         settle()
         self.assertEqual(self.thumb()[0], 64)
