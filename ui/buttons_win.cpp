@@ -70,10 +70,7 @@ void DrawLabel(GpGraphics* graphics, const Button& button, RectF box) {
     box.X += 1;
     box.Y += 1;
   }
-  GpFontFamily* family = nullptr;
-  GdipCreateFontFamilyFromName(L"Tahoma", nullptr, &family);
-  GpFont* font = nullptr;
-  GdipCreateFont(family, 15, FontStyleBold, UnitPixel, &font);
+  GpFont* font = CreateTahoma(15, FontStyleBold);
   GpStringFormat* format = nullptr;
   GdipCreateStringFormat(0, LANG_NEUTRAL, &format);
   GdipSetStringFormatAlign(format, StringAlignmentCenter);
@@ -84,7 +81,6 @@ void DrawLabel(GpGraphics* graphics, const Button& button, RectF box) {
   GdipDeleteBrush(brush);
   GdipDeleteStringFormat(format);
   if (font) GdipDeleteFont(font);
-  if (family) GdipDeleteFontFamily(family);
 }
 }  // namespace
 

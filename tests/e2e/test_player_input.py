@@ -15,6 +15,11 @@ class DragTest(PlayerTestCase):
     def test_press_on_what_does_not_act_drags_the_window(self):
         game, process = self.held_connecting()
         self.assertEqual(self.geometry(), (200, 75, 800, 600))
+        # Hovered, the disabled PLAY keeps its faded normal face.
+        screen.move_mouse(self.facts, *self.at(*ws.centre("play")))
+        settle()
+        face = Design(screen.screenshot(self.facts)).pixel(560 + 12, 528 + 9)
+        self.assertLess(ws.distance(face, ws.button_face("play", 12, 9, faded=True)), 8)
         # The faded PLAY, the place of the undrawn SETTINGS and the title text.
         for point, offset in ((ws.centre("play"), (60, 42)), (ws.centre("settings"), (-30, 20)), ((100, 13), (10, -40))):
             before = self.geometry()
@@ -51,6 +56,11 @@ class PushButtonTest(PlayerTestCase):
         view = Design(screen.screenshot(self.facts))
         self.assertLess(ws.distance(view.pixel(770, 3), ws.rgb(ws.HOVER_CLOSE)), 12)
         self.assertGreater(ws.distance(view.pixel(740, 3), ws.rgb(ws.HOVER_CLOSE)), 100, "only close is lit")
+        # Hovering an enabled button shows its hover face.
+        screen.move_mouse(self.facts, *self.at(*ws.centre("play")))
+        settle()
+        face = Design(screen.screenshot(self.facts)).pixel(560 + 12, 528 + 9)
+        self.assertLess(ws.distance(face, ws.button_face("play", 12, 9, faded=False, hovered=True)), 8)
 
         # Maximised: the largest 4:3 box of the 1200 x 750 work area, centred across.
         self.click_design(747, 13)

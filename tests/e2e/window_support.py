@@ -89,10 +89,11 @@ class Art:
         return tuple(data[offset:offset + 3])
 
     @classmethod
-    def face(cls, x, y):
-        """(r, g, b, alpha 0..1) of the button face at a point of a 130 x 50 button."""
-        data = cls._cache.get("face") or _raw(os.path.join(SOURCE, "resources", "button.png"), (130, 50), 4)
-        cls._cache["face"] = data
+    def face(cls, x, y, hovered=False):
+        """(r, g, b, alpha 0..1) of a button face at a point of a 130 x 50 button."""
+        name = "button_hover.png" if hovered else "button.png"
+        data = cls._cache.get(name) or _raw(os.path.join(SOURCE, "resources", name), (130, 50), 4)
+        cls._cache[name] = data
         offset = (y * 130 + x) * 4
         r, g, b, a = data[offset:offset + 4]
         return (r, g, b), a / 255.0
@@ -103,10 +104,10 @@ def under_panel(x, y):
     return over(PANEL, Art.background(x, y))
 
 
-def button_face(name, dx, dy, faded):
-    """The expected screen colour dx, dy into a 130-wide button with the normal face."""
+def button_face(name, dx, dy, faded, hovered=False):
+    """The expected screen colour dx, dy into a 130-wide button with the normal (or hover) face."""
     left, top = BUTTONS[name][:2]
-    colour, alpha = Art.face(dx, dy)
+    colour, alpha = Art.face(dx, dy, hovered)
     alpha *= 0.45 if faded else 1.0
     under = under_panel(left + dx, top + dy)
     return tuple(alpha * c + (1 - alpha) * u for c, u in zip(colour, under))
