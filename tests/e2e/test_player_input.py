@@ -21,7 +21,8 @@ class DragTest(PlayerTestCase):
         face = Design(screen.screenshot(self.facts)).pixel(560 + 12, 528 + 9)
         self.assertLess(ws.distance(face, ws.button_face("play", 12, 9, faded=True)), 8)
         # The faded PLAY, the place of the undrawn SETTINGS and the title text.
-        for point, offset in ((ws.centre("play"), (60, 42)), (ws.centre("settings"), (-30, 20)), ((100, 13), (10, -40))):
+        drags = ((ws.centre("play"), (60, 42)), (ws.centre("settings"), (-30, 20)), ((100, 13), (10, -40)))
+        for point, offset in drags:
             before = self.geometry()
             self.drag(self.at(*point), offset)
             after = self.geometry()

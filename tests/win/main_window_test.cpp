@@ -19,7 +19,9 @@ struct Rgb {
 // What the screen shows when argb is drawn over an opaque colour.
 Rgb Over(uint32_t argb, Rgb under) {
   double alpha = (argb >> 24) / 255.0;
-  auto mix = [&](int shift, int base) { return int(std::lround(alpha * ((argb >> shift) & 255) + (1 - alpha) * base)); };
+  auto mix = [&](int shift, int base) {
+    return int(std::lround(alpha * ((argb >> shift) & 255) + (1 - alpha) * base));
+  };
   return {mix(16, under.r), mix(8, under.g), mix(0, under.b)};
 }
 
