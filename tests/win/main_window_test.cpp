@@ -122,6 +122,18 @@ TEST_F(MainWindowTest, BitmapIsTheWindowSizeAtTheScaleAndCopiedUnscaled) {
   EXPECT_LE(Distance(Pixel(600, 540), kFlatBackground), 1);
 }
 
+// Text is converted for drawing with a limit of 1023 UTF-16 units: a longer headline is cut
+// there, not dropped because it did not fit.
+TEST_F(MainWindowTest, OverlongHeadlineIsStillDrawn) {
+  SetStatus(UpdateFailed, std::string(3000, 'W'), std::string(5000, 'x'), 0);
+  PaintAt(1.0f);
+  int closest = 255;
+  for (int y = 456; y < 474; y++) {
+    for (int x = 24; x < 300; x++) closest = std::min(closest, Distance(Pixel(x, y), Rgb{240, 120, 90}));
+  }
+  EXPECT_LT(closest, 40) << "no headline strokes in the error colour";
+}
+
 TEST_F(MainWindowTest, NoNotesAndNoNameShowNoPanel) {
   g_notesBox = {24, 24, 404, 420};
   PaintAt(1.0f);
