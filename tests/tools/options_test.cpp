@@ -6,7 +6,7 @@
 
 namespace {
 
-const std::vector<OptionSpec> kSpecs = {{"build", true}, {"out", true}, {"dry-run", false}};
+const std::vector<OptionDef> kSpecs = {{"build", true}, {"out", true}, {"dry-run", false}};
 
 TEST(ParseOptions, TakesValuesInBothSpellingsAndFlags) {
   OptionValues values;

@@ -65,11 +65,11 @@ void ShowProgress(const PublishProgress& p) {
 int RunPublishCommand(int argc, char** argv) {
   OptionValues values;
   std::string error;
-  const std::vector<OptionSpec> specs = {{"build", true}, {"out", true},        {"version", true},
+  const std::vector<OptionDef> known = {{"build", true}, {"out", true},        {"version", true},
                                          {"name", true},  {"notes", true},      {"mirror", true},
                                          {"gameserver", true}, {"jobs", true}, {"dry-run", false},
                                          {"help", false}};
-  if (!ParseOptions(Arguments(argc, argv), specs, values, error)) return Refuse("publish", error);
+  if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("publish", error);
   if (values.count("help") != 0) return fputs(kPublishHelp, stdout), 0;
   for (const char* required : {"build", "out", "version"}) {
     bool needed = values.count("dry-run") == 0 || strcmp(required, "out") != 0;
@@ -110,9 +110,9 @@ int RunPublishCommand(int argc, char** argv) {
 int RunServeCommand(int argc, char** argv) {
   OptionValues values;
   std::string error;
-  const std::vector<OptionSpec> specs = {{"release", true}, {"listen", true},   {"accounts", true}, {"log", true},
+  const std::vector<OptionDef> known = {{"release", true}, {"listen", true},   {"accounts", true}, {"log", true},
                                          {"threads", true}, {"max-body", true}, {"help", false}};
-  if (!ParseOptions(Arguments(argc, argv), specs, values, error)) return Refuse("serve", error);
+  if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("serve", error);
   if (values.count("help") != 0) return fputs(kServeHelp, stdout), 0;
   if (values.count("release") == 0) return Refuse("serve", "--release is required");
   ServeOptions options;

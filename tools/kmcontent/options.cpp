@@ -3,16 +3,16 @@
 
 namespace {
 
-const OptionSpec* FindSpec(const std::vector<OptionSpec>& specs, const std::string& name) {
-  for (const OptionSpec& spec : specs) {
-    if (name == spec.name) return &spec;
+const OptionDef* FindOption(const std::vector<OptionDef>& options, const std::string& name) {
+  for (const OptionDef& option : options) {
+    if (name == option.name) return &option;
   }
   return nullptr;
 }
 
 }  // namespace
 
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionDef>& options,
                   OptionValues& values, std::string& error) {
   values.clear();
   for (size_t i = 0; i < args.size(); i++) {
@@ -23,8 +23,8 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
     }
     size_t equals = arg.find('=');
     std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-    const OptionSpec* spec = FindSpec(specs, name);
-    if (spec == nullptr) {
+    const OptionDef* option = FindOption(options, name);
+    if (option == nullptr) {
       error = "unknown option --" + name;
       return false;
     }
@@ -35,14 +35,14 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
     std::string value;
     if (equals != std::string::npos) {
       value = arg.substr(equals + 1);
-    } else if (spec->takesValue) {
+    } else if (option->takesValue) {
       if (i + 1 >= args.size()) {
         error = "--" + name + " needs a value";
         return false;
       }
       value = args[++i];
     }
-    if (!spec->takesValue && equals != std::string::npos) {
+    if (!option->takesValue && equals != std::string::npos) {
       error = "--" + name + " takes no value";
       return false;
     }

@@ -4,7 +4,7 @@
 #include "core/base.h"
 #include <map>
 
-struct OptionSpec {
+struct OptionDef {
   const char* name;  // without the leading "--"
   bool takesValue;
 };
@@ -13,7 +13,7 @@ using OptionValues = std::map<std::string, std::string>;  // a flag maps to ""
 
 // False with a message for an unknown option, a value missing or given to a flag, an option
 // given twice, or an argument that is not an option.
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionDef>& options,
                   OptionValues& values, std::string& error);
 
 // "host:port" or "[v6 address]:port", port 0 to 65535 (0: any free port). False when malformed.
