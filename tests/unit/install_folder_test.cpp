@@ -27,6 +27,11 @@ TEST(InstallPick, OnlyAWholeTrailingFolderNameCounts) {
   EXPECT_EQ(InstallDirFromPick("E:"), "E:\\KelmorraGold\\");
 }
 
+TEST(InstallPick, DefaultIsTheInstallFolderUnderProgramFiles) {
+  EXPECT_EQ(InstallDirUnder("C:\\Program Files"), "C:\\Program Files\\KelmorraGold\\");
+  EXPECT_EQ(InstallDirUnder("D:\\Apps\\"), "D:\\Apps\\KelmorraGold\\");
+}
+
 TEST(InstallPick, PickerStartsOnTheDefaultFoldersParent) {
   EXPECT_EQ(PickerStartFolder("C:\\Program Files\\KelmorraGold\\"), "C:\\Program Files");
   EXPECT_EQ(PickerStartFolder("D:\\KelmorraGold\\"), "D:");
