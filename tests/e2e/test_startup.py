@@ -76,22 +76,22 @@ class StartupTest(LauncherTestCase):
 
 
 class PlacementTest(LauncherTestCase):
+    """Wine gives every process its own ProgramW6432, so without a recorded install the
+    launcher looks for C:\\Program Files\\KelmorraGold\\, which no test installs into."""
+
     def setUp(self):
         self.reg("delete", INSTALL_KEY, "/f")
         self.addCleanup(self.reg, "delete", INSTALL_KEY, "/f")
+        default = os.path.join(self.facts["prefix"], "drive_c", "Program Files", "KelmorraGold", "KMLauncher.exe")
+        self.assertFalse(os.path.exists(default), "a test installed into the default folder")
 
     def reg(self, *args):
         subprocess.run([env.WINE, "reg"] + list(args) + ["/reg:64"], env=self.facts["env"],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
-    def start_without_marker(self, game, program_files):
+    def start_without_marker(self, game):
         game.install_launcher()
-        facts = dict(self.facts)
-        facts["env"] = dict(self.facts["env"], ProgramW6432=program_files)
-        from kmtest.launcher import Launcher
-        process = Launcher(facts, game.path("KMLauncher.exe"))
-        self.addCleanup(process.kill)
-        return process
+        return self.start(game)
 
     def install_logs(self):
         pattern = os.path.join(self.facts["prefix"], "drive_c", "users", "*", "Temp", "KMLauncher-install.log")
@@ -99,7 +99,7 @@ class PlacementTest(LauncherTestCase):
 
     def test_outside_a_game_folder_logs_to_temp_and_creates_no_configuration(self):
         game = self.folder()
-        process = self.start_without_marker(game, "C:\\kmtests\\nowhere-%s" % game.name)
+        process = self.start_without_marker(game)
 
         def logged():
             for path in self.install_logs():
@@ -119,7 +119,7 @@ class PlacementTest(LauncherTestCase):
         installed.write("VERSIONINF.VER", "1")
         self.reg("add", INSTALL_KEY, "/v", "InstallPath", "/t", "REG_SZ", "/d", installed.windows.rstrip("\\"), "/f")
         game = self.folder()
-        process = self.start_without_marker(game, "C:\\kmtests\\nowhere-%s" % game.name)
+        process = self.start_without_marker(game)
         self.assertEqual(self.wait_for_exit(process), 0)
         self.wait_for_log(installed, "Kelmorra launcher starting in %s" % installed.windows)
         self.assertFalse(game.exists("KMLauncher.log"))
