@@ -14,24 +14,6 @@
 
 namespace {
 
-// MakeTestFolder's names repeat when Wine hands out the same process id again, so a folder
-// may hold an earlier run's files; start each test from an empty one.
-void EmptyFolder(const std::string& folder) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    std::string path = folder + found.cFileName;
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      DeleteFileA(path.c_str());
-    } else if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) {
-      RemoveDirectoryA(path.c_str());
-    }
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-}
-
 const char* const kLocalMessage =
     "Content server is on this PC - leaving the game server address in coinit.tmp alone";
 
@@ -39,7 +21,6 @@ class CoinitFile : public ::testing::Test {
  protected:
   void SetUp() override {
     g_exeDir = MakeTestFolder("coinit");
-    EmptyFolder(g_exeDir);
     g_server = "203.0.113.5:25858";
     OpenTestLog(g_exeDir);
   }

@@ -10,29 +10,10 @@
 
 namespace {
 
-// MakeTestFolder's names repeat when Wine hands out the same process id again, so a folder
-// may hold an earlier run's files; start each test from an empty one.
-void EmptyFolder(const std::string& folder) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    std::string path = folder + found.cFileName;
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      DeleteFileA(path.c_str());
-    } else if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) {
-      RemoveDirectoryA(path.c_str());
-    }
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-}
-
 class StartCfgFile : public ::testing::Test {
  protected:
   void SetUp() override {
     g_exeDir = MakeTestFolder("startcfg");
-    EmptyFolder(g_exeDir);
     OpenTestLog(g_exeDir);
   }
   void TearDown() override { CloseLog(); }
