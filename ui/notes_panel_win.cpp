@@ -16,7 +16,6 @@ int g_notesScroll = 0;
 int g_notesThumbH = 0;
 
 namespace {
-constexpr ARGB kPanelFill = 0xB904060A;
 constexpr ARGB kNoteText = 0xFFDCDCE1;
 constexpr ARGB kTrackFill = 0x8C283C50;
 constexpr ARGB kThumbFill = 0xE6BEE1FF;

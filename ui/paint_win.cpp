@@ -21,7 +21,6 @@ ARGB GOLD = 0xFFBEE1FF;
 
 namespace {
 constexpr ARGB kNoBackground = 0xFF08080C;
-constexpr ARGB kPanelFill = 0xB904060A;
 constexpr ARGB kPanelLine = 0xA08CCDFF;
 constexpr ARGB kErrorColour = 0xFFF0785A;
 constexpr ARGB kTrackFill = 0xFF101218;

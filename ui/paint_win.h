@@ -10,6 +10,9 @@
 extern Gdiplus::ARGB TEAL;
 extern Gdiplus::ARGB GOLD;
 
+// The translucent fill of the bottom panel and of the "What's new" panel.
+constexpr Gdiplus::ARGB kPanelFill = 0xB904060A;
+
 // Draws the whole window on dc; publishes the notes panel geometry as a side effect.
 void Paint(HDC dc);
 
