@@ -17,7 +17,7 @@ int g_notesThumbH = 0;
 
 namespace {
 constexpr ARGB kNoteText = 0xFFDCDCE1;
-constexpr ARGB kTrackFill = 0x8C283C50;
+constexpr ARGB kScrollTrack = 0x8C283C50;
 constexpr ARGB kThumbFill = 0xE6BEE1FF;
 constexpr REAL kLineX = 36;
 constexpr REAL kLineWidth = 346;
@@ -92,7 +92,7 @@ void DrawLines(GpGraphics* graphics, const std::vector<NoteLine>& lines, const N
 void DrawScrollBar(GpGraphics* graphics, const NotesGeometry& layout) {
   if (g_notesMax <= 0) return;
   REAL thumbY = ThumbY(g_notesScroll, layout.viewHeight, layout.thumbHeight, g_notesMax);
-  FillBox(graphics, kTrackFill, RectF(392, kNotesTextTop, 6, layout.viewHeight));
+  FillBox(graphics, kScrollTrack, RectF(392, kNotesTextTop, 6, layout.viewHeight));
   FillBox(graphics, kThumbFill, RectF(392, thumbY, 6, layout.thumbHeight));
 }
 }  // namespace

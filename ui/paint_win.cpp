@@ -23,7 +23,7 @@ namespace {
 constexpr ARGB kNoBackground = 0xFF08080C;
 constexpr ARGB kPanelLine = 0xA08CCDFF;
 constexpr ARGB kErrorColour = 0xFFF0785A;
-constexpr ARGB kTrackFill = 0xFF101218;
+constexpr ARGB kProgressTrack = 0xFF101218;
 constexpr ARGB kFillTop = 0xFFD7F0FF;
 constexpr ARGB kFillBottom = 0xFF468CE6;
 constexpr ARGB kLightLine = 0xFF8CCDFF;
@@ -109,7 +109,7 @@ void PaintStatusText(GpGraphics* graphics, const PaintKit& kit, const StatusCopy
 }
 
 void PaintProgress(GpGraphics* graphics, double progress) {
-  FillBox(graphics, kTrackFill, RectF(24, 502, 752, 14));
+  FillBox(graphics, kProgressTrack, RectF(24, 502, 752, 14));
   if (progress > 0) {
     PointF top(0, 502), bottom(0, 516);
     GpLineGradient* gradient = nullptr;
