@@ -1,5 +1,6 @@
-// The log stream; see log.h. The stream's own lock keeps lines of different threads whole:
-// each line is written by one fprintf call.
+// The log stream; see log.h. One lock guards the stream: lines of different threads stay
+// whole, and a worker that shutdown does not wait for (install, account, an update worker
+// past the 5 s wait) can still log while the main thread closes the stream.
 #include "core/log.h"
 #include "core/text.h"
 #include <windows.h>
@@ -8,6 +9,7 @@ FILE* g_logFile = nullptr;
 
 namespace {
 constexpr long long kLogRestartSize = 1048576;
+SRWLOCK g_logLock = SRWLOCK_INIT;
 }
 
 bool OpenLog(const std::string& path) {
@@ -22,19 +24,24 @@ bool OpenLog(const std::string& path) {
 }
 
 void CloseLog() {
+  AcquireSRWLockExclusive(&g_logLock);
   if (g_logFile) fclose(g_logFile);
   g_logFile = nullptr;
+  ReleaseSRWLockExclusive(&g_logLock);
 }
 
 void LogLine(const char* format, ...) {
-  if (!g_logFile) return;
   va_list args;
   va_start(args, format);
   std::string message = FmtV(format, args);
   va_end(args);
   SYSTEMTIME now;
   GetLocalTime(&now);
-  fprintf(g_logFile, "%04d-%02d-%02d [%02d:%02d:%02d] %s\n", now.wYear, now.wMonth, now.wDay,
-          now.wHour, now.wMinute, now.wSecond, message.c_str());
-  fflush(g_logFile);
+  AcquireSRWLockExclusive(&g_logLock);
+  if (g_logFile) {
+    fprintf(g_logFile, "%04d-%02d-%02d [%02d:%02d:%02d] %s\n", now.wYear, now.wMonth, now.wDay,
+            now.wHour, now.wMinute, now.wSecond, message.c_str());
+    fflush(g_logFile);
+  }
+  ReleaseSRWLockExclusive(&g_logLock);
 }

@@ -19,6 +19,6 @@ InstallArguments ParseInstallArguments(const std::vector<std::string>& arguments
   return parsed;
 }
 
-std::string IcaclsCommandLine(const std::string& folderWithoutBackslash) {
-  return "icacls \"" + folderWithoutBackslash + "\" /grant *S-1-5-32-545:(OI)(CI)M /T /Q";
+std::string IcaclsCommandLine(const std::string& icaclsPath, const std::string& folderWithoutBackslash) {
+  return "\"" + icaclsPath + "\" \"" + folderWithoutBackslash + "\" /grant *S-1-5-32-545:(OI)(CI)M /T /Q";
 }

@@ -20,6 +20,6 @@ struct InstallArguments {
 InstallArguments ParseInstallArguments(const std::vector<std::string>& arguments,
                                        const std::string& defaultServer);
 
-// icacls granting the built-in Users group (S-1-5-32-545) modify rights, inherited by files
-// and subfolders, on the folder and everything in it, quietly.
-std::string IcaclsCommandLine(const std::string& folderWithoutBackslash);
+// icacls (its full path, quoted) granting the built-in Users group (S-1-5-32-545) modify
+// rights, inherited by files and subfolders, on the folder and everything in it, quietly.
+std::string IcaclsCommandLine(const std::string& icaclsPath, const std::string& folderWithoutBackslash);

@@ -16,3 +16,10 @@ std::string InstallDirFromPick(const std::string& picked);
 
 // The folder the picker opens on: the default install folder's parent.
 std::string PickerStartFolder(const std::string& defaultInstallDir);
+
+// True for a folder the elevated install step may set up and open to every local user: an
+// absolute folder on a drive letter ("X:\...\"), whose parts are names Windows stores as
+// written (no "." or ".." part, no device, short name or stream colon: the manifest path
+// rule), and whose last part is "KelmorraGold" in any letter case, as every picked or
+// default folder ends. Network and device forms ("\\server\share", "\\?\", "\\.\") are refused.
+bool IsInstallableDir(const std::string& installDir);

@@ -14,6 +14,7 @@
 #include "core/status_win.h"
 #include "core/text.h"
 #include "install/install_command.h"
+#include "install/install_folder.h"
 #include "install/install_location_win.h"
 #include "install/shortcut_win.h"
 #include <objbase.h>
@@ -76,14 +77,23 @@ void StartInstalledLauncher(const std::string& exe, const std::string& installDi
 
 // --- elevated install process ---
 
+// Started by its full path in the system folder: before the install the launcher runs from
+// wherever the player saved it, and an icacls.exe planted there would run elevated.
 void GrantUsersModify(const std::string& folder) {
-  std::string commandLine = IcaclsCommandLine(folder);
+  char systemDir[MAX_PATH] = {};
+  UINT length = GetSystemDirectoryA(systemDir, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    LogLine("icacls failed to start (error %lu)", GetLastError());
+    return;
+  }
+  std::string icacls = WithTrailingBackslash(systemDir) + "icacls.exe";
+  std::string commandLine = IcaclsCommandLine(icacls, folder);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+  if (!CreateProcessA(icacls.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
                       &startup, &process)) {
     LogLine("icacls failed to start (error %lu)", GetLastError());
     return;
@@ -144,6 +154,9 @@ int RunInstallStep(const std::vector<std::string>& arguments) {
   InstallArguments parsed = ParseInstallArguments(arguments, kDefaultServer);
   if (!parsed.chosenDir.empty()) g_chosenInstallDir = parsed.chosenDir;
   std::string installDir = InstallDir();
+  // Any program may start this step elevated with a folder of its choosing; only a folder
+  // of the form every install uses is created, opened to all users and recorded.
+  if (!IsInstallableDir(installDir)) return kInstallNoFolder;
   std::string folder = installDir.substr(0, installDir.size() - 1);
   SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
   if (!Exists(folder)) return kInstallNoFolder;

@@ -80,7 +80,8 @@ bool HashOpenFile(void* file, uint32_t& crc) {
   for (;;) {
     if (QuitRequested()) return false;
     DWORD got = 0;
-    if (!ReadFile(file, buffer.data(), kHashPiece, &got, nullptr) || got == 0) return true;
+    if (!ReadFile(file, buffer.data(), kHashPiece, &got, nullptr)) return false;  // never cached as whole
+    if (got == 0) return true;
     g_hashedBytes += got;
     crc = Crc32Update(crc, buffer.data(), got);
   }

@@ -22,10 +22,12 @@ bool FindCacheEntry(const std::string& key, CacheEntry& entry);
 extern std::atomic<uint64_t> g_hashedBytes;
 
 // Reads the file with the sequential-scan hint in 1 MiB pieces. False when it cannot be
-// opened or g_quit was set while reading; crc receives the running (uncomplemented) value.
+// opened, a read failed part-way or g_quit was set while reading: only a whole read gives a
+// value the cache may keep. crc receives the running (uncomplemented) value.
 bool HashFile(const std::string& path, uint32_t& crc);
 
-// The same over an open file from its current position; false when g_quit stopped it.
+// The same over an open file from its current position; false when a read failed or g_quit
+// stopped it.
 bool HashOpenFile(void* file, uint32_t& crc);
 
 // The up-to-date test of one manifest entry; may add to the cache.

@@ -1,6 +1,7 @@
 // HTTP access; see http_win.h.
 #include "update/http_win.h"
 #include "core/globals_win.h"
+#include "update/line_scan.h"
 
 namespace {
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
@@ -10,6 +11,28 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
 // A manifest of a million files is under 100 MB; a longer answer is a broken or hostile
 // server, and reading it on would only exhaust the player's memory.
 constexpr size_t kMaxTextBody = 256u << 20;
+
+// False when a read failed or the body outgrew kMaxTextBody.
+bool ReadWholeBody(HINTERNET request, std::string& body) {
+  char chunk[16384];
+  for (;;) {
+    DWORD got = 0;
+    if (!InternetReadFile(request, chunk, sizeof chunk, &got)) return false;
+    if (got == 0) return true;
+    if (body.size() + got > kMaxTextBody) return false;
+    body.append(chunk, got);
+  }
+}
+
+// The Content-Length header as a number; false when the answer has none (chunked or
+// ended by closing the connection).
+bool AnnouncedLength(HINTERNET request, uint64_t& length) {
+  char text[32] = {};
+  DWORD size = sizeof text - 1;
+  if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) return false;
+  size_t pos = 0;
+  return ScanDecimal64(text, pos, length);
+}
 
 std::string FullUrl(const std::string& url) {
   if (url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0) return url;
@@ -38,16 +61,9 @@ bool HttpGetText(const std::string& url, std::string& body) {
     return false;
   }
   body.clear();
-  char chunk[16384];
-  DWORD got = 0;
-  bool withinLimit = true;
-  while (InternetReadFile(request, chunk, sizeof chunk, &got) && got > 0) {
-    if (body.size() + got > kMaxTextBody) {
-      withinLimit = false;
-      break;
-    }
-    body.append(chunk, got);
-  }
+  bool whole = ReadWholeBody(request, body);
+  uint64_t announced = 0;
+  if (whole && AnnouncedLength(request, announced) && body.size() != announced) whole = false;
   InternetCloseHandle(request);
-  return withinLimit;
+  return whole;
 }

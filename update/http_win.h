@@ -9,6 +9,7 @@
 // receives the HTTP status (0 when none could be read). Null when no request could be opened.
 HINTERNET OpenUrl(const std::string& url, const std::string& headers, DWORD& status);
 
-// The whole body of a 200 answer; false (body untouched) for no answer or another status,
-// and false (with a partial body) for a body over 256 MiB.
+// The whole body of a 200 answer; false (body untouched) for no answer or another status.
+// A body cut short (a failed read, or fewer bytes than its Content-Length) or over 256 MiB
+// is false too, with the partial body: a cut manifest must not pass for a smaller release.
 bool HttpGetText(const std::string& url, std::string& body);

@@ -6,7 +6,6 @@
 #include "core/text.h"
 #include "update/cache_file.h"
 #include "update/line_scan.h"
-#include <string_view>
 
 namespace {
 
@@ -23,12 +22,12 @@ bool ScanFileLine(const std::string& line, RemoteFile& file) {
 void AddFileLine(Manifest& manifest, const std::string& line) {
   RemoteFile file;
   if (!ScanFileLine(line, file)) return;
-  if (IsPlayerFile(Lower(file.path))) return;
+  // Spellings of a player file are left out silently, before the unsafe rule logs them.
+  if (IsPlayerFile(Lower(file.path)) || ResolvesToPlayerFile(file.path)) return;
   if (IsUnsafeManifestPath(file.path)) {
     manifest.unsafePaths.push_back(file.path);
     return;
   }
-  if (ResolvesToPlayerFile(file.path)) return;
   manifest.files.push_back(std::move(file));
 }
 
@@ -61,39 +60,7 @@ void ApplyLine(Manifest& manifest, const std::string& line) {
   }
 }
 
-// Calls visit with each part of the path between "/" and "\" separators, empty parts included.
-template <typename Visit>
-void ForEachPart(const std::string& path, Visit visit) {
-  size_t start = 0;
-  for (size_t i = 0; i <= path.size(); i++) {
-    if (i == path.size() || path[i] == '/' || path[i] == '\\') {
-      visit(std::string_view(path).substr(start, i - start));
-      start = i + 1;
-    }
-  }
-}
-
 }  // namespace
-
-bool IsUnsafeManifestPath(const std::string& path) {
-  if (path.empty() || path[0] == '\\' || path[0] == '/') return true;
-  if (path.find(':') != std::string::npos) return true;
-  if (path.find('\0') != std::string::npos) return true;
-  bool dotDot = false;
-  ForEachPart(path, [&](std::string_view part) { dotDot = dotDot || part == ".."; });
-  return dotDot;
-}
-
-bool ResolvesToPlayerFile(const std::string& path) {
-  std::string resolved;
-  ForEachPart(path, [&](std::string_view part) {
-    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.remove_suffix(1);
-    if (part.empty()) return;  // "", "." and names of only dots and blanks
-    if (!resolved.empty()) resolved += '/';
-    resolved += part;
-  });
-  return IsPlayerFile(Lower(resolved));
-}
 
 Manifest ParseManifest(const std::string& body) {
   Manifest manifest;

@@ -2,6 +2,7 @@
 // the release's values, its file list and a verdict out; the update pass publishes them.
 #pragma once
 #include "core/base.h"
+#include "update/manifest_path.h"
 
 struct RemoteFile {
   std::string path;  // relative to the game folder, as written ("/" or "\")
@@ -26,12 +27,3 @@ struct Manifest {
 // Manifest with accepted false. A file line whose CRC-32 is wider than 32 bits or whose size
 // has a '-' sign or overflows is malformed and skipped, like one without its two numbers.
 Manifest ParseManifest(const std::string& body);
-
-// A path the launcher never writes: empty, rooted, with a drive colon, with a ".." part, or
-// with a NUL byte (the file calls would see only the part before it).
-bool IsUnsafeManifestPath(const std::string& path);
-
-// True when Windows would open a player file under this (safe) path although the path is not
-// spelled as one: "." parts and trailing dots and blanks of a name are dropped by Windows, so
-// "./coinit.tmp" and "KMLauncher.log." are the player's files.
-bool ResolvesToPlayerFile(const std::string& path);

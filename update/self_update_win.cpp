@@ -7,8 +7,34 @@
 #include "core/log.h"
 #include "core/status_win.h"
 
-bool ReplaceRunningLauncher(const std::string& partPath) {
+namespace {
+bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool known = GetFileInformationByHandle(file, &info) != 0;
+  CloseHandle(file);
+  return known;
+}
+
+// By file identity, so another letter case or a short name of the running file counts too.
+bool IsRunningExecutable(const std::string& path) {
+  BY_HANDLE_FILE_INFORMATION running, other;
+  if (!FileIdentity(g_exePath, running) || !FileIdentity(path, other)) return false;
+  return running.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+         running.nFileIndexHigh == other.nFileIndexHigh && running.nFileIndexLow == other.nFileIndexLow;
+}
+}  // namespace
+
+bool ReplaceRunningLauncher(const std::string& partPath, const std::string& launcherPath) {
   SetStatus(Updating, "Updating the launcher...", "", 1);
+  // Started as "Launcher copy.exe", the launcher would replace only that file while every
+  // check compares KMLauncher.exe: each new process would find itself out of date and
+  // restart again. With the release in KMLauncher.exe too, the one restart comes to rest.
+  if (!IsRunningExecutable(launcherPath) && !CopyFileA(partPath.c_str(), launcherPath.c_str(), FALSE)) {
+    LogLine("Self-update: cannot put the new launcher in place (error %lu)", GetLastError());
+    return false;
+  }
   std::string oldPath = g_exeDir + "KMLauncher.old";
   DeleteFileA(oldPath.c_str());
   if (!MoveFileExA(g_exePath.c_str(), oldPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {

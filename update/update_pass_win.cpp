@@ -95,12 +95,12 @@ void PutLauncherLast(const std::vector<RemoteFile>& files, std::vector<size_t>& 
 int DownloadFromMirror(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress) {
   std::string url = g_mirror + "/" + UrlEncodePath(file.path);
   int result = DownloadFile(file, url, partPath, progress);
-  if (result == kDownloadFailed) result = DownloadFile(file, url, partPath, progress);
+  if (result == kDownloadFailed && !QuitRequested()) result = DownloadFile(file, url, partPath, progress);
   if (result == kDownloadOk) {
     g_mirrorFailures = 0;
     return kDownloadOk;
   }
-  if (result == kDownloadStopped) return kDownloadStopped;
+  if (result == kDownloadStopped || QuitRequested()) return kDownloadStopped;
   g_mirrorFailures++;
   LogLine("Mirror could not supply %s - using the content server%s", file.path.c_str(),
           g_mirrorFailures >= kMirrorFailuresToTurnOff ? " (mirror turned off for this run)" : "");
@@ -111,9 +111,13 @@ int DownloadFromServer(const RemoteFile& file, const std::string& partPath, cons
   std::string url = "/files/" + UrlEncodePath(file.path);
   for (int attempt = 1;; attempt++) {
     int result = DownloadFile(file, url, partPath, progress);
-    if (result == kDownloadOk || result == kDownloadStopped || attempt == kServerAttempts) return result;
+    if (result == kDownloadOk || result == kDownloadStopped) return result;
+    // A closing launcher neither reconnects, logs nor sleeps: shutdown waits for this thread.
+    if (QuitRequested()) return kDownloadStopped;
+    if (attempt == kServerAttempts) return result;
     LogLine("Retrying %s", file.path.c_str());
     Sleep(kRetryPauseMs);
+    if (QuitRequested()) return kDownloadStopped;
   }
 }
 
@@ -165,7 +169,7 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const Plan& pl
       return DownloadOutcome::Ended;
     }
     if (IsLauncherEntry(file)) {
-      if (!ReplaceRunningLauncher(partPath)) {
+      if (!ReplaceRunningLauncher(partPath, localPath)) {
         EndPass(UpdateFailed, "The launcher could not update itself.", "See KMLauncher.log. Press RETRY to try again.", 0);
       }
       return DownloadOutcome::Ended;

@@ -264,3 +264,23 @@ class ElevatedStepTest(InstallTestCase):
         self.assertRegex(lines[1], r"^Cannot copy the launcher into %s \(error \d+\)$" % target.replace("\\", "\\\\"))
         self.assertFalse(game.exists("Games/KelmorraGold/KMLauncher.cfg"))
         self.assertIsNone(self.recorded_install_path())
+
+    def test_foreign_folders_exit_2_untouched_and_a_planted_icacls_never_runs(self):
+        game = self.folder()
+        game.write("victim/keep.txt", "mine")
+        # The step is started from wherever the player saved the launcher: an icacls.exe
+        # there (a stand-in that would write its report and wait) must not run elevated.
+        shutil.copy(launcher.standin_exe(), game.path("icacls.exe"))
+        for folder in (game.windows + "victim", game.windows + "victim\\..\\victim",
+                       game.windows + "victim\\..\\KelmorraGold", "\\\\127.0.0.1\\share\\KelmorraGold"):
+            self.assertEqual(self.elevated_step(game, "127.0.0.1:9", folder), 2, folder)
+        self.assertEqual(os.listdir(game.path("victim")), ["keep.txt"])
+        self.assertEqual(sorted(os.listdir(game.linux)), ["KMLauncher.exe", "icacls.exe", "victim"])
+        self.assertIsNone(self.recorded_install_path())
+        self.assertFalse([s for s in SHORTCUTS if os.path.exists(self.drive_c(s))])
+
+        self.assertEqual(self.elevated_step(game, "127.0.0.1:9", game.windows + "Games\\KelmorraGold"), 0)
+        self.assertTrue(game.exists("Games/KelmorraGold/KMLauncher.exe"))
+        self.assertFalse([os.path.join(d, n) for d, _, names in os.walk(game.linux) for n in names
+                          if n == "Kelmorra-report.txt"])
+

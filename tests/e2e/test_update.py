@@ -9,7 +9,7 @@ import time
 from kmtest import screen
 from kmtest.case import LauncherTestCase, READY, UPDATE_FAILED, OFFLINE, UPDATING
 from kmtest.launcher import build_file, launcher_exe, wait_until, Launcher
-from kmtest.server import ContentServer, manifest_text
+from kmtest.server import ContentServer, crc32, manifest_text
 
 rng = random.Random(20261208)
 
@@ -241,6 +241,27 @@ class FailureTest(UpdateTestCase):
         process, _ = self.run_until(game, server, OFFLINE)
         self.close(process)
 
+    def test_cut_manifest_is_offline_and_fetches_nothing_but_an_empty_answer_is_a_release(self):
+        files = release()
+        text = manifest_text(files, version=5)
+        server = ContentServer(files, text)
+        self.addCleanup(server.stop)
+        server.rule("/manifest", cut_after=text.index("data/Textures"))  # two whole file lines arrive
+        game = self.folder()
+        process, status = self.run_until(game, server, OFFLINE)
+        self.assertEqual(status[1], "Could not reach the update server.")
+        self.assertIn("Could not get the manifest from %s" % server.address, game.log_lines())
+        self.assertEqual(set(server.paths_requested()), {"/manifest"})
+        self.assertFalse(game.exists("Kelmorra.dat"))
+
+        server.rules.clear()
+        server.manifest = ""  # 200 with Content-Length 0
+        seen = len(game.statuses())
+        self.press_retry()
+        status = self.wait_for_phase(game, READY, after=seen)
+        self.assertEqual(status[1], "Up to date  -  version 0")
+        self.close(process)
+
     def test_unsafe_paths_are_refused_and_player_files_untouched(self):
         unsafe = ["../escape.txt", "a/../../escape2.txt", "..\\escape3.txt", "..", "/rooted.txt",
                   "\\rooted2.txt", "C:\\drive.txt", "a/..\\..\\b.txt"]
@@ -267,6 +288,22 @@ class FailureTest(UpdateTestCase):
         self.assertFalse([n for n in os.listdir(parent) if n.startswith(("escape", "rooted", "b.txt"))])
         self.assertFalse(os.path.exists(os.path.join(self.facts["prefix"], "drive_c", "rooted.txt")))
         self.assertFalse(any("/files/coinit.tmp" == p for p in server.paths_requested()))
+        self.close(process)
+
+    def test_names_windows_cannot_place_are_left_out_and_the_release_still_gets_ready(self):
+        ordinary = {"readme.txt": b"Welcome", "data/x.dat": blob(5000)}
+        unplaceable = [".. /x.txt", "a/... /y.txt", "nul.txt", "con/z.dat", "COM1.bin", "KMLAUN~1.CFG",
+                       "b../c.txt", "what?.txt", "a//d.txt"]
+        extra = ["%08X 3 %s" % (crc32(b"bad"), path) for path in unplaceable]
+        server = ContentServer(ordinary, manifest_text(ordinary, extra=extra))
+        self.addCleanup(server.stop)
+        game = self.folder()
+        process, _ = self.run_until(game, server, READY)
+        for path in unplaceable:
+            self.assertIn("Ignoring unsafe path in manifest: %s" % path, game.log_lines())
+        self.assert_files_equal(game, ordinary)
+        self.assertEqual(sorted(server.paths_requested()), ["/files/data/x.dat", "/files/readme.txt", "/manifest"])
+        self.assertFalse([line for line in game.log_lines() if line.startswith(("Cannot", "Retrying"))])
         self.close(process)
 
     def test_file_held_open_gives_file_in_use_and_the_part_file_stays(self):
@@ -329,5 +366,33 @@ class SelfUpdateTest(UpdateTestCase):
         self.assertEqual(game.read("KMLauncher.exe"), new_launcher)
         self.assertTrue(wait_until(lambda: not game.exists("KMLauncher.old"), 30))
         self.assertIn("All files up to date", game.log_lines())
+        screen.key(self.facts, self.launcher_window(), "Escape")
+        self.assertTrue(wait_until(lambda: game.log_lines()[-1] == "Launcher closed", 30))
+
+    def test_launcher_under_another_name_restarts_once_and_comes_to_rest(self):
+        with open(launcher_exe(), "rb") as f:
+            new_launcher = f.read() + b"\0" * 4096
+        files = {"KMLauncher.exe": new_launcher, "data/x.bin": blob(30_000)}
+        aliases = ["./KMLauncher.exe", "KMLauncher.exe.", "KMLAUN~1.EXE"]
+        extra = ["%08X 4 %s" % (crc32(b"evil"), alias) for alias in aliases]
+        server = ContentServer(files, manifest_text(files, version=9, extra=extra))
+        self.addCleanup(server.stop)
+        game = self.folder()
+        game.install_launcher("Launcher copy.exe")
+        game.write_config(server.address)
+        process = self.start(game, "Launcher copy.exe")
+        self.assertEqual(self.wait_for_exit(process, timeout=90), 0)
+        # The restarted copy finds KMLauncher.exe equal to the release: its pass ends Ready,
+        # where a launcher that replaced only its own file would restart again.
+        self.assertTrue(wait_until(lambda: any(s[0] == READY for s in game.statuses()), 90), game.statuses())
+        lines = game.log_lines()
+        self.assertEqual(lines.count("Kelmorra launcher starting in %s" % game.windows), 2, lines)
+        self.assertEqual(lines.count("Self-update: started the new launcher"), 1)
+        self.assertIn("All files up to date", lines)
+        self.assertEqual(game.read("KMLauncher.exe"), new_launcher)
+        self.assertEqual(game.read("Launcher copy.exe"), new_launcher)
+        for alias in aliases:
+            self.assertIn("Ignoring unsafe path in manifest: %s" % alias, lines)
+        self.assertEqual(len(server.file_requests("/files/KMLauncher.exe")), 1)
         screen.key(self.facts, self.launcher_window(), "Escape")
         self.assertTrue(wait_until(lambda: game.log_lines()[-1] == "Launcher closed", 30))

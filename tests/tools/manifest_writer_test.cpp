@@ -18,7 +18,7 @@ ReleaseInfo SampleInfo() {
 TEST(FormatManifest, TheLauncherReadsBackEveryValueAndFile) {
   std::vector<RemoteFile> files = {{"Kelmorra.exe", 123456, 0xDEADBEEF},
                                    {"Data/new area.dat", 0, 0},
-                                   {"b../x y ", 5000000000ull, 0x1}};
+                                   {"b..c/x y ", 5000000000ull, 0x1}};
   Manifest parsed = ParseManifest(FormatManifest(SampleInfo(), files));
   ASSERT_TRUE(parsed.accepted);
   EXPECT_EQ(parsed.version, 42);

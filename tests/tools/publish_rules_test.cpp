@@ -28,7 +28,8 @@ TEST(PublishPathProblem, NamesWindowsWouldTurnIntoPlayerFilesAreRefused) {
 
 TEST(PublishPathProblem, PathsTheLauncherCallsUnsafeAreRefused) {
   const std::vector<std::string> paths = {"", "/abs.dat", "../up.dat", "a/../b", "..", "C:x.dat",
-                                          std::string("a\0b", 3)};
+                                          std::string("a\0b", 3), "a/... /y.txt", "KMLAUN~1.CFG",
+                                          "CONIN$", "lpt\xB9.dat"};
   for (const std::string& path : paths) {
     EXPECT_TRUE(Refused(path)) << path;
   }

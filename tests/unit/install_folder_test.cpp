@@ -73,6 +73,24 @@ TEST(InstallCommand, FolderAlreadyEndingInBackslashKeepsOne) {
 }
 
 TEST(InstallCommand, IcaclsGrantsUsersModifyOnTheQuotedFolder) {
-  EXPECT_EQ(IcaclsCommandLine("C:\\Program Files\\KelmorraGold"),
-            "icacls \"C:\\Program Files\\KelmorraGold\" /grant *S-1-5-32-545:(OI)(CI)M /T /Q");
+  EXPECT_EQ(IcaclsCommandLine("C:\\windows\\system32\\icacls.exe", "C:\\Program Files\\KelmorraGold"),
+            "\"C:\\windows\\system32\\icacls.exe\" \"C:\\Program Files\\KelmorraGold\" "
+            "/grant *S-1-5-32-545:(OI)(CI)M /T /Q");
+}
+
+TEST(InstallableDir, OnlyAKelmorraGoldFolderOnADriveWrittenPlainlyIsSetUp) {
+  for (const char* folder : {"C:\\Program Files\\KelmorraGold\\", "d:\\Games\\kelmorragold\\", "C:\\KelmorraGold\\",
+                             "E:\\My Games\\KELMORRAGOLD", "C:\\a..b\\.x\\KelmorraGold\\"}) {
+    EXPECT_TRUE(IsInstallableDir(folder)) << folder;
+  }
+  for (const char* folder : {"C:\\victim\\", "C:\\victim\\..\\victim\\", "C:\\Windows\\", "C:\\",
+                             "C:\\victim\\..\\KelmorraGold\\", "C:\\.\\KelmorraGold\\", "C:\\x\\. .\\KelmorraGold\\",
+                             "C:\\KelmorraGold\\..\\", "C:\\KelmorraGold.\\", "C:\\x\\KelmorraGold\\\\",
+                             "C:\\x\\\\KelmorraGold\\", "\\\\server\\share\\KelmorraGold\\",
+                             "\\\\?\\C:\\KelmorraGold\\", "\\\\.\\C:\\KelmorraGold\\", "\\KelmorraGold\\",
+                             "C:KelmorraGold\\", "KelmorraGold\\", "1:\\KelmorraGold\\", "C:\\nul\\KelmorraGold\\",
+                             "C:\\x\\KelmorraGold:stream\\", "C:\\PROGRA~1\\KelmorraGold\\", "C:\\x/../KelmorraGold\\",
+                             ""}) {
+    EXPECT_FALSE(IsInstallableDir(folder)) << folder;
+  }
 }

@@ -177,8 +177,9 @@ TEST(ManifestPlayerFiles, SpellingsWindowsResolvesToThemAreLeftOutToo) {
   Manifest manifest = ParseFileLines(
       "1 1 ./coinit.tmp\n1 1 .\\KMLauncher.cfg\n1 1 coinit.tmp.\n1 1 kmlauncher.log . \n"
       "1 1 data/debug.log.\n1 1 coinit.tmp/\n1 1 sub/./kmlauncher.cfg\n1 1 sub/data.\n");
-  EXPECT_EQ(Paths(manifest), (std::vector<std::string>{"sub/./kmlauncher.cfg", "sub/data."}));
-  EXPECT_TRUE(manifest.unsafePaths.empty());
+  EXPECT_EQ(Paths(manifest), (std::vector<std::string>{"sub/data."}));
+  // Not a player file (those count only at the top), but a "." part is refused and reported.
+  EXPECT_EQ(manifest.unsafePaths, (std::vector<std::string>{"sub/./kmlauncher.cfg"}));
 }
 
 TEST(ManifestUnsafePaths, EveryFormIsRefusedAndReported) {
@@ -205,8 +206,8 @@ TEST(ManifestUnsafePaths, NulByteIsRefusedBecauseFileCallsStopThere) {
 }
 
 TEST(ManifestUnsafePaths, DotsThatAreNotAWholePartAreAccepted) {
-  Manifest manifest = ParseFileLines("1 2 a/..b\n1 2 a/b..\n1 2 ..a\n1 2 .../x\n1 2 a/.hidden\n");
-  EXPECT_EQ(Paths(manifest), (std::vector<std::string>{"a/..b", "a/b..", "..a", ".../x", "a/.hidden"}));
+  Manifest manifest = ParseFileLines("1 2 a/..b\n1 2 a/b..\n1 2 ..a\n1 2 a.b/x\n1 2 a/.hidden\n");
+  EXPECT_EQ(Paths(manifest), (std::vector<std::string>{"a/..b", "a/b..", "..a", "a.b/x", "a/.hidden"}));
   EXPECT_TRUE(manifest.unsafePaths.empty());
 }
 

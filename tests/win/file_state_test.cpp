@@ -101,3 +101,15 @@ TEST_F(FileState, CacheFileRoundTripsWithCrLfLines) {
   EXPECT_EQ(g_cache["dir/file with blanks.dat"].crc, 0xABCDu);
   EXPECT_EQ(g_cache["a.bin"].mtime, 1u);
 }
+
+TEST_F(FileState, ReadThatFailsPartWayIsNotAWholeFile) {
+  // A pipe whose writer has gone: the bytes arrive, then the next read fails.
+  HANDLE reader = nullptr, writer = nullptr;
+  ASSERT_TRUE(CreatePipe(&reader, &writer, nullptr, 0));
+  DWORD wrote = 0;
+  WriteFile(writer, "partial", 7, &wrote, nullptr);
+  CloseHandle(writer);
+  uint32_t crc = 0;
+  EXPECT_FALSE(HashOpenFile(reader, crc));
+  CloseHandle(reader);
+}

@@ -8,15 +8,6 @@
 
 namespace {
 
-// Device names that Windows opens instead of a file, also with an extension ("nul.txt").
-bool IsReservedDeviceName(const std::string& name) {
-  std::string base = Lower(name.substr(0, name.find('.')));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
-  bool numbered = base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0);
-  return numbered && base[3] >= '0' && base[3] <= '9';
-}
-
 std::vector<std::string> SplitPath(const std::string& path) {
   std::vector<std::string> parts(1);
   for (char c : path) {
@@ -49,7 +40,8 @@ std::string WindowsNameProblem(const std::string& name) {
 }
 
 std::string PublishPathProblem(const std::string& path) {
-  if (IsUnsafeManifestPath(path)) return "is a path the launcher refuses as unsafe";
+  if (IsUnsafeManifestPath(path)) return "is a path the launcher refuses as unsafe (rooted, a drive or stream colon, a part of only "
+           "dots and blanks, a device name, a short name such as DATA~1.PAK, or a byte Windows forbids)";
   if (IsPlayerFile(Lower(path)) || ResolvesToPlayerFile(path)) {
     return "is a player's own file (coinit.tmp, KMLauncher.*, musicsetting.cfg, *.log, *.tmp, "
            "*.part), which the launcher never updates";

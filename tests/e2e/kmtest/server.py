@@ -2,10 +2,11 @@
 
 It serves "/manifest" and "/files/<percent-encoded path>" (or a mirror's "<base>/<path>"),
 honours single "Range: bytes=N-" requests with 206 unless told to ignore them, and can be told
-per path to answer a chosen status, cut the body after N bytes (once or every time), send
-wrong bytes, or be slow. It answers POST "/register" with a chosen text. Every request is
-recorded (method, path, headers, body) for the test to assert on. stop() closes the socket so
-that later connections are refused and hangs up on the ones the launcher keeps alive.
+per path (the manifest too) to answer a chosen status, cut the body after N bytes (once or
+every time), send wrong bytes, or be slow. It answers POST "/register" with a chosen text.
+Every request is recorded (method, path, headers, body) for the test to assert on. stop()
+closes the socket so that later connections are refused and hangs up on the ones the
+launcher keeps alive.
 """
 import socket
 import http.server
@@ -161,12 +162,10 @@ class ContentServer:
         path = self._record(handler)
         if path == "/manifest":
             rule = self.rules.get(path)
-            if rule and rule.status:
-                return self._send(handler, rule.status, b"")
-            if self.manifest is None:
+            if self.manifest is None and not (rule and rule.status):
                 return self._send(handler, 404, b"")
             text = self.manifest() if callable(self.manifest) else self.manifest
-            return self._send(handler, 200, text.encode("latin-1") if isinstance(text, str) else text)
+            return self._send_file(handler, path, text.encode("latin-1") if isinstance(text, str) else text)
         if not path.startswith(self.prefix) or path[len(self.prefix):] not in self.files:
             return self._send(handler, 404, b"")
         name = path[len(self.prefix):]
