@@ -19,8 +19,11 @@ bool OpenLog(const std::string& path) {
     long long size = (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     tooBig = size > kLogRestartSize;
   }
-  g_logFile = fopen(path.c_str(), tooBig ? "w" : "a");
-  return g_logFile != nullptr;
+  FILE* file = fopen(path.c_str(), tooBig ? "w" : "a");
+  AcquireSRWLockExclusive(&g_logLock);
+  g_logFile = file;
+  ReleaseSRWLockExclusive(&g_logLock);
+  return file != nullptr;
 }
 
 void CloseLog() {

@@ -214,6 +214,20 @@ class PhaseLookTest(WindowTestCase):
 class InstallModeLookTest(InstallTestCase, WindowTestCase):
     """Outside a game folder, started the way the install tests start it (see test_install)."""
 
+    def replace_for_test(self, target, replacement):
+        """Puts replacement at target until the test ends; the original comes back under a
+        new inode, so a program still running from the stand-in is not disturbed."""
+        with open(target, "rb") as f:
+            original = f.read()
+        shutil.copy(replacement, target)
+
+        def restore():
+            with open(target + ".restore", "wb") as f:
+                f.write(original)
+            os.replace(target + ".restore", target)
+
+        self.addCleanup(restore)
+
     def test_not_installed_offers_install_and_exit_only(self):
         game = self.folder()
         self.start_without_marker(game, game.windows + "pf")
@@ -227,9 +241,10 @@ class InstallModeLookTest(InstallTestCase, WindowTestCase):
     def test_installing_offers_settings_and_exit_and_a_faded_install(self):
         game = self.folder()
         os.makedirs(game.path("pf"))
-        # The elevated step finds "icacls" beside the launcher first: a stand-in that waits
-        # until killed holds the install, and the window, in Installing.
-        shutil.copy(standin_exe(), game.path("icacls.exe"))
+        # The elevated step runs icacls from the system folder: a stand-in put there for this
+        # test, which waits until killed, holds the install, and the window, in Installing.
+        self.replace_for_test(os.path.join(self.facts["prefix"], "drive_c", "windows", "system32", "icacls.exe"),
+                              standin_exe())
         self.start_without_marker(game, game.windows + "pf")
         self.wait_for_phase(game, NOT_INSTALLED)
         self.launcher_window()
