@@ -80,11 +80,11 @@ class InstallTestCase(LauncherTestCase):
         process = self.start(game, args=("/install",) + args)
         return self.wait_for_exit(process, timeout=60)
 
-    def start_without_marker(self, game, program_files):
+    def start_without_marker(self, game, program_files, extra_env=None):
         """The launcher outside a game folder, with ProgramW6432 set inside Windows."""
         game.install_launcher()
         command = "set ProgramW6432=%s&& %sKMLauncher.exe" % (program_files, game.windows)
-        extra = {"KMLAUNCHER_STATUS_TRACE": game.windows + game.STATUS_TRACE}
+        extra = dict(extra_env or {}, KMLAUNCHER_STATUS_TRACE=game.windows + game.STATUS_TRACE)
         process = Launcher(self.facts, "cmd", ["/c", command], cwd=game.linux, extra_env=extra)
         self.addCleanup(process.kill)
         return process

@@ -242,10 +242,12 @@ class InstallModeLookTest(InstallTestCase, WindowTestCase):
         game = self.folder()
         os.makedirs(game.path("pf"))
         # The elevated step runs icacls from the system folder: a stand-in put there for this
-        # test, which waits until killed, holds the install, and the window, in Installing.
+        # test (and loaded instead of Wine's own), which waits until killed, holds the
+        # install, and the window, in Installing.
         self.replace_for_test(os.path.join(self.facts["prefix"], "drive_c", "windows", "system32", "icacls.exe"),
                               standin_exe())
-        self.start_without_marker(game, game.windows + "pf")
+        overrides = self.facts["env"]["WINEDLLOVERRIDES"] + ";icacls.exe=n"
+        self.start_without_marker(game, game.windows + "pf", {"WINEDLLOVERRIDES": overrides})
         self.wait_for_phase(game, NOT_INSTALLED)
         self.launcher_window()
         self.pick_in_picker(game, game.windows + "pf")
