@@ -53,6 +53,13 @@ bool IsUnsafePart(std::string_view part, bool last) {
   return HasForbiddenByte(part) || IsReservedDeviceName(part) || IsShortNameForm(kept);
 }
 
+// "KMLauncher.exe." is the launcher to Windows but not to the self-update, which knows only
+// the name as written.
+bool IsLauncherAlias(const std::string& path) {
+  std::string resolved = Lower(std::string(WithoutTrailingDotsAndBlanks(path)));
+  return resolved == "kmlauncher.exe" && resolved.size() != path.size();
+}
+
 }  // namespace
 
 bool IsReservedDeviceName(std::string_view part) {
@@ -69,15 +76,8 @@ bool IsReservedDeviceName(std::string_view part) {
 bool IsUnsafeManifestPath(const std::string& path) {
   if (path.empty() || path[0] == '\\' || path[0] == '/') return true;
   if (path.find(':') != std::string::npos || path.find('\0') != std::string::npos) return true;
-  bool unsafe = false;
-  bool topLevel = true;
-  ForEachPart(path, [&](std::string_view part, bool last) {
-    unsafe = unsafe || IsUnsafePart(part, last);
-    if (last && topLevel && part.size() != std::string_view("kmlauncher.exe").size()) {
-      unsafe = unsafe || Lower(std::string(WithoutTrailingDotsAndBlanks(part))) == "kmlauncher.exe";
-    }
-    topLevel = false;
-  });
+  bool unsafe = IsLauncherAlias(path);
+  ForEachPart(path, [&](std::string_view part, bool last) { unsafe = unsafe || IsUnsafePart(part, last); });
   return unsafe;
 }
 

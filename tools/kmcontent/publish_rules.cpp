@@ -40,8 +40,10 @@ std::string WindowsNameProblem(const std::string& name) {
 }
 
 std::string PublishPathProblem(const std::string& path) {
-  if (IsUnsafeManifestPath(path)) return "is a path the launcher refuses as unsafe (rooted, a drive or stream colon, a part of only "
-           "dots and blanks, a device name, a short name such as DATA~1.PAK, or a byte Windows forbids)";
+  if (IsUnsafeManifestPath(path)) {
+    return "is a path the launcher refuses as unsafe (rooted, a drive or stream colon, a part of only dots "
+           "and blanks, a device name, a short name such as DATA~1.PAK, or a byte Windows forbids)";
+  }
   if (IsPlayerFile(Lower(path)) || ResolvesToPlayerFile(path)) {
     return "is a player's own file (coinit.tmp, KMLauncher.*, musicsetting.cfg, *.log, *.tmp, "
            "*.part), which the launcher never updates";
