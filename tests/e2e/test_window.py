@@ -214,20 +214,6 @@ class PhaseLookTest(WindowTestCase):
 class InstallModeLookTest(InstallTestCase, WindowTestCase):
     """Outside a game folder, started the way the install tests start it (see test_install)."""
 
-    def replace_for_test(self, target, replacement):
-        """Puts replacement at target until the test ends; the original comes back under a
-        new inode, so a program still running from the stand-in is not disturbed."""
-        with open(target, "rb") as f:
-            original = f.read()
-        shutil.copy(replacement, target)
-
-        def restore():
-            with open(target + ".restore", "wb") as f:
-                f.write(original)
-            os.replace(target + ".restore", target)
-
-        self.addCleanup(restore)
-
     def test_not_installed_offers_install_and_exit_only(self):
         game = self.folder()
         self.start_without_marker(game, game.windows + "pf")
@@ -244,8 +230,10 @@ class InstallModeLookTest(InstallTestCase, WindowTestCase):
         # The elevated step runs icacls from the system folder: a stand-in put there for this
         # test (and loaded instead of Wine's own), which waits until killed, holds the
         # install, and the window, in Installing.
-        self.replace_for_test(os.path.join(self.facts["prefix"], "drive_c", "windows", "system32", "icacls.exe"),
-                              standin_exe())
+        icacls = os.path.join(self.facts["prefix"], "drive_c", "windows", "system32", "icacls.exe")
+        os.replace(icacls, icacls + ".wine")
+        self.addCleanup(os.replace, icacls + ".wine", icacls)
+        shutil.copy(standin_exe(), icacls)
         overrides = self.facts["env"]["WINEDLLOVERRIDES"] + ";icacls.exe=n"
         self.start_without_marker(game, game.windows + "pf", {"WINEDLLOVERRIDES": overrides})
         self.wait_for_phase(game, NOT_INSTALLED)
