@@ -2,13 +2,21 @@
 // mutex; statements are short, so the lock is held only for a look-up or an insert, never
 // while a password is hashed. Hashing is slow and memory-hungry by design (Argon2id,
 // libsodium's interactive limits: 64 MiB each), so only a few run at once and the rest
-// wait; a name that is already taken is answered before any hashing.
+// wait. A taken name is hashed too, so the answer's time does not tell it from a free one.
+// The database and its -wal and -shm companions hold hashes and e-mail addresses, so they
+// are readable by the server's user only (SQLite gives the companions the database's mode).
 #include "tools/kmcontent/accounts.h"
 #include "tools/kmcontent/account_rules.h"
 #include "tools/kmcontent/percent.h"
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cerrno>
 #include <condition_variable>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <mutex>
 #include <sodium.h>
 #include <sqlite3.h>
@@ -116,6 +124,23 @@ bool Execute(sqlite3* db, const char* sql, std::string& error) {
   return false;
 }
 
+// Creates the database file owner-only, and takes group and other access away from one an
+// earlier version created readable (with its companions, when they are there).
+bool MakePrivate(const std::string& path, std::string& error) {
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = path + ": " + strerror(errno);
+    return false;
+  }
+  close(fd);
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    std::string name = path + suffix;
+    struct stat info;
+    if (stat(name.c_str(), &info) == 0 && (info.st_mode & 077) != 0) chmod(name.c_str(), info.st_mode & 0700);
+  }
+  return true;
+}
+
 }  // namespace
 
 AccountStore* OpenAccountStore(const std::string& path, std::string& error) {
@@ -123,6 +148,7 @@ AccountStore* OpenAccountStore(const std::string& path, std::string& error) {
     error = "libsodium cannot start";
     return nullptr;
   }
+  if (!MakePrivate(path, error)) return nullptr;
   auto* store = new AccountStore;
   store->maxHashing = std::max(2u, std::thread::hardware_concurrency());
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
@@ -155,9 +181,10 @@ std::string RegisterAccount(AccountStore* store, const std::string& formBody) {
   for (const std::string& problem : {UserNameProblem(name), PasswordProblem(password), EmailProblem(email)}) {
     if (!problem.empty()) return "ERR " + problem;
   }
-  if (NameExists(store, UserNameKey(name))) return kTaken;
+  bool taken = NameExists(store, UserNameKey(name));
   std::string hash;
   if (!HashPassword(store, password, hash)) return kStoreFailed;
+  if (taken) return kTaken;
   switch (InsertAccount(store, name, hash, email)) {
     case InsertResult::Created:
       return "OK Account " + name + " created.";
@@ -167,4 +194,18 @@ std::string RegisterAccount(AccountStore* store, const std::string& formBody) {
       break;
   }
   return kStoreFailed;
+}
+
+bool AccountStoreReachable(AccountStore* store) {
+  std::lock_guard<std::mutex> hold(store->dbLock);
+  sqlite3_stmt* query = nullptr;
+  bool ok = sqlite3_prepare_v2(store->db, "SELECT count(*) FROM accounts WHERE 0", -1, &query, nullptr) == SQLITE_OK &&
+            sqlite3_step(query) == SQLITE_ROW;
+  sqlite3_finalize(query);
+  return ok;
+}
+
+std::string AccountStoreDescription(const std::string& path) {
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }

@@ -3,6 +3,7 @@
 #include "tools/kmcontent/options.h"
 #include "tools/kmcontent/publish.h"
 #include "tools/kmcontent/serve.h"
+#include "tools/kmcontent/serve_options.h"
 #include <unistd.h>
 
 namespace {
@@ -29,19 +30,6 @@ const char kPublishHelp[] =
     "Refuses, and writes nothing, when a path is one the launcher would refuse or mishandle:\n"
     "unsafe paths, the player's own files (*.log, *.tmp, *.part, coinit.tmp, KMLauncher.cfg ...),\n"
     "names Windows cannot hold, paths differing only in letter case, paths over 200 bytes.\n";
-
-const char kServeHelp[] =
-    "kmcontent serve: serve a release tree over HTTP and create accounts.\n"
-    "\n"
-    "  --release RELEASE  the tree written by publish\n"
-    "  --listen ADDR      host:port to listen on (default 127.0.0.1:25858; port 0: any free)\n"
-    "  --accounts FILE    SQLite account database (default accounts.db; created if missing)\n"
-    "  --log FILE         append the request log here (default: standard output)\n"
-    "  --threads N        connections served at once (default 64)\n"
-    "  --max-body BYTES   largest request body accepted (default 8192)\n"
-    "\n"
-    "Answers GET /manifest, GET /files/<path> (with single byte ranges) and POST /register.\n"
-    "Stops on SIGINT or SIGTERM.\n";
 
 std::vector<std::string> Arguments(int argc, char** argv) { return std::vector<std::string>(argv + 2, argv + argc); }
 
@@ -110,24 +98,10 @@ int RunPublishCommand(int argc, char** argv) {
 int RunServeCommand(int argc, char** argv) {
   OptionValues values;
   std::string error;
-  const std::vector<OptionDef> known = {{"release", true}, {"listen", true},   {"accounts", true}, {"log", true},
-                                         {"threads", true}, {"max-body", true}, {"help", false}};
-  if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("serve", error);
+  if (!ParseOptions(Arguments(argc, argv), kServeOptionDefs, values, error)) return Refuse("serve", error);
   if (values.count("help") != 0) return fputs(kServeHelp, stdout), 0;
-  if (values.count("release") == 0) return Refuse("serve", "--release is required");
   ServeOptions options;
-  options.releaseDir = Value(values, "release");
-  if (values.count("listen") != 0 && !ParseListenAddress(Value(values, "listen"), options.host, options.port)) {
-    return Refuse("serve", "--listen must be host:port, e.g. 127.0.0.1:25858 or [::1]:25858");
-  }
-  if (values.count("accounts") != 0) options.accountsPath = Value(values, "accounts");
-  options.logPath = Value(values, "log");
-  if (values.count("threads") != 0 && !ParseCount(Value(values, "threads"), 4096, options.threads)) {
-    return Refuse("serve", "--threads must be a number from 1 to 4096");
-  }
-  if (values.count("max-body") != 0 && !ParseCount(Value(values, "max-body"), 1 << 24, options.maxBodyBytes)) {
-    return Refuse("serve", "--max-body must be a number of bytes from 1 to 16777216");
-  }
+  if (!ServeOptionsFromValues(values, options, error)) return Refuse("serve", error);
   return RunServe(options);
 }
 
