@@ -257,6 +257,34 @@ class ReleaseSwappedWhileServing(unittest.TestCase):
         self.assertIn(b"%08X 7 a.dat" % zlib.crc32(b"second!"), body)
         self.assertEqual(server.get("/files/a.dat")[2], b"second!")
 
+    def test_a_launcher_holding_an_older_manifest_still_gets_its_bytes_and_rollback_switches_back(self):
+        folder = kmtools.TempFolder(self)
+        build = folder.join("build")
+        release = folder.join("release")
+        kmtools.write_file(build, "a.dat", b"release one")
+        kmtools.publish(build, release, "1")
+        server = kmtools.serve(self, release, "", "--no-accounts")
+        _, _, manifest = server.get("/manifest")
+        self.assertIn(b"\nmirror /releases/v1/files\n", manifest)
+        kmtools.write_file(build, "a.dat", b"release two, longer")
+        kmtools.publish(build, release, "2")
+        # Resuming a file of release 1 after release 2 went out: still release 1's bytes.
+        status, headers, body = server.get("/releases/v1/files/a.dat", {"Range": "bytes=8-"})
+        self.assertEqual((status, body), (206, b"one"))
+        self.assertIn("immutable", headers["cache-control"])
+        self.assertEqual(server.get("/files/a.dat")[2], b"release two, longer")
+        for target in ("/releases/v1/manifest", "/releases/../files/a.dat", "/releases/v1/files/../../v2/files/a.dat",
+                       "/releases/v9/files/a.dat", "/releases/v1"):
+            with self.subTest(target=target):
+                self.assertEqual(server.get(target)[0], 404)
+        result = kmtools.run_kmcontent("rollback", "--release", release)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(b"version 1\n", server.get("/manifest")[2])
+        self.assertEqual(server.get("/files/a.dat")[2], b"release one")
+        result = kmtools.run_kmcontent("rollback", "--release", release)
+        self.assertEqual(result.returncode, 1)  # nothing older is kept
+        self.assertIn("no release before v1", result.stderr)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -2,6 +2,7 @@
 // (manifest + files/), "serve" serves such a tree to the launcher and creates accounts.
 #include "tools/kmcontent/options.h"
 #include "tools/kmcontent/publish.h"
+#include "tools/kmcontent/release_commands.h"
 #include "tools/kmcontent/serve.h"
 #include "tools/kmcontent/serve_options.h"
 #include <unistd.h>
@@ -11,7 +12,8 @@ namespace {
 const char kUsage[] =
     "usage: kmcontent publish --build DIR --out RELEASE --version N [options]\n"
     "       kmcontent serve --release RELEASE [options]\n"
-    "       kmcontent help [publish|serve]\n";
+    "       kmcontent rollback --release RELEASE [--to NAME]\n"
+    "       kmcontent help [publish|serve|rollback]\n";
 
 const char kPublishHelp[] =
     "kmcontent publish: write a release tree from a game build folder.\n"
@@ -26,6 +28,10 @@ const char kPublishHelp[] =
     "  --gameserver ADDR  game server address written into the client's coinit.tmp\n"
     "  --jobs N           copying threads (default: one per CPU)\n"
     "  --dry-run          check and hash only, print the manifest, write nothing\n"
+    "  --keep N           earlier releases kept for updates in flight (default 2)\n"
+    "\n"
+    "Each release is kept under RELEASE/releases/vN; without --mirror the manifest points the\n"
+    "launcher at /releases/vN/files, which never changes while it is kept.\n"
     "\n"
     "Refuses, and writes nothing, when a path is one the launcher would refuse or mishandle:\n"
     "unsafe paths, the player's own files (*.log, *.tmp, *.part, coinit.tmp, KMLauncher.cfg ...),\n"
@@ -56,7 +62,7 @@ int RunPublishCommand(int argc, char** argv) {
   const std::vector<OptionDef> known = {{"build", true}, {"out", true},        {"version", true},
                                          {"name", true},  {"notes", true},      {"mirror", true},
                                          {"gameserver", true}, {"jobs", true}, {"dry-run", false},
-                                         {"help", false}};
+                                         {"help", false}, {"keep", true}};
   if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("publish", error);
   if (values.count("help") != 0) return fputs(kPublishHelp, stdout), 0;
   for (const char* required : {"build", "out", "version"}) {
@@ -75,6 +81,9 @@ int RunPublishCommand(int argc, char** argv) {
     return Refuse("publish", "--jobs must be a number from 1 to 256");
   }
   options.dryRun = values.count("dry-run") != 0;
+  if (values.count("keep") != 0 && !ParseKeepCount(Value(values, "keep"), options.keep)) {
+    return Refuse("publish", "--keep must be a number from 0 to 100");
+  }
   bool terminal = isatty(STDERR_FILENO) != 0;
   PublishResult result = Publish(options, terminal ? PublishProgressFn(ShowProgress) : PublishProgressFn());
   if (terminal && result.files > 0) fputc('\n', stderr);
@@ -92,7 +101,19 @@ int RunPublishCommand(int argc, char** argv) {
   }
   printf("Published version %s: %zu files, %.1f MB into %s (%.2f s, %.0f MB/s)\n", options.info.version.c_str(),
          result.files, mb, options.outDir.c_str(), result.seconds, result.seconds > 0 ? mb / result.seconds : 0.0);
+  ReportReleases(options.outDir, result);
   return 0;
+}
+
+int RunRollbackCommand(int argc, char** argv) {
+  OptionValues values;
+  std::string error;
+  if (!ParseOptions(Arguments(argc, argv), {{"release", true}, {"to", true}, {"help", false}}, values, error)) {
+    return Refuse("rollback", error);
+  }
+  if (values.count("help") != 0) return fputs(kRollbackHelp, stdout), 0;
+  if (values.count("release") == 0) return Refuse("rollback", "--release is required");
+  return RollBack(Value(values, "release"), Value(values, "to"));
 }
 
 int RunServeCommand(int argc, char** argv) {
@@ -109,7 +130,8 @@ int Help(int argc, char** argv) {
   std::string topic = argc > 2 ? argv[2] : "";
   if (topic == "publish") return fputs(kPublishHelp, stdout), 0;
   if (topic == "serve") return fputs(kServeHelp, stdout), 0;
-  printf("%s\n%s\n%s", kUsage, kPublishHelp, kServeHelp);
+  if (topic == "rollback") return fputs(kRollbackHelp, stdout), 0;
+  printf("%s\n%s\n%s\n%s", kUsage, kPublishHelp, kServeHelp, kRollbackHelp);
   return 0;
 }
 
@@ -119,6 +141,7 @@ int main(int argc, char** argv) {
   std::string command = argc > 1 ? argv[1] : "";
   if (command == "publish") return RunPublishCommand(argc, argv);
   if (command == "serve") return RunServeCommand(argc, argv);
+  if (command == "rollback") return RunRollbackCommand(argc, argv);
   if (command == "help" || command == "--help" || command == "-h") return Help(argc, argv);
   fputs(kUsage, stderr);
   return 2;
