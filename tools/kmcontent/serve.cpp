@@ -125,9 +125,15 @@ MHD_Result Route(Server* server, MHD_Connection* connection, ServeRequest* reque
   return QueueText(connection, request, MHD_HTTP_NOT_FOUND, "Not found\n");
 }
 
+// A declared body over the limit is refused before any of it is read.
 bool BodyTooLarge(Server* server, MHD_Connection* connection) {
   std::string length = HeaderValue(connection, "Content-Length");
-  return !length.empty() && (length.size() > 12 || std::stoull(length) > server->options.maxBodyBytes);
+  uint64_t bytes = 0;
+  for (char c : length) {
+    if (c < '0' || c > '9' || bytes > server->options.maxBodyBytes) break;
+    bytes = bytes * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return bytes > server->options.maxBodyBytes;
 }
 
 MHD_Result Handle(void* cls, MHD_Connection* connection, const char*, const char* method, const char*,
