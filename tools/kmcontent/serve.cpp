@@ -166,9 +166,10 @@ void RequestCompleted(void* cls, MHD_Connection* connection, void** context, MHD
   entry.note = request->handled ? request->note : "refused: request head not accepted";
   bool complete = code == MHD_REQUEST_TERMINATED_COMPLETED_OK;
   entry.bytes = request->bodyLength;
-  if (!complete) {
+  if (!complete && request->handled) {
     // Cut off: count what the peer acknowledged beyond the head, never more than the body.
-    uint64_t acked = BytesAcked(SocketOf(connection)) - request->ackedAtStart;
+    uint64_t now = BytesAcked(SocketOf(connection));
+    uint64_t acked = now > request->ackedAtStart ? now - request->ackedAtStart : 0;
     entry.bytes = acked > request->headBytes ? std::min(acked - request->headBytes, request->bodyLength) : 0;
     entry.note = entry.note.empty() ? "aborted" : entry.note + " aborted";
   }
