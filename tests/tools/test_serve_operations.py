@@ -79,6 +79,17 @@ class Busy(unittest.TestCase):
                 cut = True
             cut = cut or closed_by_peer(sock, 0.3)
         self.assertTrue(cut, "a head trickling in byte by byte was never cut off")
+        body = socket.create_connection(("127.0.0.1", server.port))
+        self.addCleanup(body.close)
+        body.sendall(b"POST /register HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\nuser=")
+        cut = False
+        while time.time() < end + 10 and not cut:
+            try:
+                body.sendall(b"a")
+            except OSError:
+                cut = True
+            cut = cut or closed_by_peer(body, 0.3)
+        self.assertTrue(cut, "a body trickling in byte by byte was never cut off")
         status, _, _ = server.get("/manifest", {"X-Big": "b" * 40000})
         self.assertEqual(status, 431)
         self.assertEqual(server.get("/manifest")[0], 200)

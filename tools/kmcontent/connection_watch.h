@@ -1,7 +1,8 @@
 // Connections whose request head is late. The library's time-out restarts with every byte,
 // so a client sending its header one byte a second would hold a connection for ever; here
 // every head (the first, and each next one on a kept-alive connection) must arrive whole
-// within a deadline, and a connection that misses it is shut down. Thread-safe.
+// within a deadline (with its body, if it has one), and a connection that misses it is
+// shut down. Thread-safe.
 #pragma once
 #include "core/base.h"
 #include <chrono>

@@ -89,7 +89,6 @@ void FirstCall(Server* server, MHD_Connection* connection, ServeRequest* request
   request->remote = (v6 ? "[" + request->client + "]" : request->client) +
                     (request->client == peer ? ":" + std::to_string(port) : std::string());
   request->ackedAtStart = BytesAcked(SocketOf(connection));
-  if (WatchedConnection* watched = WatchOf(connection)) server->watch.HeadComplete(watched);
 }
 
 std::string PathOf(const std::string& target) { return target.substr(0, target.find('?')); }
@@ -147,7 +146,13 @@ MHD_Result Handle(void* cls, MHD_Connection* connection, const char*, const char
       return QueueText(connection, request, MHD_HTTP_CONTENT_TOO_LARGE, "Request too large\n", "refused: body too large");
     }
   }
-  return Route(server, connection, request, uploadData, uploadSize);
+  MHD_Result result = Route(server, connection, request, uploadData, uploadSize);
+  // The deadline covers the head and a body: it ends once the request is answered or parked.
+  if (!request->received && (request->status != 0 || request->registerState != 0)) {
+    request->received = true;
+    if (WatchedConnection* watched = WatchOf(connection)) server->watch.HeadComplete(watched);
+  }
+  return result;
 }
 
 void RequestCompleted(void* cls, MHD_Connection* connection, void** context, MHD_RequestTerminationCode code) {

@@ -21,7 +21,7 @@ const char kServeHelp[] =
     "  --per-client N         connections from one address at once (default 64; off with --trusted-proxy)\n"
     "  --max-body BYTES       largest request body accepted (default 8192; larger: 413)\n"
     "  --max-header BYTES     largest request head accepted (default 16384; larger: 431)\n"
-    "  --head-timeout SECONDS a request head must arrive whole within this (default 10)\n"
+    "  --head-timeout SECONDS a request head and body must arrive whole within this (default 10)\n"
     "  --idle-timeout SECONDS a connection without progress is closed (default 30)\n"
     "  --drain SECONDS        on SIGTERM, running downloads may finish this long (default 30)\n"
     "  --trusted-proxy ADDR   believe X-Forwarded-For from this address only\n"

@@ -14,6 +14,7 @@ struct ServeRequest {
   std::string client;      // address (the forwarded one from a trusted proxy)
   std::string remote;      // client plus port, for the log
   bool handled = false;    // the head was complete and a handler has seen it
+  bool received = false;   // the whole request (a body too) is in
   int status = 0;
   uint64_t bodyLength = 0; // body bytes of the queued answer (0 for HEAD)
   uint64_t headBytes = 0;  // about how many bytes the status line and header fields take
