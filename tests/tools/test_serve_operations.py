@@ -50,6 +50,19 @@ def closed_by_peer(sock, timeout):
         return False
 
 
+def trickle_until_cut(sock, seconds):
+    """Sends a byte now and then (so the idle time-out never fires) until the server cuts."""
+    end = time.time() + seconds
+    while time.time() < end:
+        try:
+            sock.sendall(b"a")
+        except OSError:
+            return True
+        if closed_by_peer(sock, 0.3):
+            return True
+    return False
+
+
 class Busy(unittest.TestCase):
     def test_short_requests_never_wait_behind_slow_clients_or_downloads(self):
         folder, release = release_with_big_file(self)
@@ -68,28 +81,11 @@ class Busy(unittest.TestCase):
     def test_a_late_request_head_is_cut_off_and_a_huge_one_refused(self):
         folder, release = release_with_big_file(self)
         server = kmtools.serve(self, release, None, "--head-timeout", "1")
-        sock = slow_head(server.port)
-        self.addCleanup(sock.close)
-        end = time.time() + 20
-        cut = False
-        while time.time() < end and not cut:  # a byte now and then: the idle time-out never fires
-            try:
-                sock.sendall(b"a")
-            except OSError:
-                cut = True
-            cut = cut or closed_by_peer(sock, 0.3)
-        self.assertTrue(cut, "a head trickling in byte by byte was never cut off")
         body = socket.create_connection(("127.0.0.1", server.port))
-        self.addCleanup(body.close)
         body.sendall(b"POST /register HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\nuser=")
-        cut = False
-        while time.time() < end + 10 and not cut:
-            try:
-                body.sendall(b"a")
-            except OSError:
-                cut = True
-            cut = cut or closed_by_peer(body, 0.3)
-        self.assertTrue(cut, "a body trickling in byte by byte was never cut off")
+        for sock, what in ((slow_head(server.port), "a head"), (body, "a body")):
+            self.addCleanup(sock.close)
+            self.assertTrue(trickle_until_cut(sock, 20), "%s trickling in byte by byte was never cut off" % what)
         status, _, _ = server.get("/manifest", {"X-Big": "b" * 40000})
         self.assertEqual(status, 431)
         self.assertEqual(server.get("/manifest")[0], 200)
