@@ -28,14 +28,14 @@ struct RegisterService {
   AccountStore* store = nullptr;
   unsigned maxBody = 0;
   std::chrono::milliseconds answerTime{0};
-  TokenBuckets buckets{20, 20};
+  TokenBuckets buckets;
   std::mutex lock;
   std::condition_variable changed;
   std::deque<Job> jobs;
   bool stopping = false;
   std::vector<std::thread> workers;
 
-  RegisterService(unsigned perMinute) : buckets(perMinute, perMinute) {}
+  explicit RegisterService(unsigned perMinute) : buckets(perMinute, perMinute) {}
 };
 
 namespace {
