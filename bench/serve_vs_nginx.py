@@ -8,15 +8,22 @@ It makes a build folder in a temporary folder (one big file and a few thousand s
 then measures:
   1. publish: hashing only (--dry-run, the files in the page cache; best of three) and a
      full publish (copy, hash, flush to disk, swap in);
-  2. serve and nginx, one after the other on their own loopback ports: one download of the
-     big file (best of three), and 50 concurrent downloads of a smaller file, each by curl
-     into /dev/null; the resident memory of each server is sampled every 20 ms throughout;
+  2. serve and nginx, taking turns on their own loopback ports: one download of the big
+     file (best of three rounds), and 50 concurrent downloads of a smaller file (best of
+     two), each by curl into /dev/null; the resident memory of each server is sampled every
+     20 ms throughout (goal: serve at least 0.9 of nginx);
   3. serve's peak memory for one download of a small and of the big file, which shows
-     whether memory grows with the size of the file.
+     whether memory grows with the size of the file;
+  4. patch day, for serve and for nginx: 200 clients that send their request head one
+     byte a second (each from its own loopback address, as players would be) and 100
+     downloads running flat out, while /manifest is asked for on a new connection every
+     20 ms: its answer times (median, 99th percentile, worst; goal: p99 under 50 ms), the
+     download throughput meanwhile, and peak memory against memory at rest.
 nginx is started from its own configuration and prefix inside the temporary folder. Every
 run is bounded by a time-out; nothing leaves 127.0.0.1. Needs nginx and curl.
 """
 import argparse
+import http.client
 import os
 import re
 import shutil
@@ -126,8 +133,8 @@ class MemorySampler:
         return self.peak_kib
 
 
-def curl(url):
-    return subprocess.Popen(["curl", "-s", "-f", "-o", "/dev/null", "-w", "%{size_download}", url],
+def curl(url, *extra):
+    return subprocess.Popen(["curl", "-s", "-f", "-o", "/dev/null", "-w", "%{size_download}", *extra, url],
                             stdout=subprocess.PIPE, text=True)
 
 
@@ -147,12 +154,111 @@ def download(url, count, expected):
     return sum(sizes) / seconds
 
 
-def measure(base, pids_function, big, many):
-    """(single download B/s, 50 concurrent B/s, peak RSS KiB) for one server."""
+def measure(servers, big, many):
+    """{name: (single download B/s, 50 concurrent B/s, peak RSS KiB)}. The servers take turns,
+    round after round, and each keeps its best round, so a burst of load from elsewhere on
+    the machine does not count against one of them only."""
+    samplers = {name: MemorySampler(pids) for name, (_, pids) in servers.items()}
+    single = {name: 0 for name in servers}
+    concurrent = {name: 0 for name in servers}
+    for _ in range(3):
+        for name, (base, _) in servers.items():
+            single[name] = max(single[name], download(base + "/files/Data/big.pak", 1, big))
+    for _ in range(2):
+        for name, (base, _) in servers.items():
+            concurrent[name] = max(concurrent[name], download(base + "/files/Data/many.pak", CONCURRENT, many))
+    return {name: (single[name], concurrent[name], samplers[name].stop()) for name in servers}
+
+
+SLOW_CLIENTS = 200
+PATCH_DAY_DOWNLOADS = 100
+PATCH_DAY_SECONDS = 10
+
+
+class SlowClients:
+    """Connections that send a request head one byte a second, each from its own address."""
+
+    def __init__(self, port, count):
+        self.sockets = []
+        for index in range(count):
+            sock = socket.socket()
+            sock.bind(("127.0.%d.%d" % (1 + index // 250, 1 + index % 250), 0))
+            sock.connect(("127.0.0.1", port))
+            sock.sendall(b"GET /manifest HTTP/1.1\r\nHost: x\r\nX-Slow: ")
+            self.sockets.append(sock)
+        self.running = True
+        self.thread = threading.Thread(target=self.drip, daemon=True)
+        self.thread.start()
+
+    def drip(self):
+        while self.running:
+            for sock in self.sockets:
+                try:
+                    sock.send(b"a")
+                except OSError:
+                    pass
+            time.sleep(1)
+
+    def close(self):
+        self.running = False
+        self.thread.join()
+        for sock in self.sockets:
+            sock.close()
+
+
+def manifest_latencies(port, seconds):
+    """Seconds per GET /manifest, each on a new connection, and how many failed."""
+    times, failures = [], 0
+    end = time.time() + seconds
+    while time.time() < end:
+        started = time.perf_counter()
+        try:
+            conn = http.client.HTTPConnection("127.0.0.1", port, timeout=10, source_address=("127.0.10.1", 0))
+            conn.request("GET", "/manifest")
+            response = conn.getresponse()
+            response.read()
+            conn.close()
+            if response.status != 200:
+                failures += 1
+            else:
+                times.append(time.perf_counter() - started)
+        except OSError:
+            failures += 1
+        time.sleep(0.02)
+    return sorted(times), failures
+
+
+def patch_day(port, pids_function):
+    """/manifest answer times under slow clients and flat-out downloads, with throughput and memory."""
+    at_rest = sum(MemorySampler.rss_kib(pid) for pid in pids_function())
     sampler = MemorySampler(pids_function)
-    single = max(download(base + "/files/Data/big.pak", 1, big) for _ in range(3))
-    concurrent = download(base + "/files/Data/many.pak", CONCURRENT, many)
-    return single, concurrent, sampler.stop()
+    slow = SlowClients(port, SLOW_CLIENTS)
+    started = time.perf_counter()
+    downloads = [curl("http://127.0.0.1:%d/files/Data/many.pak" % port, "--max-time", str(PATCH_DAY_SECONDS),
+                      "--interface", "127.0.9.%d" % (1 + index))  # a player each, like the slow clients
+                 for index in range(PATCH_DAY_DOWNLOADS)]
+    time.sleep(0.5)
+    times, failures = manifest_latencies(port, PATCH_DAY_SECONDS - 1.5)
+    downloaded = 0
+    for process in downloads:
+        out, _ = process.communicate(timeout=120)
+        downloaded += int(out or 0)
+    seconds = time.perf_counter() - started
+    slow.close()
+    peak = sampler.stop()
+    if not times:
+        return None
+    pick = lambda q: times[min(len(times) - 1, int(q * len(times)))] * 1000
+    return pick(0.5), pick(0.99), times[-1] * 1000, len(times), failures, downloaded / seconds, at_rest, peak
+
+
+def print_patch_day(name, result):
+    if result is None:
+        print("  %-16s no /manifest answer at all" % name)
+        return
+    p50, p99, worst, count, failures, rate, at_rest, peak = result
+    print("  %-16s %7.1f %7.1f %7.1f ms %5d/%-3d %8.0f MB/s %7.1f -> %7.1f MiB"
+          % (name, p50, p99, worst, count, failures, rate / 1e6, at_rest / 1024, peak / 1024))
 
 
 def start_kmcontent(kmcontent, release, folder):
@@ -257,19 +363,15 @@ def main():
         print("  full publish (copy, hash, sync, swap): %6.2f s  %7.0f MB/s" % (full, size / full / 1e6))
 
         big, many = args.big_mb * MIB, args.many_mb * MIB
-        results = {}
-        process, port = start_kmcontent(kmcontent, release, folder)
+        ours, ours_port = start_kmcontent(kmcontent, release, folder)
+        theirs, theirs_port = start_nginx(release, folder)
         try:
-            results["kmcontent serve"] = measure("http://127.0.0.1:%d" % port, lambda: [process.pid], big, many)
+            results = measure({"kmcontent serve": ("http://127.0.0.1:%d" % ours_port, lambda: [ours.pid]),
+                               "nginx": ("http://127.0.0.1:%d" % theirs_port,
+                                         lambda: [theirs.pid] + children(theirs.pid))}, big, many)
         finally:
-            stop(process)
-        process, port = start_nginx(release, folder)
-        try:
-            results["nginx"] = measure("http://127.0.0.1:%d" % port, lambda: [process.pid] + children(process.pid),
-                                       big, many)
-        finally:
-            stop(process)
-
+            stop(ours)
+            stop(theirs)
         print("\nserve on loopback (curl clients), %d MiB single, %d x %d MiB concurrent:"
               % (args.big_mb, CONCURRENT, args.many_mb))
         print("  %-16s %14s %16s %14s" % ("", "one download", "50 concurrent", "peak RSS"))
@@ -277,6 +379,24 @@ def main():
             print("  %-16s %9.0f MB/s %11.0f MB/s %11.1f MiB" % (name, single / 1e6, concurrent / 1e6, peak / 1024))
         ours, theirs = results["kmcontent serve"], results["nginx"]
         print("  ratio serve/nginx: one download %.2f, 50 concurrent %.2f" % (ours[0] / theirs[0], ours[1] / theirs[1]))
+
+        patch = {}
+        process, port = start_kmcontent(kmcontent, release, folder)
+        try:
+            patch["kmcontent serve"] = patch_day(port, lambda: [process.pid])
+        finally:
+            stop(process)
+        process, port = start_nginx(release, folder)
+        try:
+            patch["nginx"] = patch_day(port, lambda: [process.pid] + children(process.pid))
+        finally:
+            stop(process)
+        print("\npatch day: %d clients sending heads slowly, %d downloads for %d s, /manifest every 20 ms:"
+              % (SLOW_CLIENTS, PATCH_DAY_DOWNLOADS, PATCH_DAY_SECONDS))
+        print("  %-16s %7s %7s %7s    %9s %13s %21s" % ("", "p50", "p99", "worst", "ok/failed", "downloads",
+                                                         "RSS at rest -> peak"))
+        for name, result in patch.items():
+            print_patch_day(name, result)
 
         small_peak = peak_for_one_download(kmcontent, release, folder, "maps/area00/tile0000.dat", 1000)
         big_peak = peak_for_one_download(kmcontent, release, folder, "Data/big.pak", big)

@@ -136,7 +136,8 @@ class DeploymentTest(LauncherTestCase):
         port, log = self.serve(self.publish())
         self.update_and_play(port)
         with open(log) as f:
-            self.assertIn("GET /files/data/maps/north%20pass.map 200", f.read())
+            # The manifest names the release's own base: files come from there, not /files/.
+            self.assertIn("GET /releases/v5/files/data/maps/north%20pass.map 200", f.read())
 
     def test_release_served_by_nginx(self):
         port, access = self.nginx(self.publish())

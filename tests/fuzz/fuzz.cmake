@@ -9,3 +9,8 @@ foreach(fuzz_source ${KM_FUZZ_TARGETS})
   target_link_options(${fuzz_name} PRIVATE ${KM_FUZZ_FLAGS})
   target_link_libraries(${fuzz_name} PRIVATE kmportable)
 endforeach()
+
+# The content server's readers of request heads are built from its own sources.
+set(KM_SERVE_FUZZ_SOURCES client_address.cpp percent.cpp range.cpp request_path.cpp validators.cpp)
+list(TRANSFORM KM_SERVE_FUZZ_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/kmcontent/)
+target_sources(serve_headers_fuzz PRIVATE ${KM_SERVE_FUZZ_SOURCES})

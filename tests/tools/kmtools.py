@@ -58,6 +58,8 @@ class Server:
     """`kmcontent serve` on 127.0.0.1 and a free port; the request log is read from its
     standard output by a thread, so tests can wait for a line."""
 
+    prefix = []  # a command the server runs under (e.g. setpriv to drop root)
+
     def __init__(self, release, accounts, *extra):
         self.release = release
         self.accounts = accounts
@@ -68,9 +70,10 @@ class Server:
 
     def start(self):
         self.lines = []
+        accounts = ["--accounts", self.accounts] if self.accounts else []
         self.process = subprocess.Popen(
-            [kmcontent(), "serve", "--release", self.release, "--listen", "127.0.0.1:0",
-             "--accounts", self.accounts] + list(self.extra),
+            self.prefix + [kmcontent(), "serve", "--release", self.release, "--listen", "127.0.0.1:0"] + accounts +
+            list(self.extra),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, errors="replace")
         first = self.process.stdout.readline()
         match = re.search(r"http://127\.0\.0\.1:(\d+)/", first)

@@ -2,6 +2,7 @@
 // accepts with every file, refused builds leave nothing behind, and a new release replaces
 // the old one whole.
 #include "tools/kmcontent/publish.h"
+#include "tools/kmcontent/release_layout.h"
 #include "update/crc32.h"
 #include <filesystem>
 #include <fstream>
@@ -156,6 +157,47 @@ TEST_F(PublishRun, ANewReleaseReplacesTheOldOneWhole) {
   EXPECT_FALSE(fs::exists(out() / "files" / "old-only.dat"));
   EXPECT_EQ(Read(out() / "files" / "shared.dat"), "version two");
   EXPECT_EQ(Read(out() / "files" / "new-only.dat"), "new");
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PublishRun, EarlierReleasesStayUnderTheirOwnNamesForTheGracePeriod) {
+  for (const char* version : {"1", "2", "2"}) {
+    Write("a.dat", std::string("content of ") + version);
+    ASSERT_TRUE(Publish(Options(version), nullptr).ok) << version;
+  }
+  // v2 was published twice: the second is v2.2, so the first one's URLs keep their bytes.
+  Write("a.dat", "content of 3");
+  EXPECT_EQ(Read(out() / "releases" / "v2" / "files" / "a.dat"), "content of 2");
+  EXPECT_NE(Read(out() / "releases" / "v2.2" / "manifest").find("mirror /releases/v2.2/files\n"), std::string::npos);
+  EXPECT_TRUE(fs::exists(out() / "releases" / "v1"));  // two earlier ones are kept by default
+  PublishOptions options = Options("3");
+  options.keep = 1;
+  ASSERT_TRUE(Publish(options, nullptr).ok);
+  EXPECT_FALSE(fs::exists(out() / "releases" / "v1"));  // beyond --keep 1 at the last publish
+  EXPECT_FALSE(fs::exists(out() / "releases" / "v2"));
+  Manifest current = ParseManifest(Read(out() / "manifest"));
+  EXPECT_EQ(current.version, 3);
+  EXPECT_EQ(current.mirror, "/releases/v3/files");
+  EXPECT_EQ(Read(out() / "files" / "a.dat"), "content of 3");
+  EXPECT_EQ(release_layout::Previous(out()), "v2.2");
+  std::string error;
+  ASSERT_TRUE(release_layout::SwitchCurrent(out(), "v2.2", error)) << error;
+  EXPECT_EQ(ParseManifest(Read(out() / "manifest")).version, 2);
+  EXPECT_EQ(release_layout::Previous(out()), "");  // v1 and v2 are gone
+  EXPECT_FALSE(release_layout::SwitchCurrent(out(), "v1", error));
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PublishRun, AReleaseOfTheSingleFolderLayoutIsTakenOver) {
+  fs::create_directories(out() / "files");
+  std::ofstream(out() / "manifest", std::ios::binary) << "KMCONTENT\nversion 1\nfiles 0\n";
+  Write("a.dat", "new");
+  PublishOptions options = Options("2");
+  options.info.mirror = "https://cdn.example.com/kelmorra/v2";
+  ASSERT_TRUE(Publish(options, nullptr).ok);
+  EXPECT_TRUE(release_layout::IsLayered(out()));
+  EXPECT_EQ(ParseManifest(Read(out() / "manifest")).mirror, "https://cdn.example.com/kelmorra/v2");
+  EXPECT_EQ(Read(out() / "releases" / "v2" / "files" / "a.dat"), "new");
   EXPECT_TRUE(Leftovers().empty());
 }
 

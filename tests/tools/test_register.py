@@ -4,6 +4,7 @@ that the database does not give back."""
 import concurrent.futures
 import os
 import sqlite3
+import time
 import unittest
 import urllib.parse
 
@@ -112,6 +113,27 @@ class Register(unittest.TestCase):
                     data = f.read()
                 self.assertNotIn(password.encode(), data, name)
                 self.assertNotIn(password.encode("utf-16-le"), data, name)
+
+
+class RegisterLimits(unittest.TestCase):
+    def test_a_client_that_creates_too_many_accounts_is_slowed_and_answers_take_equal_time(self):
+        folder = kmtools.TempFolder(self)
+        os.makedirs(folder.join("release"))
+        server = kmtools.serve(self, folder.join("release"), folder.join("accounts.db"), "--register-rate", "3")
+        timings = {}
+        for name in ("Fresh", "fresh", "Other"):
+            start = time.monotonic()
+            status, _, answer = server.request("POST", "/register", {}, form(name, "1234"))
+            timings[name] = time.monotonic() - start
+            self.assertEqual(status, 200, answer)
+        # A taken name is hashed and held like a free one: its answer is not the quick one.
+        self.assertGreaterEqual(timings["fresh"], 0.45)
+        self.assertGreaterEqual(timings["Fresh"], 0.45)
+        status, headers, answer = server.request("POST", "/register", {}, form("Fourth", "1234"))
+        self.assertEqual(status, 429)
+        self.assertTrue(answer.startswith(b"ERR ") and answer.endswith(b"\r\n"), answer)
+        self.assertGreaterEqual(int(headers["retry-after"]), 1)
+        self.assertIn("refused: too many accounts", server.log_line("POST /register 429"))
 
 
 if __name__ == "__main__":

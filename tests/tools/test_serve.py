@@ -95,6 +95,39 @@ class ServeFiles(unittest.TestCase):
         self.assertEqual(body, NAMES["Data/big.bin"])
         self.assertEqual(headers["content-type"], "application/octet-stream")
 
+    def test_range_headers_the_way_the_standard_reads_them(self):
+        data = NAMES["Data/big.bin"]
+        size = len(data)
+        whole = ["Bytes=1-2x", "bytes=5-2", "items=0-1", "bytes=abc", "bytes 0-1"]
+        for header in whole:
+            with self.subTest(header=header):
+                status, headers, body = self.get_file("Data/big.bin", header)
+                self.assertEqual((status, len(body)), (200, size))
+                self.assertNotIn("content-range", headers)
+        status, headers, body = self.get_file("Data/big.bin", "BYTES=1-2")  # the unit is case-blind
+        self.assertEqual((status, headers["content-range"], body), (206, "bytes 1-2/%d" % size, data[1:3]))
+        status, headers, body = self.get_file("Data/big.bin", "bytes=-0")
+        self.assertEqual((status, headers["content-range"], body), (416, "bytes */%d" % size, b""))
+
+    def test_validators_if_range_and_head(self):
+        data = NAMES["Data/big.bin"]
+        _, headers, _ = self.get_file("Data/big.bin")
+        etag, modified = headers["etag"], headers["last-modified"]
+        self.assertRegex(etag, r'^"[0-9a-f.-]+"$')
+        self.assertRegex(modified, r"^\w{3}, \d\d \w{3} \d{4} \d\d:\d\d:\d\d GMT$")
+        target = "/files/Data/big.bin"
+        for if_range, expected in ((etag, 206), (modified, 206), ('"other"', 200), ("W/" + etag, 200),
+                                   ("Tue, 01 Jan 2030 00:00:00 GMT", 200)):
+            with self.subTest(if_range=if_range):
+                status, _, body = self.server.get(target, {"Range": "bytes=10-19", "If-Range": if_range})
+                self.assertEqual(status, expected)
+                self.assertEqual(body, data[10:20] if expected == 206 else data)
+        status, _, body = self.server.get(target, {"If-None-Match": 'W/"x", ' + etag})
+        self.assertEqual((status, body), (304, b""))
+        status, headers, body = self.server.request("HEAD", target, {"Range": "bytes=0-9"})
+        self.assertEqual((status, headers["content-length"], headers["etag"], body), (206, "10", etag, b""))
+        self.server.log_line("HEAD %s 206 0 " % target)
+
     def test_encoded_paths_with_blanks_and_non_ascii_bytes(self):
         path = "maps/new area/caf\u00e9 \u00e9t\u00e9.dat"
         self.assertIn("%20", encode(path))
@@ -223,6 +256,34 @@ class ReleaseSwappedWhileServing(unittest.TestCase):
         self.assertIn(b"version 2\n", body)
         self.assertIn(b"%08X 7 a.dat" % zlib.crc32(b"second!"), body)
         self.assertEqual(server.get("/files/a.dat")[2], b"second!")
+
+    def test_a_launcher_holding_an_older_manifest_still_gets_its_bytes_and_rollback_switches_back(self):
+        folder = kmtools.TempFolder(self)
+        build = folder.join("build")
+        release = folder.join("release")
+        kmtools.write_file(build, "a.dat", b"release one")
+        kmtools.publish(build, release, "1")
+        server = kmtools.serve(self, release, "", "--no-accounts")
+        _, _, manifest = server.get("/manifest")
+        self.assertIn(b"\nmirror /releases/v1/files\n", manifest)
+        kmtools.write_file(build, "a.dat", b"release two, longer")
+        kmtools.publish(build, release, "2")
+        # Resuming a file of release 1 after release 2 went out: still release 1's bytes.
+        status, headers, body = server.get("/releases/v1/files/a.dat", {"Range": "bytes=8-"})
+        self.assertEqual((status, body), (206, b"one"))
+        self.assertIn("immutable", headers["cache-control"])
+        self.assertEqual(server.get("/files/a.dat")[2], b"release two, longer")
+        for target in ("/releases/v1/manifest", "/releases/../files/a.dat", "/releases/v1/files/../../v2/files/a.dat",
+                       "/releases/v9/files/a.dat", "/releases/v1"):
+            with self.subTest(target=target):
+                self.assertEqual(server.get(target)[0], 404)
+        result = kmtools.run_kmcontent("rollback", "--release", release)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(b"version 1\n", server.get("/manifest")[2])
+        self.assertEqual(server.get("/files/a.dat")[2], b"release one")
+        result = kmtools.run_kmcontent("rollback", "--release", release)
+        self.assertEqual(result.returncode, 1)  # nothing older is kept
+        self.assertIn("no release before v1", result.stderr)
 
 
 if __name__ == "__main__":

@@ -7,10 +7,16 @@
 
 struct AccountStore;
 
-// Opens or creates the database; null with a message when it cannot.
+// Opens or creates (readable by this user only) the database; null with a message when it cannot.
 AccountStore* OpenAccountStore(const std::string& path, std::string& error);
 void CloseAccountStore(AccountStore* store);
 
 // The whole answer to one form body: "OK ..." when the account was created, otherwise
 // "ERR " and a message for the player. Safe to call from many threads at once.
 std::string RegisterAccount(AccountStore* store, const std::string& formBody);
+
+// Whether the store answers a query (for /healthz).
+bool AccountStoreReachable(AccountStore* store);
+
+// How the start-up line names the store: the database file's full path.
+std::string AccountStoreDescription(const std::string& path);

@@ -2,7 +2,9 @@
 // (manifest + files/), "serve" serves such a tree to the launcher and creates accounts.
 #include "tools/kmcontent/options.h"
 #include "tools/kmcontent/publish.h"
+#include "tools/kmcontent/release_commands.h"
 #include "tools/kmcontent/serve.h"
+#include "tools/kmcontent/serve_options.h"
 #include <unistd.h>
 
 namespace {
@@ -10,7 +12,8 @@ namespace {
 const char kUsage[] =
     "usage: kmcontent publish --build DIR --out RELEASE --version N [options]\n"
     "       kmcontent serve --release RELEASE [options]\n"
-    "       kmcontent help [publish|serve]\n";
+    "       kmcontent rollback --release RELEASE [--to NAME]\n"
+    "       kmcontent help [publish|serve|rollback]\n";
 
 const char kPublishHelp[] =
     "kmcontent publish: write a release tree from a game build folder.\n"
@@ -25,23 +28,14 @@ const char kPublishHelp[] =
     "  --gameserver ADDR  game server address written into the client's coinit.tmp\n"
     "  --jobs N           copying threads (default: one per CPU)\n"
     "  --dry-run          check and hash only, print the manifest, write nothing\n"
+    "  --keep N           earlier releases kept for updates in flight (default 2)\n"
+    "\n"
+    "Each release is kept under RELEASE/releases/vN; without --mirror the manifest points the\n"
+    "launcher at /releases/vN/files, which never changes while it is kept.\n"
     "\n"
     "Refuses, and writes nothing, when a path is one the launcher would refuse or mishandle:\n"
     "unsafe paths, the player's own files (*.log, *.tmp, *.part, coinit.tmp, KMLauncher.cfg ...),\n"
     "names Windows cannot hold, paths differing only in letter case, paths over 200 bytes.\n";
-
-const char kServeHelp[] =
-    "kmcontent serve: serve a release tree over HTTP and create accounts.\n"
-    "\n"
-    "  --release RELEASE  the tree written by publish\n"
-    "  --listen ADDR      host:port to listen on (default 127.0.0.1:25858; port 0: any free)\n"
-    "  --accounts FILE    SQLite account database (default accounts.db; created if missing)\n"
-    "  --log FILE         append the request log here (default: standard output)\n"
-    "  --threads N        connections served at once (default 64)\n"
-    "  --max-body BYTES   largest request body accepted (default 8192)\n"
-    "\n"
-    "Answers GET /manifest, GET /files/<path> (with single byte ranges) and POST /register.\n"
-    "Stops on SIGINT or SIGTERM.\n";
 
 std::vector<std::string> Arguments(int argc, char** argv) { return std::vector<std::string>(argv + 2, argv + argc); }
 
@@ -68,7 +62,7 @@ int RunPublishCommand(int argc, char** argv) {
   const std::vector<OptionDef> known = {{"build", true}, {"out", true},        {"version", true},
                                          {"name", true},  {"notes", true},      {"mirror", true},
                                          {"gameserver", true}, {"jobs", true}, {"dry-run", false},
-                                         {"help", false}};
+                                         {"help", false}, {"keep", true}};
   if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("publish", error);
   if (values.count("help") != 0) return fputs(kPublishHelp, stdout), 0;
   for (const char* required : {"build", "out", "version"}) {
@@ -87,6 +81,9 @@ int RunPublishCommand(int argc, char** argv) {
     return Refuse("publish", "--jobs must be a number from 1 to 256");
   }
   options.dryRun = values.count("dry-run") != 0;
+  if (values.count("keep") != 0 && !ParseKeepCount(Value(values, "keep"), options.keep)) {
+    return Refuse("publish", "--keep must be a number from 0 to 100");
+  }
   bool terminal = isatty(STDERR_FILENO) != 0;
   PublishResult result = Publish(options, terminal ? PublishProgressFn(ShowProgress) : PublishProgressFn());
   if (terminal && result.files > 0) fputc('\n', stderr);
@@ -104,30 +101,28 @@ int RunPublishCommand(int argc, char** argv) {
   }
   printf("Published version %s: %zu files, %.1f MB into %s (%.2f s, %.0f MB/s)\n", options.info.version.c_str(),
          result.files, mb, options.outDir.c_str(), result.seconds, result.seconds > 0 ? mb / result.seconds : 0.0);
+  ReportReleases(options.outDir, result);
   return 0;
+}
+
+int RunRollbackCommand(int argc, char** argv) {
+  OptionValues values;
+  std::string error;
+  if (!ParseOptions(Arguments(argc, argv), {{"release", true}, {"to", true}, {"help", false}}, values, error)) {
+    return Refuse("rollback", error);
+  }
+  if (values.count("help") != 0) return fputs(kRollbackHelp, stdout), 0;
+  if (values.count("release") == 0) return Refuse("rollback", "--release is required");
+  return RollBack(Value(values, "release"), Value(values, "to"));
 }
 
 int RunServeCommand(int argc, char** argv) {
   OptionValues values;
   std::string error;
-  const std::vector<OptionDef> known = {{"release", true}, {"listen", true},   {"accounts", true}, {"log", true},
-                                         {"threads", true}, {"max-body", true}, {"help", false}};
-  if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("serve", error);
+  if (!ParseOptions(Arguments(argc, argv), kServeOptionDefs, values, error)) return Refuse("serve", error);
   if (values.count("help") != 0) return fputs(kServeHelp, stdout), 0;
-  if (values.count("release") == 0) return Refuse("serve", "--release is required");
   ServeOptions options;
-  options.releaseDir = Value(values, "release");
-  if (values.count("listen") != 0 && !ParseListenAddress(Value(values, "listen"), options.host, options.port)) {
-    return Refuse("serve", "--listen must be host:port, e.g. 127.0.0.1:25858 or [::1]:25858");
-  }
-  if (values.count("accounts") != 0) options.accountsPath = Value(values, "accounts");
-  options.logPath = Value(values, "log");
-  if (values.count("threads") != 0 && !ParseCount(Value(values, "threads"), 4096, options.threads)) {
-    return Refuse("serve", "--threads must be a number from 1 to 4096");
-  }
-  if (values.count("max-body") != 0 && !ParseCount(Value(values, "max-body"), 1 << 24, options.maxBodyBytes)) {
-    return Refuse("serve", "--max-body must be a number of bytes from 1 to 16777216");
-  }
+  if (!ServeOptionsFromValues(values, options, error)) return Refuse("serve", error);
   return RunServe(options);
 }
 
@@ -135,7 +130,8 @@ int Help(int argc, char** argv) {
   std::string topic = argc > 2 ? argv[2] : "";
   if (topic == "publish") return fputs(kPublishHelp, stdout), 0;
   if (topic == "serve") return fputs(kServeHelp, stdout), 0;
-  printf("%s\n%s\n%s", kUsage, kPublishHelp, kServeHelp);
+  if (topic == "rollback") return fputs(kRollbackHelp, stdout), 0;
+  printf("%s\n%s\n%s\n%s", kUsage, kPublishHelp, kServeHelp, kRollbackHelp);
   return 0;
 }
 
@@ -145,6 +141,7 @@ int main(int argc, char** argv) {
   std::string command = argc > 1 ? argv[1] : "";
   if (command == "publish") return RunPublishCommand(argc, argv);
   if (command == "serve") return RunServeCommand(argc, argv);
+  if (command == "rollback") return RunRollbackCommand(argc, argv);
   if (command == "help" || command == "--help" || command == "-h") return Help(argc, argv);
   fputs(kUsage, stderr);
   return 2;

@@ -5,6 +5,7 @@
 // disk, and swap the staging folder in. Nothing is written before every check has passed.
 #include "tools/kmcontent/publish.h"
 #include "tools/kmcontent/publish_rules.h"
+#include "tools/kmcontent/release_layout.h"
 #include "tools/kmcontent/release_swap.h"
 #include "update/crc32.h"
 #include <algorithm>
@@ -318,21 +319,70 @@ bool CopyAndDescribe(std::vector<BuildFile>& files, const PublishOptions& option
   return ok;
 }
 
-bool BuildAndSwap(std::vector<BuildFile>& files, const PublishOptions& options,
-                  const PublishProgressFn& progress, PublishResult& result) {
+// A first release, or one in the older single-release layout: the whole layered tree is
+// built beside it and swapped in at once.
+bool BuildNewTree(std::vector<BuildFile>& files, const PublishOptions& options, const PublishProgressFn& progress,
+                  PublishResult& result, std::string& error) {
   fs::path out = ReleaseFolder(options.outDir);
   fs::path staging = StagingFolder(out);
+  fs::path inner = staging / "releases" / result.releaseName;
   std::error_code ec;
   fs::remove_all(staging, ec);
-  std::string error;
-  bool ok = CopyAndDescribe(files, options, staging / "files", progress, result, error) &&
-            WriteManifest(staging, result.manifest, error) && FlushToDisk(staging, error) &&
+  bool ok = CopyAndDescribe(files, options, inner / "files", progress, result, error) &&
+            WriteManifest(inner, result.manifest, error) &&
+            release_layout::CreateLinks(staging, result.releaseName, error) && FlushToDisk(staging, error) &&
             SwapInRelease(staging.string(), out.string(), error);
+  if (!ok) fs::remove_all(staging, ec);
+  return ok;
+}
+
+// A layered release: the new release is written beside the kept ones, then made current;
+// releases beyond the grace period go.
+bool AddRelease(std::vector<BuildFile>& files, const PublishOptions& options, const PublishProgressFn& progress,
+                PublishResult& result, std::string& error) {
+  fs::path out = ReleaseFolder(options.outDir);
+  fs::path target = out / "releases" / result.releaseName;
+  fs::path staging = out / "releases" / ("." + result.releaseName + ".new-" + std::to_string(getpid()));
+  std::error_code ec;
+  fs::remove_all(staging, ec);
+  bool ok = CopyAndDescribe(files, options, staging / "files", progress, result, error) &&
+            WriteManifest(staging, result.manifest, error) && FlushToDisk(staging, error);
+  if (ok && rename(staging.c_str(), target.c_str()) != 0) {
+    error = "cannot move " + staging.string() + " into place: " + strerror(errno);
+    ok = false;
+  }
   if (!ok) {
     fs::remove_all(staging, ec);
-    result.problems.push_back(error);
+    return false;
   }
+  if (!release_layout::AppendHistory(out, result.releaseName, error) ||
+      !release_layout::SwitchCurrent(out, result.releaseName, error)) {
+    fs::remove_all(target, ec);
+    return false;
+  }
+  std::string pruneError;
+  result.removed = release_layout::Prune(out, options.keep, pruneError);
+  if (!pruneError.empty()) result.problems.push_back("warning: " + pruneError);
+  return true;
+}
+
+bool BuildAndSwap(std::vector<BuildFile>& files, const PublishOptions& options, const PublishProgressFn& progress,
+                  PublishResult& result) {
+  std::string error;
+  bool layered = release_layout::IsLayered(ReleaseFolder(options.outDir));
+  bool ok = layered ? AddRelease(files, options, progress, result, error)
+                    : BuildNewTree(files, options, progress, result, error);
+  if (!ok) result.problems.push_back(error);
   return ok;
+}
+
+// Names the new release and, unless the operator named a mirror, points the manifest's
+// mirror line at that release's own files, which never change while it is kept.
+void NameRelease(PublishOptions& options, PublishResult& result) {
+  fs::path out = options.outDir.empty() ? fs::path() : ReleaseFolder(options.outDir);
+  bool layered = !out.empty() && release_layout::IsLayered(out);
+  result.releaseName = layered ? release_layout::NewName(out, options.info.version) : "v" + options.info.version;
+  if (options.info.mirror.empty()) options.info.mirror = release_layout::FilesBase(result.releaseName);
 }
 
 }  // namespace
@@ -342,6 +392,7 @@ PublishResult Publish(const PublishOptions& given, const PublishProgressFn& prog
   PublishResult result;
   std::vector<BuildFile> files = CheckEverything(options, result.problems);
   if (!result.problems.empty()) return result;
+  NameRelease(options, result);
   if (options.dryRun) {
     std::string error;
     result.ok = CopyAndDescribe(files, options, fs::path(), progress, result, error);

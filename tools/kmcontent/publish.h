@@ -2,7 +2,8 @@
 // with a copy of every file, each hashed with CRC-32 while it is copied. Everything is
 // written into a folder beside RELEASE and swapped in at the end, so a failed or refused
 // run leaves the previous release exactly as it was, and a server reading RELEASE sees
-// either the old release or the new one.
+// either the old release or the new one. Earlier releases stay reachable under their own
+// names for a while (release_layout.h).
 #pragma once
 #include "core/base.h"
 #include "tools/kmcontent/manifest_writer.h"
@@ -15,6 +16,7 @@ struct PublishOptions {
   std::string notesFile;
   unsigned jobs = 0;      // copying threads; 0 = one per CPU
   bool dryRun = false;    // check and hash only; nothing is written
+  unsigned keep = 2;      // earlier releases kept beside the current one, for updates in flight
 };
 
 struct PublishProgress {
@@ -31,6 +33,8 @@ struct PublishResult {
   uint64_t bytes = 0;
   double seconds = 0;                 // copying and hashing
   std::string manifest;               // the manifest text (also of a dry run)
+  std::string releaseName;            // under RELEASE/releases/
+  std::vector<std::string> removed;   // earlier releases deleted after the grace period
 };
 
 // Called about five times a second while files are copied, and once at the end.

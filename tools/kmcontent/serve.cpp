@@ -1,104 +1,269 @@
-// The server: cpp-httplib with a thread pool of its own size (a download holds its thread
-// for as long as it runs, so 50 concurrent downloads need 50 threads; the library's default
-// is the number of CPUs), the file routes, POST /register, and the request log.
-// Signals are taken by one thread with sigwait, which then stops the server. SIGPIPE stays
-// ignored (the library's constructor does it too): a client that disconnects mid-download
-// must only end its own connection.
+// The server: libmicrohttpd with a few event threads (epoll), each serving many connections;
+// file bodies go out with sendfile, account creation runs on worker threads while its
+// connection is parked, so a download or a slow client never holds up anyone else's request.
+// The library guards the edges (connections in all and per address, idle time-out, the size
+// of a request head); a watch thread adds a deadline for the whole head. Signals are taken
+// by the main thread with sigwait: SIGHUP reopens the log, SIGINT/SIGTERM stop accepting
+// and let running answers finish up to a deadline.
 #include "tools/kmcontent/serve.h"
+#include "tools/kmcontent/access_log.h"
 #include "tools/kmcontent/accounts.h"
+#include "tools/kmcontent/client_address.h"
+#include "tools/kmcontent/connection_watch.h"
+#include "tools/kmcontent/listen_socket.h"
 #include "tools/kmcontent/request_log.h"
-#include "tools/kmcontent/request_note.h"
 #include "tools/kmcontent/serve_files.h"
+#include "tools/kmcontent/serve_register.h"
+#include <algorithm>
+#include <atomic>
 #include <csignal>
-#include <httplib.h>
-#include <mutex>
-#include <pthread.h>
+#include <linux/tcp.h>  // its tcp_info has the byte counters
+#include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
-std::mutex g_logLock;
-FILE* g_log = stdout;
+using Clock = std::chrono::steady_clock;
 
-void WriteLogLine(const std::string& line) {
-  std::lock_guard<std::mutex> hold(g_logLock);
-  fwrite(line.data(), 1, line.size(), g_log);
-  fflush(g_log);
+struct Server {
+  ServeOptions options;
+  RegisterService* accounts = nullptr;
+  AccountStore* store = nullptr;
+  ConnectionWatch watch;
+  std::atomic<bool> stopping{false};
+};
+
+WatchedConnection* WatchOf(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  return info == nullptr ? nullptr : static_cast<WatchedConnection*>(info->socket_context);
 }
 
-void LogRequest(const httplib::Request& req, const httplib::Response& res) {
-  RequestNote& note = CurrentRequestNote();
+int SocketOf(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+  return info == nullptr ? -1 : info->connect_fd;
+}
+
+// Bytes the peer has acknowledged on this connection so far (0 when the kernel cannot say).
+uint64_t BytesAcked(int fd) {
+  struct tcp_info info;
+  socklen_t length = sizeof info;
+  memset(&info, 0, sizeof info);
+  if (fd < 0 || getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return 0;
+  return length >= offsetof(struct tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked ? info.tcpi_bytes_acked : 0;
+}
+
+std::string PeerAddress(MHD_Connection* connection, int& port) {
+  port = 0;
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (info == nullptr || info->client_addr == nullptr) return "?";
+  return SocketAddressText(info->client_addr, port);
+}
+
+void NotifyConnection(void* cls, MHD_Connection* connection, void** socketContext, MHD_ConnectionNotificationCode code) {
+  auto* server = static_cast<Server*>(cls);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    *socketContext = server->watch.Add(SocketOf(connection));
+  } else if (*socketContext != nullptr) {
+    server->watch.Remove(static_cast<WatchedConnection*>(*socketContext));
+    *socketContext = nullptr;
+  }
+}
+
+void* RequestLineArrived(void*, const char* uri, MHD_Connection*) {
+  auto* request = new ServeRequest;
+  request->start = Clock::now();
+  request->target = uri;
+  return request;
+}
+
+void FirstCall(Server* server, MHD_Connection* connection, ServeRequest* request, const char* method) {
+  request->handled = true;
+  request->method = method;
+  int port = 0;
+  std::string peer = PeerAddress(connection, port);
+  request->client = ClientAddress(peer, HeaderValue(connection, "X-Forwarded-For"), server->options.trustedProxy);
+  bool v6 = request->client.find(':') != std::string::npos;
+  request->remote = (v6 ? "[" + request->client + "]" : request->client) +
+                    (request->client == peer ? ":" + std::to_string(port) : std::string());
+  request->ackedAtStart = BytesAcked(SocketOf(connection));
+}
+
+std::string PathOf(const std::string& target) { return target.substr(0, target.find('?')); }
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.compare(0, strlen(prefix), prefix) == 0; }
+
+MHD_Result AnswerHealth(Server* server, MHD_Connection* connection, ServeRequest* request) {
+  struct stat info;
+  if (stat((server->options.releaseDir + "/manifest").c_str(), &info) != 0) {
+    return QueueText(connection, request, MHD_HTTP_SERVICE_UNAVAILABLE, "no release\n", "unhealthy: no manifest");
+  }
+  if (server->store != nullptr && !AccountStoreReachable(server->store)) {
+    return QueueText(connection, request, MHD_HTTP_SERVICE_UNAVAILABLE, "no account store\n",
+                     "unhealthy: account store");
+  }
+  return QueueText(connection, request, MHD_HTTP_OK, "ok\n");
+}
+
+MHD_Result Route(Server* server, MHD_Connection* connection, ServeRequest* request, const char* uploadData,
+                 size_t* uploadSize) {
+  std::string path = PathOf(request->target);
+  bool read = request->method == "GET" || request->method == "HEAD";
+  if (path == "/register" && request->method == "POST" && server->accounts != nullptr) {
+    return AnswerRegister(server->accounts, connection, request, uploadData, uploadSize);
+  }
+  *uploadSize = 0;  // no other route takes a body
+  if (!read) return QueueText(connection, request, MHD_HTTP_NOT_FOUND, "Not found\n");
+  if (path == "/manifest") return AnswerManifest(connection, request, server->options.releaseDir);
+  if (path == "/healthz") return AnswerHealth(server, connection, request);
+  if (StartsWith(path, "/files/") || StartsWith(path, "/releases/")) {
+    return AnswerReleaseFile(connection, request, server->options.releaseDir);
+  }
+  return QueueText(connection, request, MHD_HTTP_NOT_FOUND, "Not found\n");
+}
+
+// A declared body over the limit is refused before any of it is read.
+bool BodyTooLarge(Server* server, MHD_Connection* connection) {
+  std::string length = HeaderValue(connection, "Content-Length");
+  uint64_t bytes = 0;
+  for (char c : length) {
+    if (c < '0' || c > '9' || bytes > server->options.maxBodyBytes) break;
+    bytes = bytes * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return bytes > server->options.maxBodyBytes;
+}
+
+MHD_Result Handle(void* cls, MHD_Connection* connection, const char*, const char* method, const char*,
+                  const char* uploadData, size_t* uploadSize, void** context) {
+  auto* server = static_cast<Server*>(cls);
+  auto* request = static_cast<ServeRequest*>(*context);
+  if (request == nullptr) return MHD_NO;
+  if (!request->handled) {
+    FirstCall(server, connection, request, method);
+    if (BodyTooLarge(server, connection)) {
+      return QueueText(connection, request, MHD_HTTP_CONTENT_TOO_LARGE, "Request too large\n", "refused: body too large");
+    }
+  }
+  MHD_Result result = Route(server, connection, request, uploadData, uploadSize);
+  // The deadline covers the head and a body: it ends once the request is answered or parked.
+  if (!request->received && (request->status != 0 || request->registerState != 0)) {
+    request->received = true;
+    if (WatchedConnection* watched = WatchOf(connection)) server->watch.HeadComplete(watched);
+  }
+  return result;
+}
+
+void RequestCompleted(void* cls, MHD_Connection* connection, void** context, MHD_RequestTerminationCode code) {
+  auto* server = static_cast<Server*>(cls);
+  auto* request = static_cast<ServeRequest*>(*context);
+  *context = nullptr;
+  if (request == nullptr) return;
   RequestLogEntry entry;
   entry.when = time(nullptr);
-  entry.remote = req.remote_addr + ":" + std::to_string(req.remote_port);
-  entry.method = req.method;
-  entry.target = req.target;
-  entry.status = res.status;
-  entry.bytes = note.streamed ? note.bytes : (req.method == "HEAD" ? 0 : res.body.size());
-  if (note.started) {
-    entry.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - note.start).count();
+  int port = 0;
+  entry.remote = request->remote.empty() ? PeerAddress(connection, port) + ":" + std::to_string(port) : request->remote;
+  entry.method = request->method.empty() ? "-" : request->method;
+  entry.target = request->target;
+  entry.status = request->status;
+  entry.seconds = std::chrono::duration<double>(Clock::now() - request->start).count();
+  entry.note = request->handled ? request->note : "refused: request head not accepted";
+  bool complete = code == MHD_REQUEST_TERMINATED_COMPLETED_OK;
+  entry.bytes = request->bodyLength;
+  if (!complete && request->handled) {
+    // Cut off: count what the peer acknowledged beyond the head, never more than the body.
+    uint64_t now = BytesAcked(SocketOf(connection));
+    uint64_t acked = now > request->ackedAtStart ? now - request->ackedAtStart : 0;
+    entry.bytes = acked > request->headBytes ? std::min(acked - request->headBytes, request->bodyLength) : 0;
+    entry.note = entry.note.empty() ? "aborted" : entry.note + " aborted";
   }
-  entry.note = note.note;
-  std::string range = res.get_header_value("Content-Range");  // "bytes 0-99/1000"
-  if (!range.empty()) {
-    std::string bytes = "range " + range.substr(range.find(' ') + 1);
-    entry.note = entry.note.empty() ? bytes : bytes + " " + entry.note;
+  WriteAccessLog(FormatRequestLogLine(entry));
+  if (request->handled) {
+    if (WatchedConnection* watched = WatchOf(connection)) server->watch.AnswerComplete(watched);
   }
-  note = RequestNote();
-  WriteLogLine(FormatRequestLogLine(entry));
+  delete request;
 }
 
-httplib::Server::HandlerResponse StartRequest(const httplib::Request&, httplib::Response&) {
-  RequestNote& note = CurrentRequestNote();
-  note = RequestNote();
-  note.start = std::chrono::steady_clock::now();
-  note.started = true;
-  return httplib::Server::HandlerResponse::Unhandled;
+std::atomic<bool> g_started{false};
+
+// The library's reasons for not starting; once running, what it reports is about single
+// connections (a closed socket, a refused head), which the request log already shows.
+void LogLibraryError(void*, const char* format, va_list args) {
+  if (g_started) return;
+  fputs("kmcontent serve: ", stderr);
+  vfprintf(stderr, format, args);
 }
 
-void AddAccountRoute(httplib::Server& server, AccountStore* store) {
-  server.Post("/register", [store](const httplib::Request& req, httplib::Response& res) {
-    std::string answer = RegisterAccount(store, req.body);
-    if (answer.compare(0, 2, "OK") == 0) CurrentRequestNote().note = "account created";
-    res.set_content(answer + "\r\n", "text/plain; charset=utf-8");
-  });
+unsigned EventThreads(const ServeOptions& options) {
+  if (options.threads != 0) return options.threads;
+  return std::max(2u, std::thread::hardware_concurrency());
 }
 
-void Configure(httplib::Server& server, const ServeOptions& options, AccountStore* store) {
-  unsigned threads = options.threads;
-  server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-  server.set_payload_max_length(options.maxBodyBytes);
-  server.set_keep_alive_max_count(100);  // the launcher fetches file after file on one connection
-  server.set_write_timeout(30, 0);       // a slow player's connection, not a dead one
-  server.set_pre_routing_handler(StartRequest);
-  server.set_logger(LogRequest);
-  AddFileRoutes(server, options.releaseDir);
-  AddAccountRoute(server, store);
+MHD_Daemon* StartDaemon(Server& server, int listenFd) {
+  const ServeOptions& o = server.options;
+  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
+  unsigned perClient = o.trustedProxy.empty() ? o.perClientConnections : 0;  // all come from the proxy
+  return MHD_start_daemon(
+      flags, 0, nullptr, nullptr, Handle, &server, MHD_OPTION_EXTERNAL_LOGGER, LogLibraryError, nullptr,
+      MHD_OPTION_LISTEN_SOCKET, listenFd,
+      MHD_OPTION_THREAD_POOL_SIZE, EventThreads(o), MHD_OPTION_CONNECTION_LIMIT, o.maxConnections,
+      MHD_OPTION_PER_IP_CONNECTION_LIMIT, perClient, MHD_OPTION_CONNECTION_TIMEOUT, o.idleSeconds,
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<size_t>(o.maxHeaderBytes),
+      MHD_OPTION_CONNECTION_MEMORY_INCREMENT, static_cast<size_t>(1024), MHD_OPTION_LISTEN_BACKLOG_SIZE, 1024u,
+      MHD_OPTION_URI_LOG_CALLBACK, RequestLineArrived, &server, MHD_OPTION_NOTIFY_COMPLETED, RequestCompleted,
+      &server, MHD_OPTION_NOTIFY_CONNECTION, NotifyConnection, &server, MHD_OPTION_END);
 }
 
-// Blocks the stop signals in every thread created after it, then waits for one.
-void StartSignalThread(httplib::Server& server) {
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+// Cuts late heads four times a second until the server stops.
+void WatchHeads(Server* server) {
+  auto deadline = std::chrono::seconds(server->options.headSeconds);
+  while (!server->stopping) {
+    server->watch.CutLate(deadline);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+}
+
+sigset_t BlockServeSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
-  std::thread([&server, stopSignals] {
-    int received = 0;
-    sigwait(&stopSignals, &received);
-    server.stop();
-  }).detach();
+  return signals;
 }
 
-bool Bind(httplib::Server& server, const ServeOptions& options, int& port) {
-  if (options.port == 0) {
-    port = server.bind_to_any_port(options.host);
-    return port > 0;
+void WaitForStop(const sigset_t& signals) {
+  for (;;) {
+    int received = 0;
+    if (sigwait(&signals, &received) != 0) continue;
+    if (received != SIGHUP) return;
+    ReopenAccessLog();
   }
-  port = options.port;
-  return server.bind_to_port(options.host, options.port);
+}
+
+// No new connections; answers under way may finish until the deadline or a second signal.
+void Drain(Server& server, MHD_Daemon* daemon, const sigset_t& signals) {
+  MHD_socket listener = MHD_quiesce_daemon(daemon);
+  if (listener != MHD_INVALID_SOCKET) close(listener);
+  auto end = Clock::now() + std::chrono::seconds(server.options.drainSeconds);
+  struct timespec tick = {0, 100 * 1000 * 1000};
+  while (server.watch.Busy() > 0 && Clock::now() < end) {
+    int received = sigtimedwait(&signals, nullptr, &tick);
+    if (received == SIGINT || received == SIGTERM) break;
+    if (received == SIGHUP) ReopenAccessLog();
+  }
+}
+
+// Many connections each hold a socket and an open file.
+void RaiseFileLimit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
 }
 
 bool CheckRelease(const std::string& release) {
@@ -113,42 +278,73 @@ bool CheckRelease(const std::string& release) {
   return true;
 }
 
-}  // namespace
-
-RequestNote& CurrentRequestNote() {
-  thread_local RequestNote note;
-  return note;
+bool OpenStores(Server& server) {
+  const ServeOptions& options = server.options;
+  if (!options.logPath.empty() && !OpenAccessLog(options.logPath)) {
+    fprintf(stderr, "kmcontent serve: cannot open the log %s: %s\n", options.logPath.c_str(), strerror(errno));
+    return false;
+  }
+  if (!options.accounts) return true;
+  std::string error;
+  server.store = OpenAccountStore(options.accountsPath, error);
+  if (server.store == nullptr) {
+    fprintf(stderr, "kmcontent serve: cannot open the account database %s\n", error.c_str());
+    return false;
+  }
+  server.accounts = StartRegisterService(server.store, options);
+  return true;
 }
+
+void CloseStores(Server& server) {
+  StopRegisterService(server.accounts);
+  CloseAccountStore(server.store);
+}
+
+void PrintStarted(const ServeOptions& options, int port) {
+  bool v6 = options.host.find(':') != std::string::npos;
+  std::string accounts = options.accounts ? "accounts in " + AccountStoreDescription(options.accountsPath) : "no accounts";
+  printf("kmcontent: serving %s on http://%s%s%s:%d/ (%s)\n", options.releaseDir.c_str(), v6 ? "[" : "",
+         options.host.c_str(), v6 ? "]" : "", port, accounts.c_str());
+  fflush(stdout);
+}
+
+}  // namespace
 
 int RunServe(const ServeOptions& options) {
   if (!CheckRelease(options.releaseDir)) return 1;
-  if (!options.logPath.empty()) {
-    g_log = fopen(options.logPath.c_str(), "a");
-    if (g_log == nullptr) {
-      fprintf(stderr, "kmcontent serve: cannot open the log %s: %s\n", options.logPath.c_str(), strerror(errno));
-      return 1;
-    }
-  }
+  sigset_t signals = BlockServeSignals();  // before any thread starts, so all inherit it
+  RaiseFileLimit();
+  Server server;
+  server.options = options;
   std::string error;
-  AccountStore* store = OpenAccountStore(options.accountsPath, error);
-  if (store == nullptr) {
-    fprintf(stderr, "kmcontent serve: cannot open the account database %s\n", error.c_str());
-    return 1;
-  }
-  httplib::Server server;
-  Configure(server, options, store);
-  StartSignalThread(server);
   int port = 0;
-  if (!Bind(server, options, port)) {
-    fprintf(stderr, "kmcontent serve: cannot listen on %s:%d\n", options.host.c_str(), options.port);
-    CloseAccountStore(store);
+  int listenFd = OpenListenSocket(options.host, options.port, port, error);
+  if (listenFd < 0) {
+    fprintf(stderr, "kmcontent serve: cannot listen on %s:%d: %s\n", options.host.c_str(), options.port, error.c_str());
     return 1;
   }
-  bool v6 = options.host.find(':') != std::string::npos;
-  printf("kmcontent: serving %s on http://%s%s%s:%d/ (accounts in %s)\n", options.releaseDir.c_str(),
-         v6 ? "[" : "", options.host.c_str(), v6 ? "]" : "", port, options.accountsPath.c_str());
-  fflush(stdout);
-  server.listen_after_bind();
-  CloseAccountStore(store);
+  if (!OpenStores(server)) {
+    close(listenFd);
+    CloseStores(server);
+    return 1;
+  }
+  MHD_Daemon* daemon = StartDaemon(server, listenFd);
+  if (daemon == nullptr) {
+    fprintf(stderr, "kmcontent serve: the HTTP server could not start\n");
+    close(listenFd);
+    CloseStores(server);
+    return 1;
+  }
+  g_started = true;
+  std::thread watcher(WatchHeads, &server);
+  PrintStarted(options, port);
+  WaitForStop(signals);
+  Drain(server, daemon, signals);
+  server.stopping = true;
+  watcher.join();
+  StopRegisterService(server.accounts);
+  server.accounts = nullptr;
+  MHD_stop_daemon(daemon);
+  CloseAccountStore(server.store);
   return 0;
 }

@@ -7,10 +7,20 @@ struct ServeOptions {
   std::string releaseDir;
   std::string host = "127.0.0.1";
   int port = 25858;                     // 0: any free port (the one taken is printed)
-  std::string accountsPath = "accounts.db";
+  std::string accountsPath = "accounts.db";  // a file, or a postgresql:// URI
+  bool accounts = true;                 // false: no account server, /register is 404
   std::string logPath;                  // empty: standard output
-  unsigned threads = 64;                // connections served at once
+  unsigned threads = 0;                 // event threads; 0: one per CPU (two at least)
+  unsigned maxConnections = 1000;
+  unsigned perClientConnections = 64;   // connections from one address at once
   unsigned maxBodyBytes = 8192;         // larger request bodies are refused with 413
+  unsigned maxHeaderBytes = 16384;      // a larger request head is refused with 431
+  unsigned headSeconds = 10;            // the whole request head must arrive within this
+  unsigned idleSeconds = 30;            // a connection without any progress is closed
+  unsigned drainSeconds = 30;           // on SIGTERM, running downloads may finish this long
+  std::string trustedProxy;             // X-Forwarded-For is believed only from this address
+  unsigned registerPerMinute = 20;      // accounts one address may create per minute (burst too)
+  unsigned registerAnswerMs = 500;      // every account answer that hashes takes at least this
 };
 
 // Exit code: 0 after a clean stop, 1 when the server could not start.

@@ -1,121 +1,176 @@
 // Serving the release's files. A request path is decoded from the raw target and checked
-// (request_path.h); the file must then resolve, links followed, to a regular file inside
-// files/, so neither ".." nor a link can lead out of the release. The body is read with
-// pread into one buffer per answer and handed to the library piece by piece.
+// (request_path.h); the file must then resolve, links followed, to a regular file inside the
+// files/ folder it was asked under, so neither ".." nor a link can lead out of the release.
+// The folder is resolved once per request, so a release switched in between two look-ups
+// cannot make a file of the new release look like one outside the old.
 #include "tools/kmcontent/serve_files.h"
 #include "tools/kmcontent/range.h"
-#include "tools/kmcontent/request_note.h"
 #include "tools/kmcontent/request_path.h"
+#include "tools/kmcontent/validators.h"
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr size_t kPieceBytes = 256 * 1024;
+const char kFilesPrefix[] = "/files/";
+const char kReleasesPrefix[] = "/releases/";
+const char kImmutable[] = "public, max-age=31536000, immutable";
 
-struct OpenFile {
-  int fd = -1;
-  uint64_t first = 0;  // file position of body byte 0
-  std::vector<char> buffer;
-  ~OpenFile() {
-    if (fd >= 0) close(fd);
-  }
+struct FileAnswer {
+  std::string path;
+  const char* type = "application/octet-stream";
+  const char* cacheControl = nullptr;
 };
 
-void NotFound(httplib::Response& res, const char* note) {
-  res.status = 404;
-  res.set_content("Not found\n", "text/plain");
-  if (note != nullptr) CurrentRequestNote().note = note;
+MHD_Result NotFound(MHD_Connection* connection, ServeRequest* request, const char* note = nullptr) {
+  return QueueText(connection, request, MHD_HTTP_NOT_FOUND, "Not found\n", note);
 }
 
-// The resolved path of a file inside root (both resolved); empty when it is outside or
-// does not exist.
-std::string ResolveInside(const std::string& root, const std::string& path) {
-  char resolvedRoot[PATH_MAX];
-  char resolved[PATH_MAX];
-  if (realpath(root.c_str(), resolvedRoot) == nullptr) return std::string();
-  if (realpath(path.c_str(), resolved) == nullptr) return std::string();
-  std::string prefix = std::string(resolvedRoot) + "/";
-  if (strncmp(resolved, prefix.c_str(), prefix.size()) != 0) return std::string();
-  return resolved;
+// A file that is there but cannot be served: the server's fault, logged with the reason.
+MHD_Result Failed(MHD_Connection* connection, ServeRequest* request, const char* what, int error) {
+  request->note = std::string("error: ") + what + ": " + strerror(error);
+  bool outOfHandles = error == EMFILE || error == ENFILE || error == ENOMEM;
+  int status = outOfHandles ? MHD_HTTP_SERVICE_UNAVAILABLE : MHD_HTTP_INTERNAL_SERVER_ERROR;
+  return QueueText(connection, request, status, outOfHandles ? "Busy, try again\n" : "Server error\n");
 }
 
-// The library has range logic of its own (it cannot answer 416 and miscounts a range that
-// runs past the end); this server decides ranges from the header text, so the library's
-// parsed copy is emptied. The Request object is the library's own non-const local, so
-// writing to it is well-defined.
-void TakeOverRanges(const httplib::Request& req) { const_cast<httplib::Request&>(req).ranges.clear(); }
+bool IsMissing(int error) { return error == ENOENT || error == ENOTDIR; }
 
-void StreamBody(std::shared_ptr<OpenFile> file, const RangePlan& plan, const char* type,
-                httplib::Response& res) {
-  CurrentRequestNote().streamed = true;
-  res.set_content_provider(
-      static_cast<size_t>(plan.length), type,
-      [file](size_t offset, size_t length, httplib::DataSink& sink) {
-        if (file->buffer.empty()) file->buffer.resize(kPieceBytes);
-        size_t want = length < kPieceBytes ? length : kPieceBytes;
-        ssize_t got = pread(file->fd, file->buffer.data(), want, static_cast<off_t>(file->first + offset));
-        if (got <= 0) return false;  // the file shrank: end the connection, the client resumes
-        CurrentRequestNote().bytes += static_cast<uint64_t>(got);
-        return sink.write(file->buffer.data(), static_cast<size_t>(got));
-      });
+bool IsReleaseName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (char c : name) {
+    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!plain && c != '.' && c != '-' && c != '_') return false;
+  }
+  return true;
 }
 
-void ServeFile(const std::string& path, const char* type, const httplib::Request& req,
-               httplib::Response& res) {
-  TakeOverRanges(req);
-  auto file = std::make_shared<OpenFile>();
-  file->fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+void AddHeader(MHD_Response* response, const char* name, const std::string& value) {
+  MHD_add_response_header(response, name, value.c_str());
+}
+
+MHD_Response* EmptyBody() { return MHD_create_response_from_buffer(0, const_cast<char*>(""), MHD_RESPMEM_PERSISTENT); }
+
+// The body from the open file (which the response then owns), or an empty one.
+MHD_Response* FileBody(int fd, const RangePlan& plan) {
+  if (plan.length == 0 || plan.answer == RangeAnswer::Unsatisfiable) {
+    close(fd);
+    return EmptyBody();
+  }
+  MHD_Response* response = MHD_create_response_from_fd_at_offset64(plan.length, fd, plan.first);
+  if (response == nullptr) close(fd);
+  return response;
+}
+
+// The Range header, unless If-Range says the client's copy is of another file.
+std::string EffectiveRange(MHD_Connection* connection, const std::string& etag, const std::string& modified) {
+  std::string range = HeaderValue(connection, "Range");
+  const char* ifRange = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "If-Range");
+  if (!range.empty() && ifRange != nullptr && !IfRangeAllowsRange(ifRange, etag, modified)) return std::string();
+  return range;
+}
+
+MHD_Result SendOpenFile(MHD_Connection* connection, ServeRequest* request, int fd, const struct stat& info,
+                        const FileAnswer& file) {
+  FileStamp stamp{static_cast<uint64_t>(info.st_size), static_cast<uint64_t>(info.st_ino),
+                  static_cast<int64_t>(info.st_mtim.tv_sec), info.st_mtim.tv_nsec};
+  std::string etag = EntityTag(stamp);
+  std::string modified = HttpDate(info.st_mtim.tv_sec);
+  uint64_t size = stamp.size;
+  bool notModified = IfNoneMatchHits(HeaderValue(connection, "If-None-Match"), etag);
+  RangePlan plan = PlanRange(EffectiveRange(connection, etag, modified), size);
+  int status = notModified ? MHD_HTTP_NOT_MODIFIED
+               : plan.answer == RangeAnswer::Partial       ? MHD_HTTP_PARTIAL_CONTENT
+               : plan.answer == RangeAnswer::Unsatisfiable ? MHD_HTTP_RANGE_NOT_SATISFIABLE
+                                                           : MHD_HTTP_OK;
+  if (notModified) plan.length = 0;
+  MHD_Response* response = FileBody(fd, plan);
+  if (response == nullptr) return QueueAnswer(connection, request, status, nullptr, 0);
+  AddHeader(response, "Accept-Ranges", "bytes");
+  AddHeader(response, "ETag", etag);
+  AddHeader(response, "Last-Modified", modified);
+  if (!notModified) AddHeader(response, "Content-Type", file.type);
+  if (file.cacheControl != nullptr) AddHeader(response, "Cache-Control", file.cacheControl);
+  if (!notModified && plan.answer != RangeAnswer::Whole) {
+    std::string range = ContentRangeValue(plan, size);
+    AddHeader(response, "Content-Range", range);
+    if (plan.answer == RangeAnswer::Partial) request->note = "range " + range.substr(6);
+  }
+  return QueueAnswer(connection, request, status, response, plan.answer == RangeAnswer::Unsatisfiable ? 0 : plan.length);
+}
+
+MHD_Result SendFile(MHD_Connection* connection, ServeRequest* request, const FileAnswer& file) {
+  int fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    int error = errno;
+    return IsMissing(error) ? NotFound(connection, request) : Failed(connection, request, "open", error);
+  }
   struct stat info;
-  if (file->fd < 0 || fstat(file->fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    NotFound(res, nullptr);
-    return;
+  if (fstat(fd, &info) != 0) {
+    int error = errno;
+    close(fd);
+    return Failed(connection, request, "stat", error);
   }
-  uint64_t size = static_cast<uint64_t>(info.st_size);
-  RangePlan plan = PlanRange(req.get_header_value("Range"), size);
-  res.set_header("Accept-Ranges", "bytes");
-  if (plan.answer == RangeAnswer::Unsatisfiable) {
-    res.status = 416;
-    res.set_header("Content-Range", ContentRangeValue(plan, size));
-    return;
+  if (!S_ISREG(info.st_mode)) {
+    close(fd);
+    return NotFound(connection, request);
   }
-  res.status = plan.answer == RangeAnswer::Partial ? 206 : 200;
-  if (plan.answer == RangeAnswer::Partial) res.set_header("Content-Range", ContentRangeValue(plan, size));
-  if (plan.length == 0) {
-    res.set_content("", type);  // a provider of length 0 would be taken for one of unknown length
-    return;
+  return SendOpenFile(connection, request, fd, info, file);
+}
+
+// The file `relative` inside filesDir, links followed and kept inside.
+MHD_Result SendInside(MHD_Connection* connection, ServeRequest* request, const std::string& filesDir,
+                      const std::string& relative, const char* cacheControl) {
+  char root[PATH_MAX];
+  char resolved[PATH_MAX];
+  if (realpath(filesDir.c_str(), root) == nullptr) {
+    int error = errno;
+    return IsMissing(error) ? NotFound(connection, request) : Failed(connection, request, "release folder", error);
   }
-  file->first = plan.first;
-  StreamBody(file, plan, type, res);
+  std::string wanted = std::string(root) + "/" + relative;
+  if (realpath(wanted.c_str(), resolved) == nullptr) {
+    int error = errno;
+    if (error == ELOOP) return NotFound(connection, request, "refused: link loop");
+    return IsMissing(error) ? NotFound(connection, request) : Failed(connection, request, "resolve", error);
+  }
+  std::string prefix = std::string(root) + "/";
+  if (strncmp(resolved, prefix.c_str(), prefix.size()) != 0) {
+    return NotFound(connection, request, "refused: link out of the release");
+  }
+  FileAnswer file;
+  file.path = resolved;
+  file.cacheControl = cacheControl;
+  return SendFile(connection, request, file);
 }
 
 }  // namespace
 
-void AddFileRoutes(httplib::Server& server, const std::string& releaseDir) {
-  std::string manifest = releaseDir + "/manifest";
-  std::string filesRoot = releaseDir + "/files";
-  server.Get("/manifest", [manifest](const httplib::Request& req, httplib::Response& res) {
-    res.set_header("Cache-Control", "no-cache");
-    ServeFile(manifest, "text/plain; charset=utf-8", req, res);
-  });
-  // [\s\S] and not ".": the library matches the decoded path, which may hold a line break.
-  server.Get(R"(/files/[\s\S]*)", [filesRoot](const httplib::Request& req, httplib::Response& res) {
-    std::string relative;
-    if (!FilePathFromTarget(req.target, relative)) {
-      TakeOverRanges(req);
-      NotFound(res, "refused: unsafe path");
-      return;
-    }
-    std::string resolved = ResolveInside(filesRoot, filesRoot + "/" + relative);
-    if (resolved.empty()) {
-      TakeOverRanges(req);
-      NotFound(res, access((filesRoot + "/" + relative).c_str(), F_OK) == 0 ? "refused: link out of the release" : nullptr);
-      return;
-    }
-    ServeFile(resolved, "application/octet-stream", req, res);
-  });
+MHD_Result AnswerManifest(MHD_Connection* connection, ServeRequest* request, const std::string& releaseDir) {
+  FileAnswer file;
+  file.path = releaseDir + "/manifest";
+  file.type = "text/plain; charset=utf-8";
+  file.cacheControl = "no-cache";
+  return SendFile(connection, request, file);
+}
+
+MHD_Result AnswerReleaseFile(MHD_Connection* connection, ServeRequest* request, const std::string& releaseDir) {
+  const std::string& target = request->target;
+  std::string relative;
+  if (target.compare(0, strlen(kFilesPrefix), kFilesPrefix) == 0) {
+    if (!FilePathFromTarget(target, relative)) return NotFound(connection, request, "refused: unsafe path");
+    return SendInside(connection, request, releaseDir + "/files", relative, nullptr);
+  }
+  if (target.compare(0, strlen(kReleasesPrefix), kReleasesPrefix) != 0) return NotFound(connection, request);
+  size_t nameEnd = target.find('/', strlen(kReleasesPrefix));
+  if (nameEnd == std::string::npos) return NotFound(connection, request);
+  std::string name = target.substr(strlen(kReleasesPrefix), nameEnd - strlen(kReleasesPrefix));
+  if (!IsReleaseName(name)) return NotFound(connection, request, "refused: unsafe path");
+  if (!FilePathFromTarget(target.substr(nameEnd), relative)) {
+    return NotFound(connection, request, target.compare(nameEnd, 7, "/files/") == 0 ? "refused: unsafe path" : nullptr);
+  }
+  return SendInside(connection, request, releaseDir + "/releases/" + name + "/files", relative, kImmutable);
 }

@@ -1,10 +1,14 @@
-// GET /manifest and GET /files/<percent-encoded path> from a release tree: files stream from
-// disk in bounded pieces (memory does not grow with the file), single byte ranges are
-// answered 206 with Content-Range, a range past the end 416, and anything the release does
-// not hold 404. The release folder is looked up by name on every request, so a release
-// swapped in by publish is served from the next request on.
+// GET and HEAD of the release's files: /manifest, /files/<percent-encoded path> (the current
+// release) and /releases/<release>/files/<path> (one release, never changing). Byte ranges
+// are decided here (range.h) for every answer, with If-Range, ETag and Last-Modified; the
+// body goes out from the open file without being copied (sendfile), so neither memory nor
+// time per byte grows with the file. Anything the release does not hold is 404; a file that
+// exists but cannot be read is 500 (503 when the server is out of file handles), with the
+// error in the log.
 #pragma once
-#include "core/base.h"
-#include <httplib.h>
+#include "tools/kmcontent/serve_request.h"
 
-void AddFileRoutes(httplib::Server& server, const std::string& releaseDir);
+MHD_Result AnswerManifest(MHD_Connection* connection, ServeRequest* request, const std::string& releaseDir);
+
+// For a target under /files/ or /releases/; 404 for anything else.
+MHD_Result AnswerReleaseFile(MHD_Connection* connection, ServeRequest* request, const std::string& releaseDir);

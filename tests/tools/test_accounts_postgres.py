@@ -1,0 +1,127 @@
+"""Accounts kept in PostgreSQL: a throw-away cluster (initdb and pg_ctl on a loopback port,
+run as the `postgres` user when the tests run as root, since the server refuses root), two
+`kmcontent serve` instances sharing it, one name registered from both at once, and a
+database that goes away."""
+import concurrent.futures
+import glob
+import os
+import pwd
+import shutil
+import socket
+import subprocess
+import tempfile
+import unittest
+
+import kmtools
+
+
+def postgres_bin():
+    found = sorted(glob.glob("/usr/lib/postgresql/*/bin/initdb"))
+    return os.path.dirname(found[-1]) if found else None
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Cluster:
+    """initdb into a temporary folder, started on 127.0.0.1 with trust authentication."""
+
+    def __init__(self):
+        self.bin = postgres_bin()
+        self.folder = tempfile.mkdtemp(prefix="kmcontent-pg-")
+        self.data = os.path.join(self.folder, "data")
+        self.port = free_port()
+        self.prefix = []
+        if os.getuid() == 0:
+            owner = pwd.getpwnam("postgres")
+            os.chown(self.folder, owner.pw_uid, owner.pw_gid)
+            self.prefix = ["runuser", "-u", "postgres", "--"]
+        self.run("initdb", "-D", self.data, "-A", "trust", "-U", "kmtest", "--no-sync", "-E", "UTF8")
+        self.start()
+
+    def run(self, tool, *args):
+        result = subprocess.run(self.prefix + [os.path.join(self.bin, tool)] + list(args), capture_output=True,
+                                text=True, timeout=120, cwd=self.folder)
+        if result.returncode != 0:
+            raise AssertionError("%s failed: %s %s" % (tool, result.stdout, result.stderr))
+        return result.stdout
+
+    def start(self):
+        options = "-p %d -k %s -c listen_addresses=127.0.0.1 -c fsync=off" % (self.port, self.folder)
+        self.run("pg_ctl", "-D", self.data, "-o", options, "-l", os.path.join(self.folder, "log"), "-w", "start")
+
+    def stop(self):
+        self.run("pg_ctl", "-D", self.data, "-m", "immediate", "-w", "stop")
+
+    def uri(self):
+        return "postgresql://kmtest@127.0.0.1:%d/postgres" % self.port
+
+    def query(self, sql):
+        result = subprocess.run(["psql", self.uri(), "-tAc", sql], capture_output=True, text=True, timeout=60)
+        if result.returncode != 0:
+            raise AssertionError(result.stderr)
+        return result.stdout.strip()
+
+    def remove(self):
+        try:
+            self.stop()
+        except AssertionError:
+            pass
+        shutil.rmtree(self.folder, True)
+
+
+def form(user, password):
+    return ("user=%s&pass=%s&email=" % (user, password)).encode()
+
+
+@unittest.skipUnless(postgres_bin() and shutil.which("psql"), "PostgreSQL is not installed")
+class PostgresAccounts(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.cluster = Cluster()
+        cls.addClassCleanup(cls.cluster.remove)
+
+    def setUp(self):
+        self.cluster.query("DROP TABLE IF EXISTS accounts")
+        self.folder = kmtools.TempFolder(self)
+        kmtools.write_file(self.folder.join("release"), "manifest", b"KMCONTENT\nversion 1\nfiles 0\n")
+        self.servers = [kmtools.serve(self, self.folder.join("release"), self.cluster.uri()) for _ in range(2)]
+
+    def register(self, server, body):
+        status, _, answer = server.request("POST", "/register", {}, body)
+        return status, answer.decode().rstrip("\r\n")
+
+    def test_two_servers_racing_for_one_name_create_one_account(self):
+        def attempt(index):
+            return self.register(self.servers[index % 2], form("Racer", "password%d" % index))[1]
+
+        with concurrent.futures.ThreadPoolExecutor(max_workers=16) as pool:
+            answers = list(pool.map(attempt, range(16)))
+        self.assertEqual(sum(a.startswith("OK") for a in answers), 1, answers)
+        self.assertTrue(all(a.startswith("OK") or "taken" in a for a in answers), answers)
+        self.assertEqual(self.cluster.query("SELECT count(*) FROM accounts"), "1")
+        # The same rules as with SQLite: any letter case is the same name, hashes only.
+        self.assertIn("taken", self.register(self.servers[0], form("RACER", "abcd"))[1])
+        self.assertIn("User names", self.register(self.servers[1], form("a b", "abcd"))[1])
+        stored = self.cluster.query("SELECT name || ' ' || name_key || ' ' || password_hash FROM accounts")
+        self.assertRegex(stored, r"^Racer racer \$argon2id\$")
+
+    def test_a_database_that_went_away_is_reported_not_hidden(self):
+        server = self.servers[0]
+        self.assertEqual(self.register(server, form("Early", "1234"))[1], "OK Account Early created.")
+        self.assertEqual(server.get("/healthz")[0], 200)
+        self.cluster.stop()
+        try:
+            self.assertEqual(server.get("/healthz")[0], 503)
+            self.assertIn("could not create", self.register(server, form("Later", "1234"))[1])
+            self.assertEqual(server.get("/manifest")[0], 200)  # files are served regardless
+        finally:
+            self.cluster.start()
+        self.assertEqual(self.register(server, form("Later", "1234"))[1], "OK Account Later created.")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,85 @@
+// serve's command line; see serve_options.h.
+#include "tools/kmcontent/serve_options.h"
+
+const std::vector<OptionDef> kServeOptionDefs = {
+    {"release", true},      {"listen", true},        {"accounts", true},        {"no-accounts", false},
+    {"log", true},          {"threads", true},       {"max-connections", true}, {"per-client", true},
+    {"max-body", true},     {"max-header", true},    {"head-timeout", true},    {"idle-timeout", true},
+    {"drain", true},        {"trusted-proxy", true}, {"register-rate", true},   {"help", false}};
+
+const char kServeHelp[] =
+    "kmcontent serve: serve a release tree over HTTP and create accounts.\n"
+    "\n"
+    "  --release RELEASE      the tree written by publish\n"
+    "  --listen ADDR          host:port to listen on (default 127.0.0.1:25858; port 0: any free)\n"
+    "  --accounts FILE|URI    SQLite account database (default accounts.db; created if missing),\n"
+    "                         or postgresql://... to keep accounts in PostgreSQL\n"
+    "  --no-accounts          no account server: POST /register is 404\n"
+    "  --log FILE             append the request log here (default: standard output; SIGHUP reopens)\n"
+    "  --threads N            event threads (default: one per CPU)\n"
+    "  --max-connections N    connections at once (default 1000)\n"
+    "  --per-client N         connections from one address at once (default 64; off with --trusted-proxy)\n"
+    "  --max-body BYTES       largest request body accepted (default 8192; larger: 413)\n"
+    "  --max-header BYTES     largest request head accepted (default 16384; larger: 431)\n"
+    "  --head-timeout SECONDS a request head and body must arrive whole within this (default 10)\n"
+    "  --idle-timeout SECONDS a connection without progress is closed (default 30)\n"
+    "  --drain SECONDS        on SIGTERM, running downloads may finish this long (default 30)\n"
+    "  --trusted-proxy ADDR   believe X-Forwarded-For from this address only\n"
+    "  --register-rate N      accounts one address may create per minute (default 20)\n"
+    "\n"
+    "Answers GET/HEAD /manifest, /files/<path>, /releases/<release>/files/<path> (byte ranges),\n"
+    "/healthz, and POST /register. Stops on SIGINT or SIGTERM.\n";
+
+namespace {
+
+struct CountOption {
+  const char* name;
+  unsigned limit;
+  unsigned ServeOptions::*field;
+  unsigned least;
+};
+
+const CountOption kCounts[] = {
+    {"threads", 256, &ServeOptions::threads, 1},
+    {"max-connections", 100000, &ServeOptions::maxConnections, 1},
+    {"per-client", 100000, &ServeOptions::perClientConnections, 1},
+    {"max-body", 1 << 24, &ServeOptions::maxBodyBytes, 1},
+    {"max-header", 1 << 20, &ServeOptions::maxHeaderBytes, 1024},
+    {"head-timeout", 3600, &ServeOptions::headSeconds, 1},
+    {"idle-timeout", 3600, &ServeOptions::idleSeconds, 1},
+    {"drain", 3600, &ServeOptions::drainSeconds, 1},
+    {"register-rate", 100000, &ServeOptions::registerPerMinute, 1},
+};
+
+std::string Value(const OptionValues& values, const char* name) {
+  auto it = values.find(name);
+  return it == values.end() ? std::string() : it->second;
+}
+
+}  // namespace
+
+bool ServeOptionsFromValues(const OptionValues& values, ServeOptions& options, std::string& error) {
+  if (values.count("release") == 0) return error = "--release is required", false;
+  options.releaseDir = Value(values, "release");
+  if (values.count("listen") != 0 && !ParseListenAddress(Value(values, "listen"), options.host, options.port)) {
+    return error = "--listen must be host:port, e.g. 127.0.0.1:25858 or [::1]:25858", false;
+  }
+  if (values.count("accounts") != 0 && values.count("no-accounts") != 0) {
+    return error = "--accounts and --no-accounts exclude each other", false;
+  }
+  if (values.count("accounts") != 0) options.accountsPath = Value(values, "accounts");
+  options.accounts = values.count("no-accounts") == 0;
+  options.logPath = Value(values, "log");
+  options.trustedProxy = Value(values, "trusted-proxy");
+  for (const CountOption& count : kCounts) {
+    if (values.count(count.name) == 0) continue;
+    unsigned value = 0;
+    if (!ParseCount(Value(values, count.name), count.limit, value) || value < count.least) {
+      error = std::string("--") + count.name + " must be a number from " + std::to_string(count.least) + " to " +
+              std::to_string(count.limit);
+      return false;
+    }
+    options.*count.field = value;
+  }
+  return true;
+}
