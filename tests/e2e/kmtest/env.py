@@ -4,7 +4,7 @@
 and crash dialogs off, starts Xvfb on a free display and a persistent wineserver, and writes
 their facts to $KM_WINE_ENV/env.json; `cleanup` stops both. Tests read the facts with load().
 The screen is 1200 x 750 unless $KM_SCREEN names another size ("1920x1080"): the same tests
-then see the launcher at a larger scale.
+then see the launcher at a larger scale. Screenshots go to $KM_ARTIFACTS when it is set.
 """
 import json
 import os
@@ -104,8 +104,9 @@ def setup():
     create_prefix(prefix, env)
     server = subprocess.Popen([WINESERVER, "-p"], env=env, start_new_session=True)
     server.wait(timeout=30)
-    facts = {"prefix": prefix, "display": display, "xvfb_pid": xvfb_pid,
-             "artifacts": os.path.join(root, "artifacts"), "screen": list(size)}
+    artifacts = os.environ.get("KM_ARTIFACTS") or os.path.join(root, "artifacts")
+    facts = {"prefix": prefix, "display": display, "xvfb_pid": xvfb_pid, "artifacts": artifacts,
+             "screen": list(size)}
     os.makedirs(facts["artifacts"], exist_ok=True)
     with open(os.path.join(root, "env.json"), "w") as f:
         json.dump(facts, f)
