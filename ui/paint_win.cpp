@@ -381,3 +381,10 @@ void Paint(HDC dc) {
 }
 
 bool FrameOutdated() { return !g_frame.valid || !SameFrame(CurrentFrameKey(), g_frameKey); }
+
+void ReleasePaintLayers() {
+  for (Layer* layer : {&g_backdrop, &g_upper, &g_decorated, &g_frame}) {
+    if (layer->bitmap) GdipDisposeImage(layer->bitmap);
+    *layer = Layer{};
+  }
+}

@@ -21,6 +21,9 @@ void Paint(HDC dc);
 // offset, buttons, hover, scale, maximised): the window needs repainting.
 bool FrameOutdated();
 
+// Frees the pictures kept between paints; the next paint draws everything again.
+void ReleasePaintLayers();
+
 // A "Tahoma" font of size pixels (design space); the generic sans-serif family stands in
 // when Tahoma is not installed. Null only when GDI+ cannot make any font.
 Gdiplus::GpFont* CreateTahoma(Gdiplus::REAL size, INT style);
