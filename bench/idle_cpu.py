@@ -7,8 +7,11 @@ waits for Ready and measures the CPU time of the launcher process (and of the wi
 Xvfb it keeps busy) over a window of seconds, as a share of one core. Then it serves a slow
 download and measures the same while the bar moves, with the UI thread's share on its own.
 
-    build/native && KM_WIN_BUILD=$PWD/../win python3 ../../bench/idle_cpu.py [--seconds 10]
+    cd build/native && python3 ../../bench/idle_cpu.py [--seconds 10]
       [--screens 1200x750,2000x1500] [--accounts]  (also with the account window open)
+
+The prefixes are made under the current folder (bench-wine-<screen>); the launcher comes from
+build/win unless KM_WIN_BUILD names another build. The UI thread is the process's first.
 
 Run by hand (it takes a minute per screen); not part of any test run.
 """
