@@ -44,16 +44,20 @@ def cpu_ticks(pid, tid=None):
     return int(fields[11]) + int(fields[12])  # utime + stime
 
 
-def pids_named(name):
+def wineservers(prefix):
+    """The wineserver of this prefix only (other Wine users may share the machine)."""
     found = []
     for entry in os.listdir("/proc"):
         if entry.isdigit():
             try:
                 with open("/proc/%s/cmdline" % entry, "rb") as f:
-                    if name.encode() in f.read():
-                        found.append(int(entry))
+                    named = b"wineserver" in f.read()
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    ours = ("WINEPREFIX=%s\0" % prefix).encode() in f.read() + b"\0"
             except OSError:
-                pass
+                continue
+            if named and ours:
+                found.append(int(entry))
     return found
 
 
@@ -74,19 +78,34 @@ def statuses(game):
     return [s[0] for s in game.statuses()]
 
 
-def start(facts, game, server):
+def launch(facts, name, files, phase, slow=False):
+    """A launcher in a fresh folder, serving files, once it has published phase: (process, game,
+    server)."""
+    server = ContentServer(files, manifest_text(files, version=3, name="Winter Gate", notes=NOTES))
+    if slow:
+        server.rules["/files/Kelmorra.dat"] = Rule(delay_per_chunk=0.05)  # about 1.3 MB/s
+    game = GameFolder(facts, name)
     game.install_launcher()
     game.write("VERSIONINF.VER", "1")
     game.write_config(server.address)
     extra = {"KMLAUNCHER_STATUS_TRACE": game.windows + game.STATUS_TRACE}
-    return Launcher(facts, game.path("KMLauncher.exe"), extra_env=extra)
+    process = Launcher(facts, game.path("KMLauncher.exe"), extra_env=extra)
+    if not wait_until(lambda: phase in statuses(game), 60):
+        raise RuntimeError("launcher never published phase %d" % phase)
+    return process, game, server
+
+
+def stop(process, game, server):
+    process.kill()
+    kill_processes_in(game.name)
+    server.stop()
 
 
 def groups_for(game, facts):
     pids = windows_processes_in(game.name)
     return {"launcher": [(p, None) for p in pids],
             "ui thread": [(p, p) for p in pids],
-            "wineserver": [(p, None) for p in pids_named("wineserver")],
+            "wineserver": [(p, None) for p in wineservers(facts["prefix"])],
             "Xvfb": [(facts["xvfb_pid"], None)]}
 
 
@@ -97,37 +116,22 @@ def measure_screen(size, seconds, with_account):
     facts = env.load()
     try:
         print("screen %d x %d" % size, flush=True)
-        files = {"Kelmorra.dat": b"x" * 3000}
-        server = ContentServer(files, manifest_text(files, version=3, name="Winter Gate", notes=NOTES))
-        game = GameFolder(facts, "idle")
-        process = start(facts, game, server)
-        if not wait_until(lambda: READY in statuses(game), 60):
-            raise RuntimeError("launcher never reached Ready")
+        launched = launch(facts, "idle", {"Kelmorra.dat": b"x" * 3000}, READY)
         time.sleep(2)
-        report("Ready, notes", shares(groups_for(game, facts), seconds))
+        report("Ready, notes", shares(groups_for(launched[1], facts), seconds))
         if with_account:
             window = wait_until(lambda: [w for w in screen.find_windows(facts, "Kelmorra")], 10)[0]
             left, top, width, _ = screen.window_geometry(facts, window)
             scale = width / 800.0
             screen.click(facts, left + 353 * scale, top + 553 * scale)
             time.sleep(2)
-            report("Ready, account window", shares(groups_for(game, facts), seconds))
-        process.kill()
-        kill_processes_in(game.name)
-        server.stop()
+            report("Ready, account window", shares(groups_for(launched[1], facts), seconds))
+        stop(*launched)
 
-        big = {"Kelmorra.dat": os.urandom(16 << 20)}
-        server = ContentServer(big, manifest_text(big, version=4, name="Winter Gate", notes=NOTES))
-        server.rules["/files/Kelmorra.dat"] = Rule(delay_per_chunk=0.05)  # about 1.3 MB/s
-        game = GameFolder(facts, "downloading")
-        process = start(facts, game, server)
-        if not wait_until(lambda: UPDATING in statuses(game), 60):
-            raise RuntimeError("launcher never started downloading")
+        launched = launch(facts, "downloading", {"Kelmorra.dat": os.urandom(16 << 20)}, UPDATING, slow=True)
         time.sleep(1)
-        report("downloading", shares(groups_for(game, facts), seconds))
-        process.kill()
-        kill_processes_in(game.name)
-        server.stop()
+        report("downloading", shares(groups_for(launched[1], facts), seconds))
+        stop(*launched)
     finally:
         env.cleanup(quiet=True)
 
