@@ -222,15 +222,19 @@ bool SameNotes(const NotesCopy& a, const NotesCopy& b) {
   return a.version == b.version && a.updateName == b.updateName && a.notes == b.notes;
 }
 
+bool SameButtons(const FrameKey& a, const FrameKey& b) {
+  for (int i = 0; i < 5; i++) {
+    if (!SameButton(a.buttons[i], b.buttons[i])) return false;
+  }
+  return true;
+}
+
 bool SameFrame(const FrameKey& a, const FrameKey& b) {
   if (a.scale != b.scale || a.background != b.background || a.scroll != b.scroll ||
       a.titleHover != b.titleHover || a.zoomed != b.zoomed) {
     return false;
   }
-  for (int i = 0; i < 5; i++) {
-    if (!SameButton(a.buttons[i], b.buttons[i])) return false;
-  }
-  return SameStatus(a.status, b.status) && SameNotes(a.notes, b.notes);
+  return SameButtons(a, b) && SameStatus(a.status, b.status) && SameNotes(a.notes, b.notes);
 }
 
 FrameKey CurrentFrameKey() {
@@ -247,13 +251,6 @@ FrameKey CurrentFrameKey() {
 }
 
 ARGB StatusColour(const StatusCopy& status) { return IsErrorPhase(status.phase) ? kErrorColour : GOLD; }
-
-bool SameButtons(const FrameKey& a, const FrameKey& b) {
-  for (int i = 0; i < 5; i++) {
-    if (!SameButton(a.buttons[i], b.buttons[i])) return false;
-  }
-  return true;
-}
 
 // The picture in four layers, each the one before with more drawn on it.
 Layer g_backdrop;   // background and bottom panel
@@ -284,7 +281,6 @@ bool BuildUpper(FrameKey& key) {
   if (!FitLayer(g_upper, g_backdrop.size)) return false;
   if (g_upper.valid && SameNotes(key.notes, g_upperKey.notes) && key.scroll == g_upperKey.scroll &&
       StatusColour(key.status) == StatusColour(g_upperKey.status)) {
-    key.scroll = g_upperKey.scroll;
     return true;
   }
   CopyRows(g_backdrop, g_upper, 0, g_backdrop.size.height);
@@ -312,8 +308,8 @@ bool BuildDecorated(const FrameKey& key) {
   return true;
 }
 
-// Only the title strip and the bottom panel differ from the layer below; the rows between
-// are copied only when that layer changed.
+// The frame differs from the layer below only in the title strip and from the bottom panel
+// down, so only those rows are renewed unless that layer itself changed.
 void BuildFrame(const FrameKey& key) {
   if (!FitLayer(g_frame, g_decorated.size)) return;
   if (g_frame.valid && SameFrame(key, g_frameKey)) return;
@@ -336,7 +332,6 @@ void BuildFrame(const FrameKey& key) {
   g_frame.valid = true;
 }
 }  // namespace
-
 
 GpFont* CreateTahoma(REAL size, INT style) {
   GpFontFamily* family = nullptr;
