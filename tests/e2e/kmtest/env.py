@@ -59,17 +59,33 @@ def free_display():
     raise RuntimeError("no free X display")
 
 
-def start_xvfb(size):
-    number = free_display()
-    process = subprocess.Popen(
-        ["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx24" % size, "-nolisten", "tcp"],
-        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+def _serves(process, number):
+    """True once the Xvfb process serves the display; false when another server has it."""
     deadline = time.time() + 20
-    while not os.path.exists("/tmp/.X11-unix/X%d" % number):
-        if time.time() > deadline or process.poll() is not None:
-            raise RuntimeError("Xvfb did not start")
+    while time.time() < deadline and process.poll() is None:
+        if os.path.exists("/tmp/.X11-unix/X%d" % number):
+            try:
+                with open("/tmp/.X%d-lock" % number) as f:
+                    return int(f.read().strip()) == process.pid
+            except (OSError, ValueError):
+                pass
         time.sleep(0.1)
-    return ":%d" % number, process.pid
+    return False
+
+
+def start_xvfb(size):
+    """Xvfb on a free display. Setups for several screen sizes may run at once and pick the
+    same number; the one that lost it tries the next."""
+    for _ in range(20):
+        number = free_display()
+        process = subprocess.Popen(
+            ["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx24" % size, "-nolisten", "tcp"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        if _serves(process, number):
+            return ":%d" % number, process.pid
+        process.kill()
+        process.wait()
+    raise RuntimeError("Xvfb did not start")
 
 
 def create_prefix(prefix, env):
