@@ -12,6 +12,7 @@ from kmtest.case import LauncherTestCase, READY, UPDATING
 from kmtest.launcher import wait_until
 from kmtest.server import ContentServer, Rule, manifest_text
 from test_settings import coinit, startcfg_values
+import window_support as ws
 
 ACCOUNT_TITLE = "Create an Kelmorra account"
 SETTINGS_TITLE = "Kelmorra settings"
@@ -96,10 +97,27 @@ class ShownAtOnceTest(DialogTestCase):
         self.assert_controls_shown(shot, SETTINGS_PROBES, "settings-" + when)
         self.close(SETTINGS_TITLE)
 
+    def assert_main_window_look(self, shot):
+        """Title bar, bottom panel, gold headline, a lit PLAY and the notes' scroll thumb, probed
+        at design points of the window at its scale."""
+        view = ws.Design(shot, origin=(0, 0), scale=self.scale)
+        for x, y in ((500, 13), (300, 20)):
+            self.assertLess(ws.distance(view.pixel(x, y), ws.over(ws.TITLE_BAR, ws.Art.background(x, y))), 8)
+        for x, y in ((790, 520), (10, 590), (792, 468)):
+            self.assertLess(ws.distance(view.pixel(x, y), ws.under_panel(x, y)), 8)
+        self.assertLess(view.closest((24, 456, 330, 474), ws.rgb(ws.GOLD)), 30)
+        self.assertLess(ws.distance(view.pixel(572, 537), ws.button_face("play", 12, 9, faded=False)), 8)
+        thumb = ws.over(ws.THUMB, ws.under_panel(395, 100))
+        self.assertLess(ws.distance(view.pixel(395, 100), thumb), 8)
+
     def test_ready_with_long_notes(self):
         self.start_in(READY, {"Kelmorra.dat": os.urandom(3000)})
         self.assertEqual(self.main_box[2:], (round(800 * self.scale), round(600 * self.scale)))
-        self.keep(screen.screenshot(self.facts, self.main), "ready-with-notes")
+        screen.move_mouse(self.facts, 0, self.main_box[1] + self.main_box[3] + 5)  # nothing hovered
+        wait_until(lambda: False, 0.3)
+        shot = screen.screenshot(self.facts, self.main)
+        self.keep(shot, "ready-with-notes")
+        self.assert_main_window_look(shot)
         self.check_both_windows("ready")
 
     def test_while_downloading(self):
