@@ -1,10 +1,13 @@
 // Time of one Paint of the main window at scale 1.0, 1.5 and 2.0, with the program's own
-// pictures and a "What's new" panel that scrolls: what ten repaints a second cost. A plain
-// timing loop run by hand under wine (paint_bench.exe [repeats]); not part of any test run.
+// pictures and a "What's new" panel that scrolls: after a progress publication (what a
+// download costs ten times a second), after a scroll step (the panel is drawn again), with
+// nothing changed (the frame is only copied) and from nothing (a new scale). A plain timing
+// loop run by hand under wine (paint_bench.exe [repeats]); not part of any test run.
 #include "core/status_win.h"
 #include "core/globals_win.h"
 #include "ui/geometry.h"
 #include "ui/images_win.h"
+#include "ui/notes_panel_win.h"
 #include "ui/paint_win.h"
 #include <gdiplus.h>
 #include <cstdlib>
@@ -23,7 +26,15 @@ void PublishReadyWithNotes() {
   LeaveCriticalSection(&g_lock);
 }
 
-double MillisecondsPerPaint(float scale, int repeats) {
+enum class Change { Progress, Scroll, Nothing, Scale };
+
+void MakeChange(Change change, float scale, int i) {
+  if (change == Change::Progress) PublishProgress("Downloading Kelmorra.dat", (i % 1000) / 1000.0);
+  if (change == Change::Scroll) g_notesScroll = i % 2 ? 0 : 48;
+  if (change == Change::Scale) g_scale = i % 2 ? scale : scale + 0.0001f;
+}
+
+double MillisecondsPerPaint(float scale, Change change, int repeats) {
   g_scale = scale;
   PixelSize size = WindowSizeForScale(scale);
   BITMAPINFO info = {};
@@ -37,15 +48,27 @@ double MillisecondsPerPaint(float scale, int repeats) {
   HBITMAP target = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(dc, target);
   Paint(dc);  // warm-up: fonts and codecs
-  LARGE_INTEGER frequency, start, end;
+  LARGE_INTEGER frequency, start, end, spent = {};
   QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&start);
-  for (int i = 0; i < repeats; i++) Paint(dc);
-  QueryPerformanceCounter(&end);
+  for (int i = 0; i < repeats; i++) {
+    MakeChange(change, scale, i);
+    QueryPerformanceCounter(&start);
+    Paint(dc);
+    QueryPerformanceCounter(&end);
+    spent.QuadPart += end.QuadPart - start.QuadPart;
+  }
   SelectObject(dc, old);
   DeleteObject(target);
   DeleteDC(dc);
-  return 1000.0 * double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart) / repeats;
+  return 1000.0 * double(spent.QuadPart) / double(frequency.QuadPart) / repeats;
+}
+
+void PrintScale(float scale, int repeats) {
+  PixelSize size = WindowSizeForScale(scale);
+  printf("scale %.1f (%d x %d), ms per paint: progress %.2f  scroll %.2f  unchanged %.2f  new scale %.2f\n", scale,
+         size.width, size.height, MillisecondsPerPaint(scale, Change::Progress, repeats),
+         MillisecondsPerPaint(scale, Change::Scroll, repeats), MillisecondsPerPaint(scale, Change::Nothing, repeats),
+         MillisecondsPerPaint(scale, Change::Scale, repeats));
 }
 }  // namespace
 
@@ -59,19 +82,7 @@ int main(int argc, char** argv) {
   LoadImages();
   PublishReadyWithNotes();
   printf("pictures %s, %d paints each\n", g_bg && g_btnUp && g_btnHover ? "loaded" : "MISSING", repeats);
-  for (float scale : {1.0f, 1.5f, 2.0f}) {
-    PixelSize size = WindowSizeForScale(scale);
-    printf("scale %.1f (%d x %d): %.2f ms per paint\n", scale, size.width, size.height,
-           MillisecondsPerPaint(scale, repeats));
-  }
-  // The share of the background picture: the same paints with the flat fill instead.
-  Gdiplus::GpImage* background = g_bg;
-  g_bg = nullptr;
-  for (float scale : {1.0f, 2.0f}) {
-    printf("scale %.1f without the background picture: %.2f ms per paint\n", scale,
-           MillisecondsPerPaint(scale, repeats));
-  }
-  g_bg = background;
+  for (float scale : {1.0f, 1.5f, 2.0f}) PrintScale(scale, repeats);
   FreeImages();
   Gdiplus::GdiplusShutdown(token);
   return 0;

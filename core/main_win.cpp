@@ -9,6 +9,7 @@
 #include "core/status_win.h"
 #include "core/text.h"
 #include "core/worker_flags.h"
+#include "gameconfig/settings_window_win.h"
 #include "install/install_location_win.h"
 #include "install/install_run_win.h"
 #include "ui/account_window_win.h"
@@ -138,6 +139,7 @@ void RunMessageLoop() {
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
     if (g_accWnd && IsDialogMessageA(g_accWnd, &message)) continue;
+    if (g_setWnd && IsDialogMessageA(g_setWnd, &message)) continue;
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }

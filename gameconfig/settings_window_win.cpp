@@ -1,6 +1,8 @@
 // The settings window. Opening reads coinit.tmp (creating it from the manifest's game server
 // when it is missing) and startcfg.aut and shows their values in standard controls; Save
 // writes startcfg.aut, then coinit.tmp with its encrypted part copied unchanged, and closes.
+// Like a dialog box it works from the keyboard (ui/dialog_keys_win.h): Tab through the lists,
+// Return saves, Escape cancels.
 //
 // Save holds the coinit lock from its read of coinit.tmp to its write, so an ApplyGameServer
 // on the update worker cannot slip a new file in between; message boxes come after the lock
@@ -12,6 +14,7 @@
 #include "gameconfig/coinit_file_win.h"
 #include "gameconfig/startcfg_file_win.h"
 #include "ui/account_window_win.h"
+#include "ui/dialog_keys_win.h"
 
 HWND g_setWnd = nullptr;
 std::vector<DisplayMode> g_modes;
@@ -199,9 +202,12 @@ void ShowSettingsWindow() {
   AddControl(window, "BUTTON", "Cancel", kCancelId, BS_PUSHBUTTON | WS_TABSTOP, 200, 252, 90, 28);
   EnableWindow(g_wnd, FALSE);
   ShowWindow(window, SW_SHOW);
+  SetFocus(GetDlgItem(window, kSizeId));
 }
 
 LRESULT CALLBACK SetWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT handled = 0;
+  if (HandleDialogKeys(window, message, wParam, kSaveId, kCancelId, handled)) return handled;
   switch (message) {
     case WM_COMMAND:
       if (OnCommand(window, wParam)) return 0;

@@ -33,6 +33,27 @@ foreach(test_source ${KM_E2E_TESTS})
                        ENVIRONMENT "${KM_TEST_ENV}" TIMEOUT 600)
 endforeach()
 
+# The account and dialog tests again on larger screens, each with a prefix and display of its
+# own: 1920 x 1080 (scale 1.44) and 2000 x 1500 (scale 2.0); their pictures go to
+# wine-env/artifacts/<screen>/.
+foreach(screen 1920x1080 2000x1500)
+  set(screen_env "KM_WINE_ENV=${CMAKE_BINARY_DIR}/wine-env-${screen}" "KM_SCREEN=${screen}"
+      "KM_ARTIFACTS=${KM_WINE_ENV}/artifacts/${screen}" "KM_WIN_BUILD=${KM_WIN_BUILD_DIR}"
+      "KM_NATIVE_BUILD=${CMAKE_BINARY_DIR}" "KM_SOURCE=${CMAKE_SOURCE_DIR}")
+  add_test(NAME wine_env_${screen}.setup COMMAND ${KM_PYTHON} -m kmtest.env setup WORKING_DIRECTORY ${KM_E2E})
+  add_test(NAME wine_env_${screen}.cleanup COMMAND ${KM_PYTHON} -m kmtest.env cleanup WORKING_DIRECTORY ${KM_E2E})
+  set_tests_properties(wine_env_${screen}.setup PROPERTIES FIXTURES_SETUP wine_env_${screen}
+                       ENVIRONMENT "${screen_env}")
+  set_tests_properties(wine_env_${screen}.cleanup PROPERTIES FIXTURES_CLEANUP wine_env_${screen}
+                       ENVIRONMENT "${screen_env}")
+  foreach(test_name test_account test_dialog_windows)
+    add_test(NAME e2e_${screen}.${test_name} COMMAND ${KM_PYTHON} -m unittest -v ${test_name}
+             WORKING_DIRECTORY ${KM_E2E})
+    set_tests_properties(e2e_${screen}.${test_name} PROPERTIES FIXTURES_REQUIRED wine_env_${screen}
+                         RESOURCE_LOCK display ENVIRONMENT "${screen_env}" TIMEOUT 600)
+  endforeach()
+endforeach()
+
 # Each fuzz target runs for a short smoke time; run them longer by hand (see README).
 file(GLOB KM_FUZZ_TARGETS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
 foreach(fuzz_source ${KM_FUZZ_TARGETS})

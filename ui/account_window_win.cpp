@@ -1,11 +1,13 @@
 // The account-creation window: four edits, a status line and two buttons, modal over the
 // main window. "Create account" checks the input, then a worker posts the form (see
-// register_request_win.cpp) and the answer comes back as kMsgAccountReply. Keyboard
-// navigation between the tab stops comes from the main loop's IsDialogMessageA.
+// register_request_win.cpp) and the answer comes back as kMsgAccountReply. It works from the
+// keyboard alone, like a dialog box (ui/dialog_keys_win.h): the caret starts in the user name,
+// Tab moves between the fields and Return creates the account.
 #include "ui/account_window_win.h"
 #include "core/globals_win.h"
 #include "core/log.h"
 #include "ui/account_form.h"
+#include "ui/dialog_keys_win.h"
 #include "ui/register_request_win.h"
 #include <memory>
 
@@ -174,6 +176,8 @@ void ShowAccountWindow() {
 }
 
 LRESULT CALLBACK AccWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT handled = 0;
+  if (HandleDialogKeys(window, message, wParam, kCreateId, kCancelId, handled)) return handled;
   switch (message) {
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC: return OnCtlColor(wParam, lParam);

@@ -1,6 +1,7 @@
 // The button records and their drawing. A button's face is one of the two resource pictures
 // stretched over its rectangle (faded for a disabled button), or a flat dark box when the
-// pictures are missing; the label sits centred on it and moves a unit when pressed.
+// pictures are missing; the label sits centred on it and moves a unit when pressed. The label
+// font and format and the fading attributes are made once and kept.
 #include "ui/buttons_win.h"
 #include "ui/images_win.h"
 #include "ui/paint_win.h"
@@ -26,23 +27,26 @@ GpImage* FaceFor(const Button& button) {
   return g_btnUp;
 }
 
+GpImageAttributes* FadeAttributes() {
+  static GpImageAttributes* attributes = [] {
+    ColorMatrix fade = {};
+    for (int i = 0; i < 5; i++) fade.m[i][i] = 1.0f;
+    fade.m[3][3] = kDisabledAlpha;
+    GpImageAttributes* made = nullptr;
+    GdipCreateImageAttributes(&made);
+    GdipSetImageAttributesColorMatrix(made, ColorAdjustTypeDefault, TRUE, &fade, nullptr, ColorMatrixFlagsDefault);
+    return made;
+  }();
+  return attributes;
+}
+
 // The whole picture stretched into the button; a disabled one through an alpha-only matrix.
 void DrawFace(GpGraphics* graphics, GpImage* face, const RectF& box, bool enabled) {
   UINT width = 0, height = 0;
   GdipGetImageWidth(face, &width);
   GdipGetImageHeight(face, &height);
-  GpImageAttributes* attributes = nullptr;
-  if (!enabled) {
-    ColorMatrix fade = {};
-    for (int i = 0; i < 5; i++) fade.m[i][i] = 1.0f;
-    fade.m[3][3] = kDisabledAlpha;
-    GdipCreateImageAttributes(&attributes);
-    GdipSetImageAttributesColorMatrix(attributes, ColorAdjustTypeDefault, TRUE, &fade, nullptr,
-                                      ColorMatrixFlagsDefault);
-  }
   GdipDrawImageRectRect(graphics, face, box.X, box.Y, box.Width, box.Height, 0, 0, REAL(width), REAL(height),
-                        UnitPixel, attributes, nullptr, nullptr);
-  if (attributes) GdipDisposeImageAttributes(attributes);
+                        UnitPixel, enabled ? nullptr : FadeAttributes(), nullptr, nullptr);
 }
 
 void DrawFlatFace(GpGraphics* graphics, const RectF& box) {
@@ -70,17 +74,18 @@ void DrawLabel(GpGraphics* graphics, const Button& button, RectF box) {
     box.X += 1;
     box.Y += 1;
   }
-  GpFont* font = CreateTahoma(15, FontStyleBold);
-  GpStringFormat* format = nullptr;
-  GdipCreateStringFormat(0, LANG_NEUTRAL, &format);
-  GdipSetStringFormatAlign(format, StringAlignmentCenter);
-  GdipSetStringFormatLineAlign(format, StringAlignmentCenter);
+  static GpFont* font = CreateTahoma(15, FontStyleBold);
+  static GpStringFormat* format = [] {
+    GpStringFormat* made = nullptr;
+    GdipCreateStringFormat(0, LANG_NEUTRAL, &made);
+    GdipSetStringFormatAlign(made, StringAlignmentCenter);
+    GdipSetStringFormatLineAlign(made, StringAlignmentCenter);
+    return made;
+  }();
   GpSolidFill* brush = nullptr;
   GdipCreateSolidFill(LabelColour(button), &brush);
   GdipDrawString(graphics, label, -1, font, &box, format, brush);
   GdipDeleteBrush(brush);
-  GdipDeleteStringFormat(format);
-  if (font) GdipDeleteFont(font);
 }
 }  // namespace
 

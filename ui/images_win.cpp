@@ -1,5 +1,6 @@
 // Resource pictures; see images_win.h.
 #include "ui/images_win.h"
+#include "ui/paint_win.h"
 #include <shlwapi.h>
 
 using namespace Gdiplus;
@@ -35,6 +36,7 @@ void LoadImages() {
 }
 
 void FreeImages() {
+  ReleasePaintLayers();  // drawn from these pictures
   for (GpImage** image : {&g_bg, &g_btnUp, &g_btnHover}) {
     if (*image) GdipDisposeImage(*image);
     *image = nullptr;

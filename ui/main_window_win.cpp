@@ -37,6 +37,12 @@ Button* const kButtons[5] = {&g_play, &g_exit, &g_retry, &g_account, &g_settings
 
 void Repaint(HWND window) { InvalidateRect(window, nullptr, FALSE); }
 
+// A repaint only when it would show something new: an idle window costs next to nothing, and
+// a paint never waits behind another that shows the same.
+void RepaintIfChanged(HWND window) {
+  if (FrameOutdated()) Repaint(window);
+}
+
 DesignPoint ClientToDesign(LPARAM lParam) { return ToDesign(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), g_scale); }
 
 POINT ScreenToClientPoint(HWND window, LPARAM lParam) {
@@ -86,7 +92,7 @@ LRESULT OnTimer(HWND window) {
   g_retry.enabled = enables.retry;
   g_account.enabled = enables.account;
   g_settings.enabled = enables.settings;
-  Repaint(window);
+  RepaintIfChanged(window);
   return 0;
 }
 
@@ -157,15 +163,11 @@ LRESULT OnKeyDown(HWND window, WPARAM key) {
   return 0;
 }
 
-// Hover only marks the buttons (the next tick shows it); a changed title-bar hover repaints
-// now, and the leave notice is asked for again on every move.
+// A changed hover shows at once; the leave notice is asked for again on every move.
 void UpdateHover(HWND window, DesignPoint point) {
   for (Button* button : kButtons) button->hover = Inside(*button, point);
-  int code = TitleButtonAt(point.x, point.y);
-  if (code != g_tbHover) {
-    g_tbHover = code;
-    Repaint(window);
-  }
+  g_tbHover = TitleButtonAt(point.x, point.y);
+  RepaintIfChanged(window);
   TRACKMOUSEEVENT track = {};
   track.cbSize = sizeof track;
   track.dwFlags = TME_LEAVE;
@@ -181,16 +183,14 @@ LRESULT OnMouseMove(HWND window, LPARAM lParam) {
   }
   g_notesScroll = ThumbDragScroll(point.y, g_notesDragY, g_notesDragStart, g_notesTrack.top, g_notesTrack.bottom,
                                   g_notesThumbH, g_notesMax);
-  Repaint(window);
+  RepaintIfChanged(window);
   return 0;
 }
 
 LRESULT OnMouseLeave(HWND window) {
   for (Button* button : kButtons) button->hover = false;
-  if (g_tbHover != kTitleNone) {
-    g_tbHover = kTitleNone;
-    Repaint(window);
-  }
+  g_tbHover = kTitleNone;
+  RepaintIfChanged(window);
   return 0;
 }
 
@@ -223,7 +223,11 @@ LRESULT OnLButtonDown(HWND window, LPARAM lParam) {
     SetCapture(window);
     return 0;
   }
-  if (PressButton(window, point) || StartThumbDrag(window, point)) return 0;
+  if (PressButton(window, point)) {
+    RepaintIfChanged(window);
+    return 0;
+  }
+  if (StartThumbDrag(window, point)) return 0;
   if (g_notesMax > 0 && PointInRect(g_notesBox, point.x, point.y)) return 0;
   // Nothing here acts: the press moves the window, as a caption would.
   ReleaseCapture();
@@ -275,6 +279,7 @@ LRESULT OnLButtonUp(HWND window, LPARAM lParam) {
   } else {
     ReleasePushButtons(window, point);
   }
+  RepaintIfChanged(window);
   return 0;
 }
 
@@ -284,7 +289,7 @@ LRESULT OnMouseWheel(HWND window, WPARAM wParam, LPARAM lParam) {
   DesignPoint point = ToDesign(client.x, client.y, g_scale);
   if (g_notesMax < 1 || !PointInRect(g_notesBox, point.x, point.y)) return 0;
   g_notesScroll = WheelScroll(g_notesScroll, GET_WHEEL_DELTA_WPARAM(wParam), g_notesMax);
-  Repaint(window);
+  RepaintIfChanged(window);
   return 0;
 }
 }  // namespace

@@ -1,8 +1,11 @@
 // The "What's new" panel. Each note line is measured with its font in a box 346 units wide
 // (so long lines wrap and are as tall as they draw); the portable layout turns the summed
 // height into the panel's size, its scroll range and its thumb. Only the lines that reach into
-// the visible band are drawn, clipped to it, so a long list costs little to repaint.
+// the visible band are drawn, clipped to it, so a long list costs little to repaint. The fonts
+// live as long as the program and the measured heights as long as the notes and the scale
+// (hinting makes a height depend on the scale), so a repaint measures nothing.
 #include "ui/notes_panel_win.h"
+#include "core/globals_win.h"
 #include "core/status_win.h"
 #include "ui/paint_win.h"
 
@@ -45,17 +48,36 @@ REAL MeasureLine(GpGraphics* graphics, const NoteLine& line, const NoteFonts& fo
   return bounds.Height + (line.heading ? 2 : 0);
 }
 
-std::vector<NoteLine> MeasureLines(GpGraphics* graphics, const std::vector<std::string>& notes,
-                                   const NoteFonts& fonts, REAL& total) {
+const NoteFonts& Fonts() {
+  static NoteFonts fonts = [] {
+    NoteFonts made{CreateTahoma(13, FontStyleRegular), CreateTahoma(14, FontStyleBold), nullptr};
+    GdipCreateStringFormat(0, LANG_NEUTRAL, &made.plain);
+    return made;
+  }();
+  return fonts;
+}
+
+struct MeasuredNotes {
+  std::vector<std::string> notes;
+  float scale = 0;
   std::vector<NoteLine> lines;
-  total = 0;
+  REAL total = 0;
+};
+
+const MeasuredNotes& Measured(GpGraphics* graphics, const std::vector<std::string>& notes) {
+  static MeasuredNotes measured;
+  if (measured.scale == g_scale && measured.notes == notes) return measured;
+  measured.notes = notes;
+  measured.scale = g_scale;
+  measured.lines.clear();
+  measured.total = 0;
   for (const std::string& note : notes) {
     NoteLine line{Widen(note), IsNoteHeadingLine(note), 0};
-    line.height = MeasureLine(graphics, line, fonts);
-    total += line.height;
-    lines.push_back(line);
+    line.height = MeasureLine(graphics, line, Fonts());
+    measured.total += line.height;
+    measured.lines.push_back(line);
   }
-  return lines;
+  return measured;
 }
 
 void Publish(const NotesGeometry& layout) {
@@ -110,21 +132,13 @@ void PaintNotesPanel(GpGraphics* graphics, const NotesCopy& notes, const NotesPa
   g_notesMax = 0;
   if (notes.notes.empty() && notes.updateName.empty()) return;
 
-  NoteFonts fonts{CreateTahoma(13, FontStyleRegular), CreateTahoma(14, FontStyleBold), nullptr};
-  GdipCreateStringFormat(0, LANG_NEUTRAL, &fonts.plain);
-  REAL total = 0;
-  std::vector<NoteLine> lines = MeasureLines(graphics, notes.notes, fonts, total);
-  NotesGeometry layout = NotesLayout(total);
+  const MeasuredNotes& measured = Measured(graphics, notes.notes);
+  NotesGeometry layout = NotesLayout(measured.total);
   Publish(layout);
 
   FillBox(graphics, kPanelFill, RectF(24, 24, 380, layout.panelHeight));
   GdipDrawRectangle(graphics, style.outline, 24, 24, 380, layout.panelHeight);
   DrawHeading(graphics, notes, style);
-  DrawLines(graphics, lines, fonts, layout.viewHeight, style.statusColour);
+  DrawLines(graphics, measured.lines, Fonts(), layout.viewHeight, style.statusColour);
   DrawScrollBar(graphics, layout);
-
-  if (fonts.plain) GdipDeleteStringFormat(fonts.plain);
-  for (GpFont* font : {fonts.note, fonts.heading}) {
-    if (font) GdipDeleteFont(font);
-  }
 }

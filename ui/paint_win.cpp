@@ -2,16 +2,25 @@
 // status headline and detail, progress bar, content version, "What's new" panel, push
 // buttons, title bar with logo, title and title-bar buttons. Everything is drawn in design
 // units on an off-screen bitmap of the window's size and copied once, so the window never
-// flickers although it repaints ten times a second. The status record and the manifest's
-// announcements are copied under g_lock first; no lock is held while drawing.
+// flickers. The status record and the manifest's announcements are copied under g_lock first;
+// no lock is held while drawing.
+//
+// A paint costs little because what did not change is not drawn again: the background and
+// bottom panel are kept scaled to the window; the "What's new" panel and the title strip are
+// kept drawn over them until the notes, their scroll offset or the status colour change; and
+// the finished frame is kept until anything it shows changes. The panel and the title strip
+// share no pixel with the status lines, the progress bar, the content version or the push
+// buttons, so drawing them earlier than their turn gives the same picture.
 #include "ui/paint_win.h"
 #include "core/globals_win.h"
 #include "core/status_win.h"
 #include "ui/buttons_win.h"
 #include "ui/geometry.h"
 #include "ui/images_win.h"
+#include "ui/layer_win.h"
 #include "ui/main_window_win.h"
 #include "ui/notes_panel_win.h"
+#include <cstring>
 
 using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
@@ -36,7 +45,7 @@ constexpr ARGB kHoverButton = 0x6E468CE6;
 constexpr ARGB kHoverClose = 0xFFC8283C;
 constexpr size_t kTextUnits = 1023;  // 1024 with the terminator
 
-// The fonts, formats and pens of one paint; made at its start, released at its end.
+// The fonts, formats and pen every paint uses; made once and kept.
 struct PaintKit {
   GpFont* headline = nullptr;
   GpFont* small = nullptr;
@@ -59,14 +68,9 @@ PaintKit MakeKit() {
   return kit;
 }
 
-void FreeKit(PaintKit& kit) {
-  for (GpFont* font : {kit.headline, kit.small, kit.title}) {
-    if (font) GdipDeleteFont(font);
-  }
-  for (GpStringFormat* format : {kit.singleLine, kit.titleFormat}) {
-    if (format) GdipDeleteStringFormat(format);
-  }
-  if (kit.panelPen) GdipDeletePen(kit.panelPen);
+const PaintKit& Kit() {
+  static PaintKit kit = MakeKit();
+  return kit;
 }
 
 void Line(GpGraphics* graphics, ARGB colour, REAL width, REAL x1, REAL y1, REAL x2, REAL y2) {
@@ -161,10 +165,10 @@ void PaintTitleBar(GpGraphics* graphics, const PaintKit& kit) {
   DrawTextIn(graphics, L"K E L M O R R A", kit.title, RectF(30, 0, 400, 27), kit.titleFormat, kTitleText);
 }
 
-void PaintTitleGlyph(GpGraphics* graphics, GpPen* pen, int code, REAL cx) {
+void PaintTitleGlyph(GpGraphics* graphics, GpPen* pen, int code, REAL cx, bool zoomed) {
   if (code == kTitleMin) {
     GdipDrawLine(graphics, pen, cx - 5, 13.5f, cx + 5, 13.5f);
-  } else if (code == kTitleMax && IsZoomed(g_wnd)) {
+  } else if (code == kTitleMax && zoomed) {
     GdipDrawRectangle(graphics, pen, cx - 5, 10.5f, 8, 8);
     GdipDrawLine(graphics, pen, cx - 3, 8.5f, cx + 5, 8.5f);
     GdipDrawLine(graphics, pen, cx + 5, 8.5f, cx + 5, 16.5f);
@@ -176,7 +180,7 @@ void PaintTitleGlyph(GpGraphics* graphics, GpPen* pen, int code, REAL cx) {
   }
 }
 
-void PaintTitleButtons(GpGraphics* graphics) {
+void PaintTitleButtons(GpGraphics* graphics, bool zoomed) {
   GpPen* pen = nullptr;
   GdipCreatePen1(kGlyph, 1.4f, UnitWorld, &pen);
   const int codes[3] = {kTitleMin, kTitleMax, kTitleClose};
@@ -187,36 +191,145 @@ void PaintTitleButtons(GpGraphics* graphics) {
       ARGB fill = codes[i] == kTitleClose ? kHoverClose : kHoverButton;
       FillBox(graphics, fill, RectF(REAL(box.left), 0, REAL(box.right - box.left), 26));
     }
-    PaintTitleGlyph(graphics, pen, codes[i], (box.left + box.right) * 0.5f);
+    PaintTitleGlyph(graphics, pen, codes[i], (box.left + box.right) * 0.5f, zoomed);
   }
   GdipDeletePen(pen);
 }
 
-void PaintLayers(GpGraphics* graphics) {
-  PaintKit kit = MakeKit();
-  PaintBackground(graphics);
-  PaintBottomPanel(graphics, kit);
-  StatusCopy status = CopyStatus();
-  ARGB statusColour = IsErrorPhase(status.phase) ? kErrorColour : GOLD;
-  PaintStatusText(graphics, kit, status, statusColour);
-  PaintProgress(graphics, status.progress);
-  NotesCopy notes = CopyNotes();
-  PaintContentVersion(graphics, kit, notes);
-  PaintNotesPanel(graphics, notes, NotesPanelStyle{kit.headline, kit.singleLine, kit.panelPen, statusColour});
-  PaintButtons(graphics);
-  PaintTitleBar(graphics, kit);
-  PaintTitleButtons(graphics);
-  FreeKit(kit);
+// Everything a frame shows. A paint with the key of the last frame only copies that frame.
+struct FrameKey {
+  float scale = 0;
+  GpImage* background = nullptr;
+  StatusCopy status{};
+  NotesCopy notes{};
+  int scroll = 0;
+  int titleHover = kTitleNone;
+  bool zoomed = false;
+  Button buttons[5] = {};
+};
+
+const Button* const kPainted[5] = {&g_retry, &g_account, &g_settings, &g_play, &g_exit};
+
+bool SameButton(const Button& a, const Button& b) {
+  return a.hover == b.hover && a.pressed == b.pressed && a.enabled == b.enabled && strcmp(a.label, b.label) == 0;
 }
 
-// One unscaled copy of the finished picture.
-void CopyToWindow(HDC dc, GpBitmap* bitmap, int width, int height) {
-  GpGraphics* screen = nullptr;
-  if (GdipCreateFromHDC(dc, &screen) != Ok) return;
-  GdipSetCompositingMode(screen, CompositingModeSourceCopy);
-  GdipSetInterpolationMode(screen, InterpolationModeNearestNeighbor);
-  GdipDrawImageRectI(screen, bitmap, 0, 0, width, height);
-  GdipDeleteGraphics(screen);
+bool SameStatus(const StatusCopy& a, const StatusCopy& b) {
+  return a.phase == b.phase && a.progress == b.progress && a.status == b.status && a.detail == b.detail;
+}
+
+bool SameNotes(const NotesCopy& a, const NotesCopy& b) {
+  return a.version == b.version && a.updateName == b.updateName && a.notes == b.notes;
+}
+
+bool SameButtons(const FrameKey& a, const FrameKey& b) {
+  for (int i = 0; i < 5; i++) {
+    if (!SameButton(a.buttons[i], b.buttons[i])) return false;
+  }
+  return true;
+}
+
+bool SameFrame(const FrameKey& a, const FrameKey& b) {
+  if (a.scale != b.scale || a.background != b.background || a.scroll != b.scroll ||
+      a.titleHover != b.titleHover || a.zoomed != b.zoomed) {
+    return false;
+  }
+  return SameButtons(a, b) && SameStatus(a.status, b.status) && SameNotes(a.notes, b.notes);
+}
+
+FrameKey CurrentFrameKey() {
+  FrameKey key;
+  key.scale = g_scale;
+  key.background = g_bg;
+  key.status = CopyStatus();
+  key.notes = CopyNotes();
+  key.scroll = g_notesScroll;
+  key.titleHover = g_tbHover;
+  key.zoomed = g_wnd && IsZoomed(g_wnd);
+  for (int i = 0; i < 5; i++) key.buttons[i] = *kPainted[i];
+  return key;
+}
+
+ARGB StatusColour(const StatusCopy& status) { return IsErrorPhase(status.phase) ? kErrorColour : GOLD; }
+
+// The picture in four layers, each the one before with more drawn on it.
+Layer g_backdrop;   // background and bottom panel
+Layer g_upper;      // + the "What's new" panel and the title strip
+Layer g_decorated;  // + the push buttons
+Layer g_frame;      // + status lines, progress bar, content version, title-bar buttons
+float g_backdropScale = 0;
+GpImage* g_backdropPicture = nullptr;
+FrameKey g_upperKey, g_decoratedKey, g_frameKey;
+unsigned g_frameSource = 0;  // generation of g_decorated that g_frame was built on
+
+bool BuildBackdrop(const FrameKey& key) {
+  if (!FitLayer(g_backdrop, WindowSizeForScale(key.scale))) return false;
+  if (g_backdrop.valid && g_backdropScale == key.scale && g_backdropPicture == key.background) return true;
+  DrawOnLayer(g_backdrop, [](GpGraphics* graphics) {
+    PaintBackground(graphics);
+    PaintBottomPanel(graphics, Kit());
+  });
+  g_backdropScale = key.scale;
+  g_backdropPicture = key.background;
+  g_backdrop.valid = true;
+  g_upper.valid = false;
+  return true;
+}
+
+// Also publishes the panel's geometry and clamps the scroll offset, as drawing the panel does.
+bool BuildUpper(FrameKey& key) {
+  if (!FitLayer(g_upper, g_backdrop.size)) return false;
+  if (g_upper.valid && SameNotes(key.notes, g_upperKey.notes) && key.scroll == g_upperKey.scroll &&
+      StatusColour(key.status) == StatusColour(g_upperKey.status)) {
+    return true;
+  }
+  CopyRows(g_backdrop, g_upper, 0, g_backdrop.size.height);
+  ARGB colour = StatusColour(key.status);
+  DrawOnLayer(g_upper, [&](GpGraphics* graphics) {
+    const PaintKit& kit = Kit();
+    PaintNotesPanel(graphics, key.notes, NotesPanelStyle{kit.headline, kit.singleLine, kit.panelPen, colour});
+    PaintTitleBar(graphics, kit);
+  });
+  key.scroll = g_notesScroll;
+  g_upperKey = key;
+  g_upper.valid = true;
+  g_decorated.valid = false;
+  return true;
+}
+
+bool BuildDecorated(const FrameKey& key) {
+  if (!FitLayer(g_decorated, g_upper.size)) return false;
+  if (g_decorated.valid && SameButtons(key, g_decoratedKey)) return true;
+  CopyRows(g_upper, g_decorated, 0, g_upper.size.height);
+  DrawOnLayer(g_decorated, [](GpGraphics* graphics) { PaintButtons(graphics); });
+  g_decoratedKey = key;
+  g_decorated.valid = true;
+  g_decorated.generation++;
+  return true;
+}
+
+// The frame differs from the layer below only in the title strip and from the bottom panel
+// down, so only those rows are renewed unless that layer itself changed.
+void BuildFrame(const FrameKey& key) {
+  if (!FitLayer(g_frame, g_decorated.size)) return;
+  if (g_frame.valid && SameFrame(key, g_frameKey)) return;
+  int height = g_decorated.size.height;
+  if (g_frame.valid && g_frameSource == g_decorated.generation) {
+    CopyRows(g_decorated, g_frame, 0, int(28 * key.scale) + 2);
+    CopyRows(g_decorated, g_frame, int(440 * key.scale) - 2, height);
+  } else {
+    CopyRows(g_decorated, g_frame, 0, height);
+  }
+  DrawOnLayer(g_frame, [&](GpGraphics* graphics) {
+    const PaintKit& kit = Kit();
+    PaintStatusText(graphics, kit, key.status, StatusColour(key.status));
+    PaintProgress(graphics, key.status.progress);
+    PaintContentVersion(graphics, kit, key.notes);
+    PaintTitleButtons(graphics, key.zoomed);
+  });
+  g_frameKey = key;
+  g_frameSource = g_decorated.generation;
+  g_frame.valid = true;
 }
 }  // namespace
 
@@ -256,18 +369,17 @@ void DrawTextIn(GpGraphics* graphics, const std::wstring& text, GpFont* font, co
 }
 
 void Paint(HDC dc) {
-  PixelSize size = WindowSizeForScale(g_scale);
-  GpBitmap* bitmap = nullptr;
-  if (GdipCreateBitmapFromScan0(size.width, size.height, 0, PixelFormat32bppPARGB, nullptr, &bitmap) != Ok) return;
-  GpGraphics* graphics = nullptr;
-  if (GdipGetImageGraphicsContext(bitmap, &graphics) == Ok) {
-    GdipScaleWorldTransform(graphics, g_scale, g_scale, MatrixOrderPrepend);
-    GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
-    GdipSetTextRenderingHint(graphics, TextRenderingHintAntiAliasGridFit);
-    GdipSetInterpolationMode(graphics, InterpolationModeHighQualityBicubic);
-    PaintLayers(graphics);
-    GdipDeleteGraphics(graphics);
-    CopyToWindow(dc, bitmap, size.width, size.height);
+  FrameKey key = CurrentFrameKey();
+  if (!BuildBackdrop(key) || !BuildUpper(key) || !BuildDecorated(key)) return;
+  BuildFrame(key);
+  if (g_frame.valid) CopyToWindow(dc, g_frame);
+}
+
+bool FrameOutdated() { return !g_frame.valid || !SameFrame(CurrentFrameKey(), g_frameKey); }
+
+void ReleasePaintLayers() {
+  for (Layer* layer : {&g_backdrop, &g_upper, &g_decorated, &g_frame}) {
+    if (layer->bitmap) GdipDisposeImage(layer->bitmap);
+    *layer = Layer{};
   }
-  GdipDisposeImage(bitmap);
 }

@@ -13,8 +13,16 @@ extern Gdiplus::ARGB GOLD;
 // The translucent fill of the bottom panel and of the "What's new" panel.
 constexpr Gdiplus::ARGB kPanelFill = 0xB904060A;
 
-// Draws the whole window on dc; publishes the notes panel geometry as a side effect.
+// Draws the whole window on dc; publishes the notes panel geometry as a side effect. Parts
+// that did not change since the last paint are reused, not drawn again.
 void Paint(HDC dc);
+
+// True when a paint now would show something else than the last one (status, notes, scroll
+// offset, buttons, hover, scale, maximised): the window needs repainting.
+bool FrameOutdated();
+
+// Frees the pictures kept between paints; the next paint draws everything again.
+void ReleasePaintLayers();
 
 // A "Tahoma" font of size pixels (design space); the generic sans-serif family stands in
 // when Tahoma is not installed. Null only when GDI+ cannot make any font.

@@ -12,9 +12,8 @@ from kmtest.launcher import wait_until
 from kmtest.server import ContentServer, manifest_text
 
 TITLE = "Create an Kelmorra account"
-ORIGIN = (200, 75)  # the main window on the screen, scale 1.0
-NEW_ACCOUNT = (ORIGIN[0] + 353, ORIGIN[1] + 553)
-EXIT = (ORIGIN[0] + 741, ORIGIN[1] + 553)
+NEW_ACCOUNT = (353, 553)  # design points of the main window
+EXIT = (741, 553)
 CLIENT = (3, 22)  # the account window's client area inside its frame
 FIELDS = {"user": (185, 43), "password": (185, 95), "repetition": (185, 147), "email": (185, 199)}
 CREATE = (190, 274)
@@ -35,7 +34,10 @@ class AccountTestCase(LauncherTestCase):
         game = self.folder()
         process = self.start_launcher(game, server=server.address)
         self.wait_for_phase(game, READY)
-        self.launcher_window()
+        self.main = self.launcher_window()
+        left, top, width, _ = screen.window_geometry(self.facts, self.main)
+        scale = width / 800.0  # the same tests run on larger screens
+        self.on_main = lambda point: (left + point[0] * scale, top + point[1] * scale)
         return game, server, process
 
     def account_window(self):
@@ -48,7 +50,7 @@ class AccountTestCase(LauncherTestCase):
         def opened():
             if self.account_window():
                 return True
-            screen.click(self.facts, *NEW_ACCOUNT)
+            screen.click(self.facts, *self.on_main(NEW_ACCOUNT))
             return bool(wait_until(self.account_window, 3))
 
         self.assertTrue(wait_until(opened, 30), "no account window after NEW ACCOUNT")
@@ -96,7 +98,7 @@ class AccountTestCase(LauncherTestCase):
         screen.screenshot(self.facts, self.account_window()).save(os.path.join(self.facts["artifacts"], name + ".png"))
 
     def assert_main_window_disabled(self, process):
-        screen.click(self.facts, *EXIT)
+        screen.click(self.facts, *self.on_main(EXIT))
         self.assertTrue(self.account_window())
         self.assertTrue(process.running(), "EXIT on the main window worked while the form was open")
 
@@ -134,8 +136,7 @@ class AccountFormTest(AccountTestCase):
         boxes = wait_until(lambda: len(screen.find_windows(self.facts, "Kelmorra")) == 2, 10)
         self.assertTrue(boxes, "no success message box")
         self.assertEqual(len(self.posts(server)), 1, "the invalid attempts sent requests")
-        box = [w for w in screen.find_windows(self.facts, "Kelmorra")
-               if screen.window_geometry(self.facts, w)[2:] != (800, 600)][0]
+        box = [w for w in screen.find_windows(self.facts, "Kelmorra") if w != self.main][0]
         screen.key(self.facts, box, "Return")
         self.assertTrue(wait_until(lambda: not self.account_window(), 10), "the form stayed after success")
         # The main window works again: the form can be opened anew.

@@ -10,6 +10,7 @@
 #include <gdiplus.h>
 #include <gtest/gtest.h>
 #include <cmath>
+#include <functional>
 
 namespace {
 struct Rgb {
@@ -168,6 +169,73 @@ TEST_F(MainWindowTest, LongNotesScrollAndTheOffsetIsClamped) {
   g_notesScroll = -5;
   PaintAt(1.0f);
   EXPECT_EQ(g_notesScroll, 0);
+}
+
+// Paints at the scale into a fresh bitmap of the window's size and returns its pixels.
+std::vector<uint32_t> PaintedPixels(float scale) {
+  g_scale = scale;
+  PixelSize size = WindowSizeForScale(scale);
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), size.width, -size.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  HDC dc = CreateCompatibleDC(nullptr);
+  uint32_t* bits = nullptr;
+  HBITMAP target = CreateDIBSection(dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
+  HGDIOBJ old = SelectObject(dc, target);
+  Paint(dc);
+  std::vector<uint32_t> pixels(bits, bits + size.width * size.height);
+  SelectObject(dc, old);
+  DeleteObject(target);
+  DeleteDC(dc);
+  return pixels;
+}
+
+size_t Differing(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+  if (a.size() != b.size()) return std::max(a.size(), b.size());
+  size_t count = 0;
+  for (size_t i = 0; i < a.size(); i++) count += (a[i] & 0xFFFFFF) != (b[i] & 0xFFFFFF);
+  return count;
+}
+
+// Every kind of change a frame can show makes the frame outdated, and the repaint that reuses
+// the kept layers shows exactly what a paint from nothing shows.
+TEST_F(MainWindowTest, KeptLayersPaintWhatAPaintFromNothingPaints) {
+  std::vector<std::string> notes = {"Version 3"}, other = {"Version 4"};
+  for (int i = 0; i < 40; i++) {
+    notes.push_back("A line of the release notes, long enough to wrap in the panel " + std::to_string(i));
+    other.push_back("Another line " + std::to_string(i));
+  }
+  SetNotes("Winter Gate", notes);
+  const Button saved[5] = {g_play, g_exit, g_retry, g_account, g_settings};
+  struct Change {
+    const char* what;
+    std::function<void()> make;
+  };
+  const Change changes[] = {
+      {"progress", [] { PublishProgress("Downloading a file", 0.4); }},
+      {"detail", [] { PublishProgress("Downloading another file", 0.4); }},
+      {"error colour", [] { SetStatus(UpdateFailed, "Update failed", "No answer", 0.4); }},
+      {"scroll", [] { g_notesScroll = 60; }},
+      {"notes", [&] { SetNotes("Winter Gate", other); }},
+      {"update name", [&] { SetNotes("Spring Gate", other); }},
+      {"enabled", [] { g_retry.enabled = true; }},
+      {"hover", [] { g_retry.hover = true; }},
+      {"pressed", [] { g_retry.pressed = true; }},
+      {"label", [] { g_play.label = "INSTALL"; }},
+      {"title hover", [] { g_tbHover = kTitleClose; }},
+      {"scale", [] { g_scale = 1.25f; }},
+      {"scroll at a scale", [] { g_notesScroll = 0; }},
+  };
+  PaintedPixels(1.0f);
+  for (const Change& change : changes) {
+    change.make();
+    EXPECT_TRUE(FrameOutdated()) << change.what;
+    std::vector<uint32_t> kept = PaintedPixels(g_scale);
+    EXPECT_FALSE(FrameOutdated()) << change.what;
+    ReleasePaintLayers();
+    EXPECT_EQ(Differing(kept, PaintedPixels(g_scale)), 0u) << change.what;
+  }
+  g_play = saved[0], g_exit = saved[1], g_retry = saved[2], g_account = saved[3], g_settings = saved[4];
+  g_tbHover = kTitleNone;
 }
 
 // --- messages ---

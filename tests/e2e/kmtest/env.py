@@ -3,6 +3,8 @@
 `python3 -m kmtest.env setup` (the CTest fixture) creates a fresh prefix with the Tahoma fonts
 and crash dialogs off, starts Xvfb on a free display and a persistent wineserver, and writes
 their facts to $KM_WINE_ENV/env.json; `cleanup` stops both. Tests read the facts with load().
+The screen is 1200 x 750 unless $KM_SCREEN names another size ("1920x1080"): the same tests
+then see the launcher at a larger scale. Screenshots go to $KM_ARTIFACTS when it is set.
 """
 import json
 import os
@@ -15,6 +17,14 @@ import time
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver64"
 SCREEN = (1200, 750)  # the launcher's scale is exactly 1.0 on this work area
+
+
+def screen_size():
+    text = os.environ.get("KM_SCREEN")
+    if not text:
+        return SCREEN
+    width, height = text.lower().split("x")
+    return int(width), int(height)
 
 
 def state_dir():
@@ -49,17 +59,33 @@ def free_display():
     raise RuntimeError("no free X display")
 
 
-def start_xvfb():
-    number = free_display()
-    process = subprocess.Popen(
-        ["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx24" % SCREEN, "-nolisten", "tcp"],
-        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+def _serves(process, number):
+    """True once the Xvfb process serves the display; false when another server has it."""
     deadline = time.time() + 20
-    while not os.path.exists("/tmp/.X11-unix/X%d" % number):
-        if time.time() > deadline or process.poll() is not None:
-            raise RuntimeError("Xvfb did not start")
+    while time.time() < deadline and process.poll() is None:
+        if os.path.exists("/tmp/.X11-unix/X%d" % number):
+            try:
+                with open("/tmp/.X%d-lock" % number) as f:
+                    return int(f.read().strip()) == process.pid
+            except (OSError, ValueError):
+                pass
         time.sleep(0.1)
-    return ":%d" % number, process.pid
+    return False
+
+
+def start_xvfb(size):
+    """Xvfb on a free display. Setups for several screen sizes may run at once and pick the
+    same number; the one that lost it tries the next."""
+    for _ in range(20):
+        number = free_display()
+        process = subprocess.Popen(
+            ["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx24" % size, "-nolisten", "tcp"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        if _serves(process, number):
+            return ":%d" % number, process.pid
+        process.kill()
+        process.wait()
+    raise RuntimeError("Xvfb did not start")
 
 
 def create_prefix(prefix, env):
@@ -87,14 +113,16 @@ def setup():
     cleanup(quiet=True)
     root = state_dir()
     os.makedirs(root, exist_ok=True)
-    display, xvfb_pid = start_xvfb()
+    size = screen_size()
+    display, xvfb_pid = start_xvfb(size)
     prefix = os.path.join(root, "prefix")
     env = wine_environment(prefix, display)
     create_prefix(prefix, env)
     server = subprocess.Popen([WINESERVER, "-p"], env=env, start_new_session=True)
     server.wait(timeout=30)
-    facts = {"prefix": prefix, "display": display, "xvfb_pid": xvfb_pid,
-             "artifacts": os.path.join(root, "artifacts")}
+    artifacts = os.environ.get("KM_ARTIFACTS") or os.path.join(root, "artifacts")
+    facts = {"prefix": prefix, "display": display, "xvfb_pid": xvfb_pid, "artifacts": artifacts,
+             "screen": list(size)}
     os.makedirs(facts["artifacts"], exist_ok=True)
     with open(os.path.join(root, "env.json"), "w") as f:
         json.dump(facts, f)
