@@ -6,6 +6,7 @@
 #include "core/text.h"
 #include "update/cache_file.h"
 #include "update/line_scan.h"
+#include <set>
 
 namespace {
 
@@ -38,7 +39,7 @@ void AddNotesLine(Manifest& manifest, std::string text) {
 std::string Rest(const std::string& line, const char* key) { return line.substr(strlen(key)); }
 
 // Every line after the first; the first matching rule decides.
-void ApplyLine(Manifest& manifest, const std::string& line) {
+void ApplyLine(Manifest& manifest, std::set<std::string>& mapped, const std::string& line) {
   if (StartsWith(line, "version ")) {
     manifest.version = ParseIntLikeAtoi(line.c_str() + strlen("version "));
   } else if (StartsWith(line, "gameserver ")) {
@@ -53,6 +54,8 @@ void ApplyLine(Manifest& manifest, const std::string& line) {
     AddNotesLine(manifest, Rest(line, "notes "));
   } else if (line == "notes") {
     AddNotesLine(manifest, std::string());
+  } else if (StartsWith(line, kBlockMapLinePrefix)) {
+    mapped.insert(Rest(line, kBlockMapLinePrefix));
   } else if (StartsWith(line, "files ") || line.empty()) {
     // The count is not used; blank lines separate sections for people reading the file.
   } else {
@@ -65,6 +68,7 @@ void ApplyLine(Manifest& manifest, const std::string& line) {
 Manifest ParseManifest(const std::string& body) {
   Manifest manifest;
   manifest.accepted = true;  // an empty body has no first line to refuse
+  std::set<std::string> mapped;  // paths announced by map lines, anywhere in the body
   bool first = true;
   size_t start = 0;
   while (start < body.size()) {
@@ -74,8 +78,9 @@ Manifest ParseManifest(const std::string& body) {
     start = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (first && !StartsWith(line, "KMCONTENT")) return Manifest();
-    if (!first) ApplyLine(manifest, line);
+    if (!first) ApplyLine(manifest, mapped, line);
     first = false;
   }
+  for (RemoteFile& file : manifest.files) file.hasBlockMap = mapped.count(file.path) != 0;
   return manifest;
 }

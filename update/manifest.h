@@ -8,6 +8,7 @@ struct RemoteFile {
   std::string path;  // relative to the game folder, as written ("/" or "\")
   uint64_t size = 0;
   uint32_t crc = 0;
+  bool hasBlockMap = false;  // a "map" line announced "<path>.kmmap" (block_map.h)
 };
 
 constexpr size_t kMaxNotesLines = 1000;
@@ -22,6 +23,12 @@ struct Manifest {
   std::vector<RemoteFile> files;          // manifest order, player files and unsafe paths left out
   std::vector<std::string> unsafePaths;   // refused paths as written, for the log
 };
+
+// "map <path>" announces a block map beside the file of that path. The grammar above reads
+// such a line as a file line without numbers ('m' is no hex digit) and skips it, so launchers
+// that do not patch files read a manifest with maps exactly as one without.
+constexpr char kBlockMapLinePrefix[] = "map ";
+constexpr char kBlockMapSuffix[] = ".kmmap";
 
 // Never fails: a body whose first line does not begin with "KMCONTENT" gives an empty
 // Manifest with accepted false. A file line whose CRC-32 is wider than 32 bits or whose size

@@ -14,6 +14,7 @@
 #include "core/text.h"
 #include "core/worker_flags.h"
 #include "gameconfig/coinit_file_win.h"
+#include "update/delta_update_win.h"
 #include "update/download_win.h"
 #include "update/file_state_win.h"
 #include "update/http_win.h"
@@ -121,8 +122,35 @@ int DownloadFromServer(const RemoteFile& file, const std::string& partPath, cons
   }
 }
 
-int FetchFile(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress) {
-  if (!g_mirror.empty() && g_mirrorFailures < kMirrorFailuresToTurnOff) {
+bool MirrorInUse() { return !g_mirror.empty() && g_mirrorFailures < kMirrorFailuresToTurnOff; }
+
+// A file with a block map whose old version is here is patched, from the mirror in use and
+// then from the content server. kDownloadFailed when it was not patched: the whole-file
+// download then resumes whatever prefix the attempt left.
+int PatchFromOldVersion(const RemoteFile& file, const std::string& localPath, const std::string& partPath,
+                        const DownloadProgress& progress) {
+  uint64_t size = 0, mtime = 0, partSize = 0;
+  if (!file.hasBlockMap || !FileInfo(localPath, size, mtime) || size == 0) return kDownloadFailed;
+  // A complete part file (left by a failed move) only needs its check.
+  if (FileInfo(partPath, partSize, mtime) && partSize >= file.size) return kDownloadFailed;
+  std::vector<std::string> urls;
+  if (MirrorInUse()) urls.push_back(g_mirror + "/" + UrlEncodePath(file.path));
+  urls.push_back("/files/" + UrlEncodePath(file.path));
+  for (const std::string& url : urls) {
+    int result = PatchFile(file, url, localPath, partPath, progress);
+    if (result == kDownloadOk || result == kDownloadStopped) return result;
+    if (QuitRequested()) return kDownloadStopped;
+    if (result == kDownloadBadCrc) break;
+  }
+  LogLine("Downloading %s whole", file.path.c_str());
+  return kDownloadFailed;
+}
+
+int FetchFile(const RemoteFile& file, const std::string& localPath, const std::string& partPath,
+              const DownloadProgress& progress) {
+  int patched = PatchFromOldVersion(file, localPath, partPath, progress);
+  if (patched != kDownloadFailed) return patched;
+  if (MirrorInUse()) {
     int result = DownloadFromMirror(file, partPath, progress);
     if (result != kDownloadFailed) return result;
   }
@@ -161,7 +189,7 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const Plan& pl
     const RemoteFile& file = files[plan.updates[k - 1]];
     std::string localPath = LocalPath(file.path);
     std::string partPath = localPath + ".part";
-    int result = FetchFile(file, partPath, DownloadProgress{bytesDone, plan.bytesToFetch, k, count});
+    int result = FetchFile(file, localPath, partPath, DownloadProgress{bytesDone, plan.bytesToFetch, k, count});
     if (result == kDownloadStopped) return DownloadOutcome::Ended;
     if (result != kDownloadOk) {
       EndPass(UpdateFailed, "The update could not be downloaded.",

@@ -29,6 +29,8 @@ const char kPublishHelp[] =
     "  --jobs N           copying threads (default: one per CPU)\n"
     "  --dry-run          check and hash only, print the manifest, write nothing\n"
     "  --keep N           earlier releases kept for updates in flight (default 2)\n"
+    "  --block-maps-from MIB  files of at least this size get a block map, so launchers\n"
+    "                     holding an older version fetch only changed blocks (default 4; 0: none)\n"
     "\n"
     "Each release is kept under RELEASE/releases/vN; without --mirror the manifest points the\n"
     "launcher at /releases/vN/files, which never changes while it is kept.\n"
@@ -56,13 +58,21 @@ void ShowProgress(const PublishProgress& p) {
   fflush(stderr);
 }
 
+bool ParseBlockMapsFrom(const std::string& text, PublishOptions& options) {
+  unsigned mib = 0;
+  if (text != "0" && !ParseCount(text, 1u << 20, mib)) return false;
+  options.blockMapsFrom = uint64_t(mib) << 20;
+  return true;
+}
+
 int RunPublishCommand(int argc, char** argv) {
   OptionValues values;
   std::string error;
   const std::vector<OptionDef> known = {{"build", true}, {"out", true},        {"version", true},
                                          {"name", true},  {"notes", true},      {"mirror", true},
                                          {"gameserver", true}, {"jobs", true}, {"dry-run", false},
-                                         {"help", false}, {"keep", true}};
+                                         {"help", false}, {"keep", true},
+                                         {"block-maps-from", true}};
   if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("publish", error);
   if (values.count("help") != 0) return fputs(kPublishHelp, stdout), 0;
   for (const char* required : {"build", "out", "version"}) {
@@ -83,6 +93,9 @@ int RunPublishCommand(int argc, char** argv) {
   options.dryRun = values.count("dry-run") != 0;
   if (values.count("keep") != 0 && !ParseKeepCount(Value(values, "keep"), options.keep)) {
     return Refuse("publish", "--keep must be a number from 0 to 100");
+  }
+  if (values.count("block-maps-from") != 0 && !ParseBlockMapsFrom(Value(values, "block-maps-from"), options)) {
+    return Refuse("publish", "--block-maps-from must be a number of MiB from 0 to 1048576");
   }
   bool terminal = isatty(STDERR_FILENO) != 0;
   PublishResult result = Publish(options, terminal ? PublishProgressFn(ShowProgress) : PublishProgressFn());

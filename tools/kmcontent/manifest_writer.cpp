@@ -104,5 +104,8 @@ std::string FormatManifest(const ReleaseInfo& info, const std::vector<RemoteFile
              static_cast<unsigned long long>(file.size));
     text += numbers + file.path + "\n";
   }
+  for (const RemoteFile& file : files) {
+    if (file.hasBlockMap) text += kBlockMapLinePrefix + file.path + "\n";
+  }
   return text;
 }

@@ -22,5 +22,6 @@ std::vector<std::string> ReleaseInfoProblems(const ReleaseInfo& info);
 // The lines of a notes file (LF or CR LF; a final line end adds no empty line).
 std::vector<std::string> SplitNotesText(const std::string& text);
 
-// The manifest text, LF line ends; files in the order given, paths with "/" separators.
+// The manifest text, LF line ends; files in the order given, paths with "/" separators,
+// then a "map" line for each file published with a block map.
 std::string FormatManifest(const ReleaseInfo& info, const std::vector<RemoteFile>& files);

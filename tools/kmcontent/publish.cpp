@@ -7,6 +7,8 @@
 #include "tools/kmcontent/publish_rules.h"
 #include "tools/kmcontent/release_layout.h"
 #include "tools/kmcontent/release_swap.h"
+#include "core/text.h"
+#include "update/block_map.h"
 #include "update/crc32.h"
 #include <algorithm>
 #include <atomic>
@@ -15,7 +17,9 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -25,12 +29,16 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kCopyBuffer = 1 << 20;
+// Large enough that the map of a 2 GB archive stays under 1 MB, small enough that a change
+// of a few bytes costs little more than a round trip.
+constexpr uint32_t kPublishBlockSize = 64u << 10;
 
 struct BuildFile {
   std::string path;    // relative, "/" separators
   std::string source;  // full path in the build folder
   uint64_t size = 0;
   uint32_t crc = 0;
+  bool withMap = false;  // a block map is written beside the copy
 };
 
 bool ReadWholeFile(const std::string& path, std::string& text) {
@@ -117,6 +125,15 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+bool WriteBlockMap(const BlockMap& map, const std::string& target, std::string& error) {
+  std::string bytes = SerializeBlockMap(map);
+  int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  bool ok = fd >= 0 && WriteAll(fd, bytes.data(), bytes.size());
+  if (fd >= 0 && close(fd) != 0) ok = false;
+  if (!ok) error = target + ": cannot write: " + strerror(errno);
+  return ok;
+}
+
 // Copies one file and takes its CRC-32 from the same bytes, so the manifest describes
 // exactly what was copied (an empty target only hashes). A file whose size changes while it
 // is read is an error.
@@ -139,6 +156,8 @@ bool CopyAndHash(BuildFile& file, const std::string& target, std::vector<char>& 
   uint32_t crc = kCrc32Start;
   uint64_t size = 0;
   bool ok = true;
+  std::unique_ptr<BlockMapBuilder> map;
+  if (file.withMap && out >= 0) map = std::make_unique<BlockMapBuilder>(kPublishBlockSize);
   for (;;) {
     ssize_t got = read(in, buffer.data(), buffer.size());
     if (got < 0 && errno == EINTR) continue;
@@ -148,6 +167,7 @@ bool CopyAndHash(BuildFile& file, const std::string& target, std::vector<char>& 
     }
     if (got <= 0) break;
     crc = Crc32Update(crc, buffer.data(), static_cast<size_t>(got));
+    if (map) map->Add(reinterpret_cast<const uint8_t*>(buffer.data()), static_cast<size_t>(got));
     size += static_cast<uint64_t>(got);
     bytesDone += static_cast<uint64_t>(got);
     if (out >= 0 && !WriteAll(out, buffer.data(), static_cast<size_t>(got))) {
@@ -167,7 +187,7 @@ bool CopyAndHash(BuildFile& file, const std::string& target, std::vector<char>& 
   }
   file.crc = ~crc;
   file.size = size;
-  return ok;
+  return ok && (!map || WriteBlockMap(map->Finish(file.crc), target + kBlockMapSuffix, error));
 }
 
 struct CopyRun {
@@ -298,6 +318,19 @@ fs::path StagingFolder(const fs::path& out) {
   return out.parent_path() / ("." + out.filename().string() + ".new-" + std::to_string(getpid()));
 }
 
+// Files of at least mapsFrom bytes get a block map, unless the build itself has a file of
+// the map's name.
+void ChooseBlockMaps(std::vector<BuildFile>& files, uint64_t mapsFrom) {
+  if (mapsFrom == 0) return;
+  std::set<std::string> names;
+  for (const BuildFile& file : files) names.insert(Lower(file.path));
+  std::error_code ec;
+  for (BuildFile& file : files) {
+    uint64_t size = fs::file_size(file.source, ec);
+    file.withMap = !ec && size >= mapsFrom && names.count(Lower(file.path + kBlockMapSuffix)) == 0;
+  }
+}
+
 // Copies (or, for a dry run, only reads) every file and fills in sizes, CRCs and the
 // manifest; filesDir empty means a dry run.
 bool CopyAndDescribe(std::vector<BuildFile>& files, const PublishOptions& options, const fs::path& filesDir,
@@ -305,13 +338,14 @@ bool CopyAndDescribe(std::vector<BuildFile>& files, const PublishOptions& option
   std::error_code ec;
   uint64_t total = 0;
   for (const BuildFile& file : files) total += fs::file_size(file.source, ec);
+  ChooseBlockMaps(files, options.blockMapsFrom);
   auto start = std::chrono::steady_clock::now();
   bool ok = (filesDir.empty() || MakeFolders(files, filesDir, error)) &&
             CopyAll(files, filesDir, options.jobs, progress, total, error);
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::vector<RemoteFile> listed;
   for (const BuildFile& file : files) {
-    listed.push_back({file.path, file.size, file.crc});
+    listed.push_back({file.path, file.size, file.crc, file.withMap});
     result.bytes += file.size;
   }
   result.files = files.size();

@@ -9,6 +9,10 @@
 #include "tools/kmcontent/manifest_writer.h"
 #include <functional>
 
+// Smaller files are fetched whole: their map's round trip and the scan would cost about as
+// much as the bytes saved.
+constexpr uint64_t kDefaultBlockMapsFrom = 4u << 20;
+
 struct PublishOptions {
   std::string buildDir;
   std::string outDir;
@@ -17,6 +21,7 @@ struct PublishOptions {
   unsigned jobs = 0;      // copying threads; 0 = one per CPU
   bool dryRun = false;    // check and hash only; nothing is written
   unsigned keep = 2;      // earlier releases kept beside the current one, for updates in flight
+  uint64_t blockMapsFrom = kDefaultBlockMapsFrom;  // files this large get a block map; 0: none
 };
 
 struct PublishProgress {

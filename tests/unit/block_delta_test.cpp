@@ -1,0 +1,181 @@
+// Block maps, the rolling scan and the delta plan, judged by what the launcher relies on:
+// the old blocks plus the fetched ranges rebuild the new file exactly, few bytes are fetched
+// when little changed, and a damaged map is never read as a map.
+#include "update/block_map.h"
+#include "update/block_scan.h"
+#include "update/delta_plan.h"
+#include "update/manifest.h"
+#include <gtest/gtest.h>
+#include <random>
+
+namespace {
+constexpr uint32_t kBlock = 4096;
+
+std::string RandomBytes(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
+const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+
+struct Rebuilt {
+  std::string bytes;
+  DeltaPlan plan;
+};
+
+// What the launcher does: scan the old file against the new file's map, then follow the
+// plan, copying from the old bytes and "fetching" from the new ones.
+Rebuilt Rebuild(const std::string& oldFile, const std::string& newFile, uint64_t from = 0, uint64_t mergeGap = 0) {
+  BlockMap map = MakeBlockMap(Bytes(newFile), newFile.size(), kBlock);
+  BlockScan scan;
+  EXPECT_TRUE(ScanOldBytes(map, Bytes(oldFile), oldFile.size(), scan));
+  Rebuilt result;
+  result.plan = PlanDelta(map, scan, from, mergeGap);
+  result.bytes = newFile.substr(0, from);
+  for (const DeltaRun& run : result.plan.runs) {
+    EXPECT_EQ(run.newOffset, result.bytes.size());
+    result.bytes += run.fetch ? newFile.substr(run.newOffset, run.length) : oldFile.substr(run.oldOffset, run.length);
+  }
+  return result;
+}
+
+TEST(BlockMapFormat, RoundTripsAndRefusesEveryDamage) {
+  std::string file = RandomBytes(10 * kBlock + 123, 1);
+  BlockMap map = MakeBlockMap(Bytes(file), file.size(), kBlock);
+  ASSERT_EQ(map.blocks.size(), 11u);
+  EXPECT_EQ(map.BlockLength(10), 123u);
+  std::string bytes = SerializeBlockMap(map);
+  EXPECT_LE(bytes.size(), MaxBlockMapSize(file.size()));
+  BlockMap parsed;
+  ASSERT_TRUE(ParseBlockMap(bytes, parsed));
+  EXPECT_EQ(parsed.fileSize, file.size());
+  EXPECT_EQ(parsed.blockSize, kBlock);
+  EXPECT_EQ(SerializeBlockMap(parsed), bytes);
+
+  for (size_t at : {size_t(0), size_t(9), size_t(17), size_t(40), bytes.size() - 1}) {
+    std::string damaged = bytes;
+    damaged[at] ^= 0x20;
+    EXPECT_FALSE(ParseBlockMap(damaged, parsed)) << "byte " << at;
+  }
+  EXPECT_FALSE(ParseBlockMap(bytes.substr(0, bytes.size() - 1), parsed));
+  EXPECT_FALSE(ParseBlockMap(bytes + '\0', parsed));
+  // A block size outside the limits, with a CRC that matches, is still refused.
+  BlockMap tiny = map;
+  tiny.blockSize = kMinBlockSize - 1;
+  EXPECT_FALSE(ParseBlockMap(SerializeBlockMap(tiny), parsed));
+  BlockMap huge = map;
+  huge.fileSize = UINT64_MAX - 5;
+  EXPECT_FALSE(ParseBlockMap(SerializeBlockMap(huge), parsed));
+}
+
+TEST(BlockMapFormat, PiecewiseBuildEqualsWholeBuild) {
+  std::string file = RandomBytes(7 * kBlock + 5, 2);
+  BlockMapBuilder builder(kBlock);
+  for (size_t at = 0; at < file.size(); at += 1000) builder.Add(Bytes(file) + at, std::min<size_t>(1000, file.size() - at));
+  BlockMap pieces = builder.Finish(0);
+  BlockMap whole = MakeBlockMap(Bytes(file), file.size(), kBlock);
+  whole.fileCrc = 0;
+  EXPECT_EQ(SerializeBlockMap(pieces), SerializeBlockMap(whole));
+}
+
+TEST(DeltaScan, InsertedBytesCostOnlyThemselvesAndTheTwoBlocksAroundThem) {
+  std::string oldFile = RandomBytes(64 * kBlock + 777, 3);
+  std::string inserted = RandomBytes(5000, 4);
+  std::string newFile = oldFile.substr(0, 30 * kBlock + 100) + inserted + oldFile.substr(30 * kBlock + 100);
+  Rebuilt rebuilt = Rebuild(oldFile, newFile);
+  EXPECT_EQ(rebuilt.bytes, newFile);
+  EXPECT_LE(rebuilt.plan.fetchBytes, inserted.size() + 2 * kBlock);
+  EXPECT_EQ(rebuilt.plan.requests, 1u);
+}
+
+TEST(DeltaScan, RemovedOverwrittenAndMovedBlocksAreFound) {
+  std::string a = RandomBytes(20 * kBlock, 5), b = RandomBytes(20 * kBlock, 6), c = RandomBytes(20 * kBlock + 9, 7);
+  std::string oldFile = a + b + c;
+  std::string changed = b;
+  changed[5 * kBlock + 7] ^= 1;
+  // c moved to the front, 1000 bytes cut from a, one byte of b changed.
+  std::string newFile = c + a.substr(1000) + changed;
+  Rebuilt rebuilt = Rebuild(oldFile, newFile);
+  EXPECT_EQ(rebuilt.bytes, newFile);
+  EXPECT_LE(rebuilt.plan.fetchBytes, 4u * kBlock);
+  EXPECT_GE(rebuilt.plan.copyBytes, newFile.size() - 4u * kBlock);
+}
+
+TEST(DeltaScan, NothingReusableFetchesTheWholeFileInOneRequest) {
+  std::string newFile = RandomBytes(33 * kBlock + 1, 8);
+  Rebuilt rebuilt = Rebuild(RandomBytes(40 * kBlock, 9), newFile);
+  EXPECT_EQ(rebuilt.bytes, newFile);
+  EXPECT_EQ(rebuilt.plan.fetchBytes, newFile.size());
+  EXPECT_EQ(rebuilt.plan.requests, 1u);
+  // An old file shorter than one block, and an empty one, are no trouble either.
+  EXPECT_EQ(Rebuild("short", newFile).bytes, newFile);
+  EXPECT_EQ(Rebuild("", newFile).bytes, newFile);
+}
+
+TEST(DeltaScan, RepeatedContentAndAShortLastBlockAreReused) {
+  std::string zeros(16 * kBlock, '\0');
+  std::string tail = RandomBytes(kBlock / 3, 10);
+  std::string oldFile = zeros + tail;
+  std::string newFile = RandomBytes(100, 11) + zeros + tail;
+  Rebuilt rebuilt = Rebuild(oldFile, newFile);
+  EXPECT_EQ(rebuilt.bytes, newFile);
+  EXPECT_LE(rebuilt.plan.fetchBytes, uint64_t(kBlock));
+}
+
+TEST(DeltaPlanRuns, ResumedPartStartsMidBlockAndShortCopiesBetweenFetchesAreFetched) {
+  std::string oldFile = RandomBytes(100 * kBlock, 12);
+  std::string newFile = oldFile;
+  for (size_t block : {10, 12, 50}) newFile[block * kBlock + 3] ^= 0x55;  // two close changes, one far
+  Rebuilt rebuilt = Rebuild(oldFile, newFile, 5 * kBlock + 17, kCopyGapWorthARequest);
+  EXPECT_EQ(rebuilt.bytes, newFile);
+  ASSERT_FALSE(rebuilt.plan.runs.empty());
+  EXPECT_EQ(rebuilt.plan.runs.front().newOffset, 5u * kBlock + 17);
+  EXPECT_EQ(rebuilt.plan.requests, 2u);  // blocks 10 to 12 as one request, block 50 as another
+  EXPECT_EQ(rebuilt.plan.fetchBytes, 4u * kBlock);
+
+  BlockMap map = MakeBlockMap(Bytes(newFile), newFile.size(), kBlock);
+  BlockScan scan;
+  ASSERT_TRUE(ScanOldBytes(map, Bytes(oldFile), oldFile.size(), scan));
+  EXPECT_EQ(PlanDelta(map, scan, 0, 0).requests, 3u);
+  EXPECT_TRUE(PlanDelta(map, scan, newFile.size()).runs.empty());
+}
+
+TEST(DeltaScan, PollStopsTheScan) {
+  std::string oldFile = RandomBytes(12u << 20, 13);
+  BlockMap map = MakeBlockMap(Bytes(oldFile), kBlock, kBlock);  // found at 0, nowhere after
+  BlockScan scan;
+  uint64_t seen = 0;
+  EXPECT_FALSE(ScanOldBytes(map, Bytes(oldFile), oldFile.size(), scan, [&](uint64_t scanned) {
+    seen = scanned;
+    return true;
+  }));
+  EXPECT_GT(seen, 0u);
+  EXPECT_LT(seen, oldFile.size());
+}
+
+TEST(ManifestBlockMaps, MapLinesFlagTheirFilesAndChangeNothingElse) {
+  const std::string plain =
+      "KMCONTENT\nversion 7\nname R\nnotes n\nmirror http://m\nfiles 3\n"
+      "0000ABCD 123 data/big.pak\n00000001 5 small.txt\n00000002 6 other.pak\n";
+  const std::string withMaps = plain + "map data/big.pak\nmap other.pak\nmap not-listed.pak\nmap ../evil\n";
+  Manifest a = ParseManifest(plain), b = ParseManifest(withMaps);
+  ASSERT_TRUE(b.accepted);
+  EXPECT_EQ(b.version, a.version);
+  EXPECT_EQ(b.name, a.name);
+  EXPECT_EQ(b.notes, a.notes);
+  EXPECT_EQ(b.mirror, a.mirror);
+  EXPECT_TRUE(b.unsafePaths.empty());
+  ASSERT_EQ(b.files.size(), a.files.size());
+  for (size_t i = 0; i < a.files.size(); i++) {
+    EXPECT_EQ(b.files[i].path, a.files[i].path);
+    EXPECT_EQ(b.files[i].size, a.files[i].size);
+    EXPECT_EQ(b.files[i].crc, a.files[i].crc);
+    EXPECT_FALSE(a.files[i].hasBlockMap);
+  }
+  EXPECT_TRUE(b.files[0].hasBlockMap);
+  EXPECT_FALSE(b.files[1].hasBlockMap);
+  EXPECT_TRUE(b.files[2].hasBlockMap);
+}
+}  // namespace

@@ -1,0 +1,164 @@
+// The rolling scan; see block_scan.h.
+#include "update/block_scan.h"
+#include <algorithm>
+
+namespace {
+constexpr uint64_t kPollEvery = 4u << 20;
+
+// The map's weak checksums, sorted for look-up, behind a bit filter that turns away almost
+// every offset with one memory access: the filter stays in the second-level cache.
+class WeakIndex {
+ public:
+  explicit WeakIndex(const BlockMap& map) {
+    for (size_t i = 0; i < map.blocks.size(); i++) {
+      if (map.BlockLength(i) == map.blockSize) entries_.push_back({map.blocks[i].weak, i});
+    }
+    std::sort(entries_.begin(), entries_.end());
+    // About one false pass in a thousand offsets, each costing a binary search; at most
+    // 1 MiB of filter, which still fits the second-level cache of most CPUs.
+    unsigned bits = 16;
+    while (bits < 23 && (size_t(1) << bits) < entries_.size() * 1024) bits++;
+    shift_ = 32 - bits;
+    filter_.assign((size_t(1) << bits) / 64, 0);
+    for (const Entry& entry : entries_) filter_[(entry.weak >> shift_) / 64] |= uint64_t(1) << ((entry.weak >> shift_) % 64);
+  }
+
+  bool MayHold(uint32_t weak) const {
+    uint32_t slot = weak >> shift_;
+    return filter_[slot / 64] >> (slot % 64) & 1;
+  }
+
+  // Rolls the window on from offset p until the filter lets its checksum through or p
+  // reaches stop; returns the new offset with sums updated. Locals only, so the compiler
+  // keeps everything in registers: this loop is the scan's whole cost on changed files.
+  uint64_t RollUntilPass(const uint8_t* old, uint64_t p, uint64_t stop, uint32_t n, WeakSums& sums) const {
+    const uint64_t* filter = filter_.data();
+    const unsigned shift = shift_;
+    uint32_t a = sums.a, b = sums.b;
+    while (p < stop) {
+      uint32_t out = old[p], in = old[p + n];
+      a += in - out;
+      b += a - n * out;
+      p++;
+      uint32_t slot = WeakChecksum(WeakSums{a, b}) >> shift;
+      if (filter[slot / 64] >> (slot % 64) & 1) break;
+    }
+    sums = WeakSums{a, b};
+    return p;
+  }
+
+  // The map blocks with this weak checksum.
+  template <typename Visit>
+  void ForEach(uint32_t weak, Visit visit) const {
+    auto it = std::lower_bound(entries_.begin(), entries_.end(), Entry{weak, 0});
+    for (; it != entries_.end() && it->weak == weak; ++it) visit(it->block);
+  }
+
+ private:
+  struct Entry {
+    uint32_t weak;
+    size_t block;
+    bool operator<(const Entry& other) const {
+      return weak != other.weak ? weak < other.weak : block < other.block;
+    }
+  };
+  std::vector<Entry> entries_;
+  std::vector<uint64_t> filter_;
+  unsigned shift_ = 20;
+};
+
+class Scanner {
+ public:
+  Scanner(const BlockMap& map, const uint8_t* old, uint64_t oldSize, BlockScan& scan)
+      : map_(map), index_(map), old_(old), oldSize_(oldSize), scan_(scan) {
+    scan_.oldOffset.assign(map.blocks.size(), kNotFound);
+    scan_.reusableBytes = 0;
+  }
+
+  bool RollAlong(const ScanPoll& poll);
+  void FindShortLastBlock();
+
+ private:
+  // Records every map block the window at offset holds; true when there was one.
+  bool Claim(uint32_t weak, uint64_t offset, uint32_t length, size_t onlyBlock);
+  void Record(size_t block, uint64_t offset);
+
+  const BlockMap& map_;
+  WeakIndex index_;
+  const uint8_t* old_;
+  uint64_t oldSize_;
+  BlockScan& scan_;
+};
+
+void Scanner::Record(size_t block, uint64_t offset) {
+  if (scan_.oldOffset[block] != kNotFound) return;
+  scan_.oldOffset[block] = offset;
+  scan_.reusableBytes += map_.BlockLength(block);
+}
+
+bool Scanner::Claim(uint32_t weak, uint64_t offset, uint32_t length, size_t onlyBlock) {
+  bool hashed = false, claimed = false;
+  StrongHash strong{};
+  auto consider = [&](size_t block) {
+    if (map_.blocks[block].weak != weak) return;
+    if (!hashed) strong = StrongHashOf(old_ + offset, length, map_.strongBytes);
+    hashed = true;
+    if (strong != map_.blocks[block].strong) return;
+    Record(block, offset);
+    claimed = true;
+  };
+  if (onlyBlock != SIZE_MAX) {
+    consider(onlyBlock);
+  } else {
+    index_.ForEach(weak, consider);
+  }
+  return claimed;
+}
+
+bool Scanner::RollAlong(const ScanPoll& poll) {
+  const uint32_t n = map_.blockSize;
+  if (oldSize_ < n) return true;
+  uint64_t p = 0;
+  uint64_t nextPoll = kPollEvery;
+  WeakSums sums = WeakSumsOf(old_, n);
+  for (;;) {
+    uint32_t weak = WeakChecksum(sums);
+    if (index_.MayHold(weak) && Claim(weak, p, n, SIZE_MAX)) {
+      p += n;
+      if (p + n > oldSize_) return true;
+      sums = WeakSumsOf(old_ + p, n);
+      continue;
+    }
+    if (p + n >= oldSize_) return true;
+    // The hot path: roll on until the filter lets a checksum through.
+    uint64_t stop = std::min<uint64_t>(oldSize_ - n, nextPoll);
+    p = index_.RollUntilPass(old_, p, stop, n, sums);
+    if (p >= nextPoll) {
+      nextPoll = p + kPollEvery;
+      if (poll && poll(p)) return false;
+    }
+  }
+}
+
+// The last block is shorter than the window the scan rolls, so it is looked for where it
+// most likely is: right after the old place of the block before it, and at the old end.
+void Scanner::FindShortLastBlock() {
+  if (map_.blocks.empty()) return;
+  size_t last = map_.blocks.size() - 1;
+  uint32_t length = map_.BlockLength(last);
+  if (length == map_.blockSize || length > oldSize_) return;
+  std::vector<uint64_t> candidates = {oldSize_ - length, 0};
+  if (last > 0 && scan_.oldOffset[last - 1] != kNotFound) candidates.insert(candidates.begin(), scan_.oldOffset[last - 1] + map_.blockSize);
+  for (uint64_t offset : candidates) {
+    if (scan_.oldOffset[last] != kNotFound || offset > oldSize_ - length) continue;
+    Claim(WeakChecksum(WeakSumsOf(old_ + offset, length)), offset, length, last);
+  }
+}
+}  // namespace
+
+bool ScanOldBytes(const BlockMap& map, const uint8_t* old, uint64_t oldSize, BlockScan& scan, const ScanPoll& poll) {
+  Scanner scanner(map, old, oldSize, scan);
+  if (!scanner.RollAlong(poll)) return false;
+  scanner.FindShortLastBlock();
+  return true;
+}

@@ -1,0 +1,224 @@
+// Patching from the old version; see delta_update_win.h. The old file is mapped and scanned
+// in place, the plan comes from delta_plan.h, and the part file is appended to run by run
+// with its CRC-32 kept, as a download does.
+#include "update/delta_update_win.h"
+#include "core/log.h"
+#include "core/status_win.h"
+#include "core/text.h"
+#include "core/worker_flags.h"
+#include "update/block_map.h"
+#include "update/block_scan.h"
+#include "update/crc32.h"
+#include "update/delta_plan.h"
+#include "update/file_state_win.h"
+#include "update/http_win.h"
+#include "update/line_scan.h"
+
+namespace {
+constexpr DWORD kPiece = 1u << 20;
+constexpr double kMegabyte = 1048576.0;
+
+std::string Mb(uint64_t bytes) { return Fmt("%.1f MB", bytes / kMegabyte); }
+
+// The old file, mapped read-only; others may go on reading it (the game is not running
+// while the launcher updates, but a viewer or a virus scanner may be).
+class MappedFile {
+ public:
+  explicit MappedFile(const std::string& path) {
+    file_ = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER size;
+    if (file_ == INVALID_HANDLE_VALUE || !GetFileSizeEx(file_, &size) || size.QuadPart == 0) return;
+    mapping_ = CreateFileMappingA(file_, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping_) view_ = static_cast<const uint8_t*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
+    if (view_) size_ = static_cast<uint64_t>(size.QuadPart);
+  }
+  ~MappedFile() {
+    if (view_) UnmapViewOfFile(view_);
+    if (mapping_) CloseHandle(mapping_);
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  const uint8_t* data() const { return view_; }
+  uint64_t size() const { return size_; }
+
+ private:
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+  HANDLE mapping_ = nullptr;
+  const uint8_t* view_ = nullptr;
+  uint64_t size_ = 0;
+};
+
+// The part file being built, with the running CRC-32 of exactly the bytes in it.
+struct Build {
+  const RemoteFile& file;
+  const DownloadProgress& progress;
+  HANDLE part = INVALID_HANDLE_VALUE;
+  uint64_t have = 0;
+  uint32_t crc = kCrc32Start;
+  uint64_t reused = 0;
+  uint64_t fetched = 0;
+  DWORD lastReport = 0;
+};
+
+void PublishPatchProgress(Build& build, bool force) {
+  DWORD now = GetTickCount();
+  if (!force && static_cast<DWORD>(now - build.lastReport) <= 100) return;
+  build.lastReport = now;
+  const DownloadProgress& progress = build.progress;
+  std::string detail = Fmt("File %d of %d: %s  -  %s of %s (%s reused, %s fetched)", progress.position,
+                           progress.count, build.file.path.c_str(), Mb(build.have).c_str(),
+                           Mb(build.file.size).c_str(), Mb(build.reused).c_str(), Mb(build.fetched).c_str());
+  double fraction = progress.bytesTotal ? double(progress.bytesDone + build.have) / progress.bytesTotal : 0.0;
+  PublishProgress(detail, fraction);
+}
+
+bool Append(Build& build, const void* data, DWORD size) {
+  DWORD written = 0;
+  if (!WriteFile(build.part, data, size, &written, nullptr) || written != size) return false;
+  build.crc = Crc32Update(build.crc, data, size);
+  build.have += size;
+  PublishPatchProgress(build, false);
+  return true;
+}
+
+bool CopyRun(Build& build, const MappedFile& old, const DeltaRun& run) {
+  for (uint64_t done = 0; done < run.length;) {
+    if (QuitRequested()) return false;
+    DWORD piece = static_cast<DWORD>(std::min<uint64_t>(kPiece, run.length - done));
+    if (!Append(build, old.data() + run.oldOffset + done, piece)) return false;
+    build.reused += piece;
+    done += piece;
+  }
+  return true;
+}
+
+// "bytes first-last/total" exactly as asked: a server that answers another range, or a
+// range of another length of file, must not fill the part file.
+bool RangeIsExactly(HINTERNET request, uint64_t first, uint64_t last, uint64_t total) {
+  char text[96] = {};
+  DWORD size = sizeof text - 1;
+  if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_RANGE, text, &size, nullptr)) return false;
+  std::string answer(text, size);
+  return answer == Fmt("bytes %llu-%llu/%llu", static_cast<unsigned long long>(first),
+                       static_cast<unsigned long long>(last), static_cast<unsigned long long>(total));
+}
+
+bool FetchRun(Build& build, const std::string& url, const DeltaRun& run) {
+  uint64_t last = run.newOffset + run.length - 1;
+  DWORD status = 0;
+  HINTERNET request = OpenUrl(url, Fmt("Range: bytes=%llu-%llu\r\n", static_cast<unsigned long long>(run.newOffset),
+                                       static_cast<unsigned long long>(last)), status);
+  if (!request) return false;
+  bool ok = status == 206 && RangeIsExactly(request, run.newOffset, last, build.file.size);
+  if (!ok) LogLine("Server answered %lu to a range of %s", static_cast<unsigned long>(status), build.file.path.c_str());
+  std::vector<unsigned char> buffer(ok ? kPiece : 0);
+  for (uint64_t done = 0; ok && done < run.length;) {
+    DWORD want = static_cast<DWORD>(std::min<uint64_t>(kPiece, run.length - done));
+    DWORD got = 0;
+    ok = !QuitRequested() && InternetReadFile(request, buffer.data(), want, &got) && got > 0 &&
+         Append(build, buffer.data(), got);
+    build.fetched += got;
+    done += got;
+  }
+  InternetCloseHandle(request);
+  return ok;
+}
+
+// The map from this source, when it describes exactly the file the manifest lists.
+bool FetchBlockMap(const RemoteFile& file, const std::string& fileUrl, BlockMap& map, uint64_t& mapBytes) {
+  std::string body;
+  if (!HttpGetText(fileUrl + kBlockMapSuffix, body) || body.size() > MaxBlockMapSize(file.size)) return false;
+  mapBytes = body.size();
+  return ParseBlockMap(body, map) && map.fileSize == file.size && map.fileCrc == file.crc;
+}
+
+// What an earlier attempt left: a part file no longer than the file, and its CRC-32.
+bool ResumePart(const std::string& partPath, Build& build) {
+  uint64_t size = 0, mtime = 0;
+  if (!FileInfo(partPath, size, mtime)) return true;
+  uint32_t crc = kCrc32Start;
+  if (size > build.file.size || (size > 0 && !HashFile(partPath, crc))) {
+    if (QuitRequested()) return false;
+    DeleteFileA(partPath.c_str());
+    return true;
+  }
+  build.have = size;
+  build.crc = crc;
+  return true;
+}
+
+bool OpenPart(const std::string& partPath, Build& build) {
+  build.part = CreateFileA(partPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+  if (build.part == INVALID_HANDLE_VALUE) {
+    LogLine("Cannot write %s (error %lu)", partPath.c_str(), GetLastError());
+    return false;
+  }
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(build.have);
+  return SetFilePointerEx(build.part, position, nullptr, FILE_BEGIN) && SetEndOfFile(build.part);
+}
+
+bool FollowPlan(Build& build, const DeltaPlan& plan, const MappedFile& old, const std::string& url) {
+  for (const DeltaRun& run : plan.runs) {
+    if (!(run.fetch ? FetchRun(build, url, run) : CopyRun(build, old, run))) return false;
+  }
+  return true;
+}
+
+bool ScanWithProgress(const BlockMap& map, const MappedFile& old, const Build& build, BlockScan& scan) {
+  return ScanOldBytes(map, old.data(), old.size(), scan, [&](uint64_t scanned) {
+    PublishProgress(Fmt("File %d of %d: %s  -  comparing with your version, %s of %s", build.progress.position,
+                        build.progress.count, build.file.path.c_str(), Mb(scanned).c_str(), Mb(old.size()).c_str()),
+                    build.progress.bytesTotal ? double(build.progress.bytesDone) / build.progress.bytesTotal : 0.0);
+    return QuitRequested() != 0;
+  });
+}
+
+// The plan's work after the map and the scan; a result code, or -1 to go on to the check.
+int BuildPart(Build& build, const std::string& partPath, const DeltaPlan& plan, const MappedFile& old,
+              const std::string& url) {
+  if (!OpenPart(partPath, build)) return kDownloadFailed;
+  bool complete = FollowPlan(build, plan, old, url);
+  CloseHandle(build.part);
+  if (QuitRequested()) return kDownloadStopped;
+  if (!complete || build.have != build.file.size) {
+    LogLine("Patching %s stopped at %llu of %llu bytes", build.file.path.c_str(),
+            static_cast<unsigned long long>(build.have), static_cast<unsigned long long>(build.file.size));
+    return kDownloadFailed;
+  }
+  return -1;
+}
+}  // namespace
+
+int PatchFile(const RemoteFile& file, const std::string& fileUrl, const std::string& oldPath,
+              const std::string& partPath, const DownloadProgress& progress) {
+  MappedFile old(oldPath);
+  if (!old.data()) return kDownloadFailed;
+  BlockMap map;
+  uint64_t mapBytes = 0;
+  if (!FetchBlockMap(file, fileUrl, map, mapBytes)) {
+    LogLine("No usable block map for %s", file.path.c_str());
+    return kDownloadFailed;
+  }
+  Build build{file, progress};
+  if (!ResumePart(partPath, build)) return kDownloadStopped;
+  BlockScan scan;
+  if (!ScanWithProgress(map, old, build, scan)) return kDownloadStopped;
+  DeltaPlan plan = PlanDelta(map, scan, build.have);
+  int result = BuildPart(build, partPath, plan, old, fileUrl);
+  if (result >= 0) return result;
+  PublishPatchProgress(build, true);
+  if (~build.crc != file.crc) {
+    LogLine("CRC mismatch on patched %s - deleting it", file.path.c_str());
+    DeleteFileA(partPath.c_str());
+    return kDownloadBadCrc;
+  }
+  LogLine("Patched %s: %s reused from the old file, %s fetched (%llu bytes in %u range requests, map %llu bytes)",
+          file.path.c_str(), Mb(build.reused).c_str(), Mb(build.fetched).c_str(),
+          static_cast<unsigned long long>(build.fetched), unsigned(plan.requests),
+          static_cast<unsigned long long>(mapBytes));
+  return kDownloadOk;
+}
