@@ -2,6 +2,7 @@
 // (manifest + files/), "serve" serves such a tree to the launcher and creates accounts.
 #include "tools/kmcontent/options.h"
 #include "tools/kmcontent/publish.h"
+#include "tools/kmcontent/release_key.h"
 #include "tools/kmcontent/serve.h"
 #include <unistd.h>
 
@@ -10,7 +11,8 @@ namespace {
 const char kUsage[] =
     "usage: kmcontent publish --build DIR --out RELEASE --version N [options]\n"
     "       kmcontent serve --release RELEASE [options]\n"
-    "       kmcontent help [publish|serve]\n";
+    "       kmcontent keygen --out DIR\n"
+    "       kmcontent help [publish|serve|keygen]\n";
 
 const char kPublishHelp[] =
     "kmcontent publish: write a release tree from a game build folder.\n"
@@ -25,6 +27,7 @@ const char kPublishHelp[] =
     "  --gameserver ADDR  game server address written into the client's coinit.tmp\n"
     "  --jobs N           copying threads (default: one per CPU)\n"
     "  --dry-run          check and hash only, print the manifest, write nothing\n"
+    "  --sign KEYFILE     sign the release with this private key (from kmcontent keygen)\n"
     "\n"
     "Refuses, and writes nothing, when a path is one the launcher would refuse or mishandle:\n"
     "unsafe paths, the player's own files (*.log, *.tmp, *.part, coinit.tmp, KMLauncher.cfg ...),\n"
@@ -42,6 +45,14 @@ const char kServeHelp[] =
     "\n"
     "Answers GET /manifest, GET /files/<path> (with single byte ranges) and POST /register.\n"
     "Stops on SIGINT or SIGTERM.\n";
+
+const char kKeygenHelp[] =
+    "kmcontent keygen: make a release key pair for signed releases.\n"
+    "\n"
+    "  --out DIR          writes DIR/release.key (private, mode 0600) and DIR/release.pub\n"
+    "                     (the line to build the launcher with); never overwrites either\n"
+    "\n"
+    "Keep release.key off the content server; sign with kmcontent publish --sign.\n";
 
 std::vector<std::string> Arguments(int argc, char** argv) { return std::vector<std::string>(argv + 2, argv + argc); }
 
@@ -68,7 +79,7 @@ int RunPublishCommand(int argc, char** argv) {
   const std::vector<OptionDef> known = {{"build", true}, {"out", true},        {"version", true},
                                          {"name", true},  {"notes", true},      {"mirror", true},
                                          {"gameserver", true}, {"jobs", true}, {"dry-run", false},
-                                         {"help", false}};
+                                         {"sign", true}, {"help", false}};
   if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("publish", error);
   if (values.count("help") != 0) return fputs(kPublishHelp, stdout), 0;
   for (const char* required : {"build", "out", "version"}) {
@@ -87,6 +98,7 @@ int RunPublishCommand(int argc, char** argv) {
     return Refuse("publish", "--jobs must be a number from 1 to 256");
   }
   options.dryRun = values.count("dry-run") != 0;
+  options.signKeyFile = Value(values, "sign");
   bool terminal = isatty(STDERR_FILENO) != 0;
   PublishResult result = Publish(options, terminal ? PublishProgressFn(ShowProgress) : PublishProgressFn());
   if (terminal && result.files > 0) fputc('\n', stderr);
@@ -131,11 +143,29 @@ int RunServeCommand(int argc, char** argv) {
   return RunServe(options);
 }
 
+int RunKeygenCommand(int argc, char** argv) {
+  OptionValues values;
+  std::string error;
+  const std::vector<OptionDef> known = {{"out", true}, {"help", false}};
+  if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("keygen", error);
+  if (values.count("help") != 0) return fputs(kKeygenHelp, stdout), 0;
+  if (values.count("out") == 0) return Refuse("keygen", "--out is required");
+  std::string dir = Value(values, "out");
+  if (!GenerateReleaseKey(dir, error)) {
+    fprintf(stderr, "kmcontent keygen: %s\n", error.c_str());
+    return 1;
+  }
+  printf("Wrote %s/release.key (keep it secret, off the content server) and %s/release.pub\n", dir.c_str(),
+         dir.c_str());
+  return 0;
+}
+
 int Help(int argc, char** argv) {
   std::string topic = argc > 2 ? argv[2] : "";
   if (topic == "publish") return fputs(kPublishHelp, stdout), 0;
   if (topic == "serve") return fputs(kServeHelp, stdout), 0;
-  printf("%s\n%s\n%s", kUsage, kPublishHelp, kServeHelp);
+  if (topic == "keygen") return fputs(kKeygenHelp, stdout), 0;
+  printf("%s\n%s\n%s\n%s", kUsage, kPublishHelp, kServeHelp, kKeygenHelp);
   return 0;
 }
 
@@ -145,6 +175,7 @@ int main(int argc, char** argv) {
   std::string command = argc > 1 ? argv[1] : "";
   if (command == "publish") return RunPublishCommand(argc, argv);
   if (command == "serve") return RunServeCommand(argc, argv);
+  if (command == "keygen") return RunKeygenCommand(argc, argv);
   if (command == "help" || command == "--help" || command == "-h") return Help(argc, argv);
   fputs(kUsage, stderr);
   return 2;

@@ -15,6 +15,7 @@ struct PublishOptions {
   std::string notesFile;
   unsigned jobs = 0;      // copying threads; 0 = one per CPU
   bool dryRun = false;    // check and hash only; nothing is written
+  std::string signKeyFile;  // private release key: add SHA-256 and signature lines
 };
 
 struct PublishProgress {
