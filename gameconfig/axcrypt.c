@@ -15,7 +15,8 @@
 static uint8_t SB[256];
 static uint8_t ISB[256];
 
-static const uint32_t K[64] = {
+/* The SHA-256 round constants, also used by the SHA-extensions kernel. */
+const uint32_t sha_round_constants[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
     0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
@@ -112,7 +113,7 @@ static void sha_compress(uint32_t state[8], const uint8_t block[64]) {
   uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
   for (int t = 0; t < 64; t++) {
     uint32_t t1 = h + (rotr32(e, 6) ^ rotr32(e, 11) ^ rotr32(e, 25)) + ((e & f) ^ (~e & g)) +
-                  K[t] + w[t];
+                  sha_round_constants[t] + w[t];
     uint32_t t2 = (rotr32(a, 2) ^ rotr32(a, 13) ^ rotr32(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
     h = g;
     g = f;

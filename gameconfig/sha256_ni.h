@@ -11,6 +11,9 @@
 extern "C" {
 #endif
 
+/* The SHA-256 round constants (FIPS 180-4), defined in axcrypt.c. */
+extern const uint32_t sha_round_constants[64];
+
 /* 1 when this CPU runs sha_blocks_ni (SHA, SSSE3 and SSE4.1). */
 int sha_ni_supported(void);
 

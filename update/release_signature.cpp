@@ -4,6 +4,7 @@
 #include "core/text.h"
 #include "gameconfig/axcrypt.h"
 #include <map>
+#include <sstream>
 
 const char kSignedVersionKey[] = ":signed version";
 
@@ -57,12 +58,9 @@ bool SplitSignature(const std::string& body, size_t& signedSize, P256Signature& 
 // Every "sha256" line of the signed bytes; false for a malformed one or a path given two
 // different digests.
 bool ReadFileHashes(const std::string& text, std::map<std::string, Sha256Digest>& hashes, std::string& reason) {
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    start = end + 1;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!StartsWith(line, kFileHashPrefix)) continue;
     std::string path;

@@ -34,9 +34,11 @@ bool Sha256OfFile(const std::string& path, Sha256Digest& digest) {
   std::vector<unsigned char> buffer(kHashPiece);
   sha_ctx sha;
   sha_init(&sha);
-  DWORD got = 0;
   bool ok = true;
-  while ((ok = ReadFile(file, buffer.data(), kHashPiece, &got, nullptr) != 0) && got > 0) {
+  for (;;) {
+    DWORD got = 0;
+    ok = ReadFile(file, buffer.data(), kHashPiece, &got, nullptr) != 0;
+    if (!ok || got == 0) break;
     sha_add(&sha, buffer.data(), got);
   }
   CloseHandle(file);

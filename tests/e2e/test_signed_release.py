@@ -31,6 +31,9 @@ class SignedReleaseTest(UpdateTestCase):
         self.addCleanup(server.stop)
         return server
 
+    def serve_signed(self, files, version):
+        return self.serve_release(*publish(files, version))
+
     def refused(self, game, server, reason):
         """Runs the launcher to its refusal and closes it; nothing of the release is used."""
         after = len(game.statuses())
@@ -66,8 +69,7 @@ class SignedReleaseTest(UpdateTestCase):
 
     def test_file_changed_with_size_and_crc_kept_is_never_moved_into_place(self):
         files = game_files()
-        manifest, published = publish(files, 3)
-        server = self.serve_release(manifest, published)
+        server = self.serve_signed(files, 3)
         forged = same_crc_change(files["Kelmorra.dat"], 100, 2000)
         server.rule("/files/Kelmorra.dat", body=forged)
         game = self.keyed_folder()
@@ -80,8 +82,7 @@ class SignedReleaseTest(UpdateTestCase):
 
     def test_resumed_part_file_is_verified_whole_and_fetched_again_when_wrong(self):
         files = game_files()
-        manifest, published = publish(files, 3)
-        server = self.serve_release(manifest, published)
+        server = self.serve_signed(files, 3)
         game = self.keyed_folder()
         # A part file with the right CRC-32 for its length but changed bytes: the rest comes
         # by a range request and the CRC-32 of the whole file matches.
@@ -98,8 +99,7 @@ class SignedReleaseTest(UpdateTestCase):
     def test_tampered_new_launcher_is_never_started(self):
         with open(keyed_launcher_exe(), "rb") as f:
             new_launcher = f.read() + b"\0" * 4096
-        manifest, published = publish({"KMLauncher.exe": new_launcher, "data/x.bin": blob(30_000)}, 9)
-        server = self.serve_release(manifest, published)
+        server = self.serve_signed({"KMLauncher.exe": new_launcher, "data/x.bin": blob(30_000)}, 9)
         server.rule("/files/KMLauncher.exe", body=same_crc_change(new_launcher, 4000, 64))
         game = self.keyed_folder()
         process, _ = self.run_until(game, server, UPDATE_FAILED)
@@ -112,8 +112,7 @@ class SignedReleaseTest(UpdateTestCase):
 
     def test_launcher_without_a_key_updates_from_a_signed_release(self):
         files = game_files()
-        manifest, published = publish(files, 8)
-        server = self.serve_release(manifest, published)
+        server = self.serve_signed(files, 8)
         game = self.folder()
         shutil.copy(launcher_exe(), game.path("KMLauncher.exe"))
         process, status = self.run_until(game, server, READY)
