@@ -6,35 +6,34 @@
 #include "core/status_win.h"
 #include "core/text.h"
 #include "core/worker_flags.h"
-#include "gameconfig/axcrypt.h"
 #include "update/crc32.h"
 #include "update/file_state_win.h"
 #include "update/http_win.h"
 #include "update/release_trust_win.h"
+#include "update/sha256_background.h"
+#include <memory>
 
 namespace {
 constexpr DWORD kTransferBuffer = 262144;
 constexpr double kMegabyte = 1048576.0;
 
 // The SHA-256 of a signed release's file, taken from the same bytes as the CRC-32 while they
-// stream in. whole is false when the stream began after a resumed part; the whole part
-// file is then hashed once more before it is accepted.
+// stream in, on a thread of its own. whole is false when the stream began after a resumed
+// part; the whole part file is then hashed once more before it is accepted.
 struct StreamSha {
-  sha_ctx ctx;
+  std::unique_ptr<BackgroundSha256> hash;  // only for a file with a SHA-256
   bool whole = false;
 };
 
 void RestartSha(StreamSha& sha) {
-  sha_init(&sha.ctx);
+  if (sha.hash) sha.hash->Restart();
   sha.whole = true;
 }
 
 bool Sha256Matches(const RemoteFile& file, const std::string& partPath, StreamSha& sha) {
   if (!file.hasSha256) return true;
   if (!sha.whole) return FileMatchesSha256(partPath, file);
-  Sha256Digest digest;
-  sha_end(&sha.ctx, digest.data());
-  if (digest == file.sha256) return true;
+  if (sha.hash->Finish() == file.sha256) return true;
   LogLine("SHA-256 mismatch on %s - deleting the download", file.path.c_str());
   return false;
 }
@@ -111,7 +110,7 @@ bool Transfer(HINTERNET request, HANDLE part, const RemoteFile& file, const Down
     DWORD written = 0;
     if (!WriteFile(part, buffer.data(), got, &written, nullptr) || written != got) return false;
     crc = Crc32Update(crc, buffer.data(), got);
-    if (file.hasSha256) sha_add(&sha.ctx, buffer.data(), got);
+    if (sha.hash) sha.hash->Add(buffer.data(), got);
     have += got;
     DWORD now = GetTickCount();
     if (!reported || static_cast<DWORD>(now - lastReport) > 100) {
@@ -177,7 +176,7 @@ int DownloadFile(const RemoteFile& file, const std::string& url, const std::stri
   if (!ResumeExistingPart(partPath, file.size, have, crc)) return kDownloadStopped;
   if (file.size == 0 && !CreateEmptyPart(partPath)) return kDownloadFailed;
   StreamSha sha;
-  RestartSha(sha);
+  if (file.hasSha256) sha.hash = std::make_unique<BackgroundSha256>();
   sha.whole = have == 0;
   if (have < file.size) {
     int result = Fetch(file, url, partPath, progress, have, crc, sha);

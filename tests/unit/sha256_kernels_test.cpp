@@ -1,7 +1,9 @@
 // The SHA-256 kernels: the SHA-extensions kernel must give the portable kernel's digest for
 // every length and every alignment of the input, and both must give the FIPS 180 digests.
+// The background hasher must give the one-shot digest whatever the pieces.
 #include "gameconfig/axcrypt.h"
 #include "gameconfig/sha256_ni.h"
+#include "update/sha256_background.h"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +99,25 @@ TEST_F(ShaKernels, PiecesOfAnySizeGiveTheOneShotDigest) {
   uint8_t digest[32];
   sha_end(&ctx, digest);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(digest), 32), whole);
+}
+
+TEST(BackgroundSha, ManyPiecesGiveTheOneShotDigestAndRestartForgetsThemAll) {
+  std::vector<uint8_t> bytes(2000000);
+  std::mt19937 random(5);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+  BackgroundSha256 hash;
+  hash.Add(bytes.data(), 1000);
+  hash.Restart();
+  for (size_t fed = 0; fed < bytes.size();) {  // far more pieces than the queue holds
+    size_t n = std::min<size_t>(random() % 9000, bytes.size() - fed);
+    hash.Add(bytes.data() + fed, n);
+    fed += n;
+  }
+  EXPECT_EQ(hash.Finish(), Sha256Of(bytes.data(), bytes.size()));
+  hash.Restart();
+  hash.Add("abc", 3);
+  EXPECT_EQ(hash.Finish(), Sha256Of("abc", 3));
+  hash.Add(bytes.data(), 500000);  // destroyed with pieces still queued: must not hang
 }
 
 }  // namespace
