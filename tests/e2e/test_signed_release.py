@@ -61,6 +61,8 @@ class SignedReleaseTest(UpdateTestCase):
         self.assertEqual(status[1], "Up to date  -  version 5")
         self.assert_files_equal(game, files)
         self.close(process)
+        # The installed version is a cache line every launcher reads and keeps.
+        self.assertIn(b"00000000 5 0 :signed version\r\n", game.read("KMLauncher.crc"))
 
         older_manifest, older_files = publish(dict(files, **{"readme.txt": b"Old readme\r\n"}), 4)
         self.refused(game, self.serve_release(older_manifest, older_files),
