@@ -17,6 +17,7 @@ struct PublishOptions {
   unsigned jobs = 0;      // copying threads; 0 = one per CPU
   bool dryRun = false;    // check and hash only; nothing is written
   unsigned keep = 2;      // earlier releases kept beside the current one, for updates in flight
+  std::string signKeyFile;  // private release key: add SHA-256 and signature lines
 };
 
 struct PublishProgress {
