@@ -1,7 +1,7 @@
 # The Windows program, the stand-in client and the Windows-side tests.
 set(KM_ENTRY ${CMAKE_SOURCE_DIR}/core/main_win.cpp)
 list(REMOVE_ITEM KM_WIN_SOURCES ${KM_ENTRY})
-set(KM_WIN_LIBS wininet gdiplus shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32)
+set(KM_WIN_LIBS wininet gdiplus shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 bcrypt)
 
 add_library(kmwin STATIC ${KM_WIN_SOURCES})
 target_link_libraries(kmwin PUBLIC kmportable ${KM_WIN_LIBS})
@@ -12,6 +12,22 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/resources/KMLauncher.rc)
   target_sources(KMLauncher PRIVATE ${CMAKE_SOURCE_DIR}/resources/KMLauncher.rc)
 endif()
 target_link_libraries(KMLauncher PRIVATE kmwin)
+
+# Signed releases: with the line of a release.pub (kmcontent keygen) the launcher takes only
+# releases signed with that key. Empty: unsigned releases, as always.
+set(KM_RELEASE_PUBLIC_KEY "" CACHE STRING "release key line the launcher requires signatures by")
+if(KM_RELEASE_PUBLIC_KEY)
+  target_compile_definitions(KMLauncher PRIVATE KM_RELEASE_PUBLIC_KEY="${KM_RELEASE_PUBLIC_KEY}")
+endif()
+
+# The same launcher with the tests' release key built in, for the signed-release e2e tests.
+# Only the entry file and the resources are compiled again.
+file(STRINGS ${CMAKE_SOURCE_DIR}/tests/e2e/keys/release.pub KM_TEST_RELEASE_KEY LIMIT_COUNT 1)
+add_executable(KMLauncherTestKey WIN32 ${KM_ENTRY} ${CMAKE_SOURCE_DIR}/resources/KMLauncher.rc)
+target_link_libraries(KMLauncherTestKey PRIVATE kmwin)
+target_compile_definitions(KMLauncherTestKey PRIVATE KM_RELEASE_PUBLIC_KEY="${KM_TEST_RELEASE_KEY}")
+set_target_properties(KMLauncherTestKey PROPERTIES OUTPUT_NAME KMLauncher
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/testkey)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/standin/CMakeLists.txt)
   add_subdirectory(tools/standin)

@@ -19,7 +19,14 @@
 #include "ui/main_window_win.h"
 #include "update/crc32.h"
 #include "update/file_state_win.h"
+#include "update/release_trust_win.h"
 #include <shellapi.h>
+
+// A release key line built in (cmake -DKM_RELEASE_PUBLIC_KEY=...) makes the launcher take
+// only releases signed with it.
+#ifndef KM_RELEASE_PUBLIC_KEY
+#define KM_RELEASE_PUBLIC_KEY ""
+#endif
 
 namespace {
 constexpr const char* kMutexName = "KelmorraLauncherSingleInstance";
@@ -164,6 +171,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   InitializeCriticalSection(&g_lock);
   OpenStatusTrace();
   Crc32Init();
+  g_releaseKey = KM_RELEASE_PUBLIC_KEY;
   SetCurrentDirectoryA(g_exeDir.c_str());
   RemoveOldLauncher();
   OpenLog(LogPath());

@@ -7,6 +7,7 @@
  * the build is guarded by a small atomic state machine (no Windows header, works with gcc,
  * clang and mingw). */
 #include "gameconfig/axcrypt.h"
+#include "gameconfig/sha256_ni.h"
 
 #include <string.h>
 #include <time.h>
@@ -14,7 +15,8 @@
 static uint8_t SB[256];
 static uint8_t ISB[256];
 
-static const uint32_t K[64] = {
+/* The SHA-256 round constants, also used by the SHA-extensions kernel. */
+const uint32_t sha_round_constants[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
     0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
@@ -111,7 +113,7 @@ static void sha_compress(uint32_t state[8], const uint8_t block[64]) {
   uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
   for (int t = 0; t < 64; t++) {
     uint32_t t1 = h + (rotr32(e, 6) ^ rotr32(e, 11) ^ rotr32(e, 25)) + ((e & f) ^ (~e & g)) +
-                  K[t] + w[t];
+                  sha_round_constants[t] + w[t];
     uint32_t t2 = (rotr32(a, 2) ^ rotr32(a, 13) ^ rotr32(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
     h = g;
     g = f;
@@ -138,21 +140,52 @@ void sha_init(sha_ctx* ctx) {
   ctx->pending = 0;
 }
 
+void sha_blocks_portable(uint32_t state[8], const uint8_t* data, size_t blocks) {
+  for (; blocks > 0; blocks--, data += 64) sha_compress(state, data);
+}
+
+/* The kernel sha_add uses: 0 = not chosen yet, 1 = portable, 2 = SHA extensions. Chosen on
+ * first use; threads racing there store the same value, and atomics keep that well-defined. */
+static int g_sha_kernel;
+
+int sha_use_extensions(int wanted) {
+  int kernel = wanted && sha_ni_supported() ? 2 : 1;
+  __atomic_store_n(&g_sha_kernel, kernel, __ATOMIC_RELAXED);
+  return kernel == 2;
+}
+
+static void sha_blocks(uint32_t state[8], const uint8_t* data, size_t blocks) {
+  int kernel = __atomic_load_n(&g_sha_kernel, __ATOMIC_RELAXED);
+  if (kernel == 0) kernel = sha_use_extensions(1) ? 2 : 1;
+  if (kernel == 2) {
+    sha_blocks_ni(state, data, blocks);
+  } else {
+    sha_blocks_portable(state, data, blocks);
+  }
+}
+
+/* Whole blocks are compressed straight from the caller's bytes; only a partial block is
+ * copied into the context. */
 void sha_add(sha_ctx* ctx, const void* data, size_t length) {
   const uint8_t* bytes = (const uint8_t*)data;
   ctx->total += length;
-  while (length > 0) {
+  if (ctx->pending > 0) {
     size_t take = 64 - ctx->pending;
     if (take > length) take = length;
     memcpy(ctx->block + ctx->pending, bytes, take);
     ctx->pending += take;
     bytes += take;
     length -= take;
-    if (ctx->pending == 64) {
-      sha_compress(ctx->state, ctx->block);
-      ctx->pending = 0;
-    }
+    if (ctx->pending < 64) return;
+    sha_blocks(ctx->state, ctx->block, 1);
+    ctx->pending = 0;
   }
+  size_t blocks = length / 64;
+  if (blocks > 0) sha_blocks(ctx->state, bytes, blocks);
+  bytes += blocks * 64;
+  length -= blocks * 64;
+  memcpy(ctx->block, bytes, length);
+  ctx->pending = length;
 }
 
 void sha_end(sha_ctx* ctx, uint8_t digest[32]) {

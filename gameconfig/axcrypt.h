@@ -43,6 +43,13 @@ void sha_add(sha_ctx* ctx, const void* data, size_t length);
 void sha_end(sha_ctx* ctx, uint8_t digest[32]);
 void sha256(const void* data, size_t length, uint8_t digest[32]);
 
+/* Compresses whole 64-byte blocks into the state; runs on every CPU. sha_add uses the x86
+ * SHA extensions instead when the CPU has them (sha256_ni.h); both give the same state. */
+void sha_blocks_portable(uint32_t state[8], const uint8_t* data, size_t blocks);
+/* 1: let sha_add use the SHA extensions when the CPU has them (the default); 0: the portable
+ * kernel only (tests and benchmarks compare the two). Returns 1 when the extensions are in use. */
+int sha_use_extensions(int wanted);
+
 /* RFC 2104 HMAC; keys longer than 64 bytes are hashed first. */
 void hmac_sha256(const uint8_t* key, size_t key_length, const void* data, size_t length,
                  uint8_t mac[32]);

@@ -1,6 +1,7 @@
 // Patching from the old version; see delta_update_win.h. The old file is mapped and scanned
 // in place, the plan comes from delta_plan.h, and the part file is appended to run by run
-// with its CRC-32 kept, as a download does.
+// with its CRC-32 kept, as a download does; the whole is verified like a download (CRC-32,
+// and SHA-256 for a signed release).
 #include "update/delta_update_win.h"
 #include "core/log.h"
 #include "core/status_win.h"
@@ -12,7 +13,7 @@
 #include "update/delta_plan.h"
 #include "update/file_state_win.h"
 #include "update/http_win.h"
-#include "update/line_scan.h"
+#include "update/release_trust_win.h"
 
 namespace {
 constexpr DWORD kPiece = 1u << 20;
@@ -211,8 +212,9 @@ int PatchFile(const RemoteFile& file, const std::string& fileUrl, const std::str
   int result = BuildPart(build, partPath, plan, old, fileUrl);
   if (result >= 0) return result;
   PublishPatchProgress(build, true);
-  if (~build.crc != file.crc) {
-    LogLine("CRC mismatch on patched %s - deleting it", file.path.c_str());
+  bool crcRight = ~build.crc == file.crc;
+  if (!crcRight) LogLine("CRC mismatch on patched %s - deleting it", file.path.c_str());
+  if (!crcRight || !FileMatchesSha256(partPath, file)) {
     DeleteFileA(partPath.c_str());
     return kDownloadBadCrc;
   }

@@ -9,10 +9,34 @@
 #include "update/crc32.h"
 #include "update/file_state_win.h"
 #include "update/http_win.h"
+#include "update/release_trust_win.h"
+#include "update/sha256_background.h"
+#include <memory>
 
 namespace {
 constexpr DWORD kTransferBuffer = 262144;
 constexpr double kMegabyte = 1048576.0;
+
+// The SHA-256 of a signed release's file, taken from the same bytes as the CRC-32 while they
+// stream in, on a thread of its own. whole is false when the stream began after a resumed
+// part; the whole part file is then hashed once more before it is accepted.
+struct StreamSha {
+  std::unique_ptr<BackgroundSha256> hash;  // only for a file with a SHA-256
+  bool whole = false;
+};
+
+void RestartSha(StreamSha& sha) {
+  if (sha.hash) sha.hash->Restart();
+  sha.whole = true;
+}
+
+bool Sha256Matches(const RemoteFile& file, const std::string& partPath, StreamSha& sha) {
+  if (!file.hasSha256) return true;
+  if (!sha.whole) return FileMatchesSha256(partPath, file);
+  if (sha.hash->Finish() == file.sha256) return true;
+  LogLine("SHA-256 mismatch on %s - deleting the download", file.path.c_str());
+  return false;
+}
 
 // Creates every folder on the way to the part file (after a drive root such as C:\).
 void CreateParentFolders(const std::string& path) {
@@ -72,7 +96,7 @@ void PublishDownloadProgress(const RemoteFile& file, const DownloadProgress& pro
 
 // Streams the body into the part file; returns false when the loop stopped on a failure.
 bool Transfer(HINTERNET request, HANDLE part, const RemoteFile& file, const DownloadProgress& progress,
-              uint64_t& have, uint32_t& crc) {
+              uint64_t& have, uint32_t& crc, StreamSha& sha) {
   std::vector<unsigned char> buffer(kTransferBuffer);
   DWORD startTick = GetTickCount();
   DWORD lastReport = 0;
@@ -86,6 +110,7 @@ bool Transfer(HINTERNET request, HANDLE part, const RemoteFile& file, const Down
     DWORD written = 0;
     if (!WriteFile(part, buffer.data(), got, &written, nullptr) || written != got) return false;
     crc = Crc32Update(crc, buffer.data(), got);
+    if (sha.hash) sha.hash->Add(buffer.data(), got);
     have += got;
     DWORD now = GetTickCount();
     if (!reported || static_cast<DWORD>(now - lastReport) > 100) {
@@ -100,7 +125,7 @@ bool Transfer(HINTERNET request, HANDLE part, const RemoteFile& file, const Down
 // Fetches the rest of the file from byte have on; returns a result code, or -1 to go on to
 // the check.
 int Fetch(const RemoteFile& file, const std::string& url, const std::string& partPath,
-          const DownloadProgress& progress, uint64_t& have, uint32_t& crc) {
+          const DownloadProgress& progress, uint64_t& have, uint32_t& crc, StreamSha& sha) {
   std::string range = have > 0 ? Fmt("Range: bytes=%llu-\r\n", static_cast<unsigned long long>(have)) : "";
   DWORD status = 0;
   HINTERNET request = OpenUrl(url, range, status);
@@ -113,6 +138,7 @@ int Fetch(const RemoteFile& file, const std::string& url, const std::string& par
     DeleteFileA(partPath.c_str());
     have = 0;
     crc = kCrc32Start;
+    RestartSha(sha);
   } else if (status != 206 && !(status == 200 && have == 0)) {
     LogLine("Server answered %lu for %s", static_cast<unsigned long>(status), file.path.c_str());
     InternetCloseHandle(request);
@@ -129,7 +155,7 @@ int Fetch(const RemoteFile& file, const std::string& url, const std::string& par
   position.QuadPart = static_cast<LONGLONG>(have);
   SetFilePointerEx(part, position, nullptr, FILE_BEGIN);
   SetEndOfFile(part);
-  bool complete = Transfer(request, part, file, progress, have, crc);
+  bool complete = Transfer(request, part, file, progress, have, crc, sha);
   CloseHandle(part);
   InternetCloseHandle(request);
   if (QuitRequested()) return kDownloadStopped;
@@ -149,12 +175,19 @@ int DownloadFile(const RemoteFile& file, const std::string& url, const std::stri
   uint32_t crc = kCrc32Start;
   if (!ResumeExistingPart(partPath, file.size, have, crc)) return kDownloadStopped;
   if (file.size == 0 && !CreateEmptyPart(partPath)) return kDownloadFailed;
+  StreamSha sha;
+  if (file.hasSha256) sha.hash = std::make_unique<BackgroundSha256>();
+  sha.whole = have == 0;
   if (have < file.size) {
-    int result = Fetch(file, url, partPath, progress, have, crc);
+    int result = Fetch(file, url, partPath, progress, have, crc, sha);
     if (result >= 0) return result;
   }
   uint32_t got = ~crc;
-  if (got == file.crc) return kDownloadOk;
+  if (got == file.crc) {
+    if (Sha256Matches(file, partPath, sha)) return kDownloadOk;
+    DeleteFileA(partPath.c_str());
+    return kDownloadBadCrc;
+  }
   LogLine("CRC mismatch on %s (got %08lX, expected %08lX) - deleting the download", file.path.c_str(),
           static_cast<unsigned long>(got), static_cast<unsigned long>(file.crc));
   DeleteFileA(partPath.c_str());

@@ -3,12 +3,15 @@
 #pragma once
 #include "core/base.h"
 #include "update/manifest_path.h"
+#include <array>
 
 struct RemoteFile {
   std::string path;  // relative to the game folder, as written ("/" or "\")
   uint64_t size = 0;
   uint32_t crc = 0;
   bool hasBlockMap = false;  // a "map" line announced "<path>.kmmap" (block_map.h)
+  bool hasSha256 = false;             // only from a signed manifest, see release_signature.h
+  std::array<uint8_t, 32> sha256{};
 };
 
 constexpr size_t kMaxNotesLines = 1000;

@@ -19,6 +19,7 @@
 #include "update/file_state_win.h"
 #include "update/http_win.h"
 #include "update/manifest.h"
+#include "update/release_trust_win.h"
 #include "update/self_update_win.h"
 
 namespace {
@@ -50,14 +51,17 @@ void PublishManifest(const Manifest& manifest) {
   SetManifestGameServer(manifest.gameServer);
 }
 
-bool FetchManifest(Manifest& manifest) {
+enum class ManifestFetch { Ok, Failed, Refused };
+
+ManifestFetch FetchManifest(Manifest& manifest) {
   std::string body;
-  if (!HttpGetText("/manifest", body)) return false;
-  manifest = ParseManifest(body);
+  if (!HttpGetText("/manifest", body)) return ManifestFetch::Failed;
+  if (!g_releaseKey.empty() && !ParseVerifiedManifest(body, manifest)) return ManifestFetch::Refused;
+  if (g_releaseKey.empty()) manifest = ParseManifest(body);
   for (const std::string& path : manifest.unsafePaths) LogLine("Ignoring unsafe path in manifest: %s", path.c_str());
-  if (!manifest.accepted) return false;
+  if (!manifest.accepted) return ManifestFetch::Failed;
   PublishManifest(manifest);
-  return true;
+  return ManifestFetch::Ok;
 }
 
 struct Plan {
@@ -237,7 +241,13 @@ void UpdateBody() {
   g_mirrorFailures = 0;
 
   Manifest manifest;
-  if (!FetchManifest(manifest)) {
+  ManifestFetch fetched = FetchManifest(manifest);
+  if (fetched == ManifestFetch::Refused) {
+    EndPass(Offline, "Could not verify the update server's release.",
+            "Your game files were not changed. Press RETRY later, or PLAY without updating.", 0);
+    return;
+  }
+  if (fetched == ManifestFetch::Failed) {
     LogLine("Could not get the manifest from %s", g_server.c_str());
     EndPass(Offline, "Could not reach the update server.",
             "Check your connection and press RETRY, or PLAY without updating.", 0);
@@ -259,5 +269,6 @@ void UpdateBody() {
     AnnounceUpdate(plan, manifest.name);
     if (DownloadAll(manifest.files, plan) == DownloadOutcome::Ended) return;
   }
+  if (!g_releaseKey.empty()) RecordInstalledRelease(manifest.version);
   FinishReady(manifest);
 }

@@ -3,6 +3,7 @@
 #include "tools/kmcontent/options.h"
 #include "tools/kmcontent/publish.h"
 #include "tools/kmcontent/release_commands.h"
+#include "tools/kmcontent/release_key.h"
 #include "tools/kmcontent/serve.h"
 #include "tools/kmcontent/serve_options.h"
 #include <unistd.h>
@@ -13,7 +14,8 @@ const char kUsage[] =
     "usage: kmcontent publish --build DIR --out RELEASE --version N [options]\n"
     "       kmcontent serve --release RELEASE [options]\n"
     "       kmcontent rollback --release RELEASE [--to NAME]\n"
-    "       kmcontent help [publish|serve|rollback]\n";
+    "       kmcontent keygen --out DIR\n"
+    "       kmcontent help [publish|serve|rollback|keygen]\n";
 
 const char kPublishHelp[] =
     "kmcontent publish: write a release tree from a game build folder.\n"
@@ -31,6 +33,7 @@ const char kPublishHelp[] =
     "  --keep N           earlier releases kept for updates in flight (default 2)\n"
     "  --block-maps-from MIB  files of at least this size get a block map, so launchers\n"
     "                     holding an older version fetch only changed blocks (default 4; 0: none)\n"
+    "  --sign KEYFILE     sign the release with this private key (from kmcontent keygen)\n"
     "\n"
     "Each release is kept under RELEASE/releases/vN; without --mirror the manifest points the\n"
     "launcher at /releases/vN/files, which never changes while it is kept.\n"
@@ -38,6 +41,14 @@ const char kPublishHelp[] =
     "Refuses, and writes nothing, when a path is one the launcher would refuse or mishandle:\n"
     "unsafe paths, the player's own files (*.log, *.tmp, *.part, coinit.tmp, KMLauncher.cfg ...),\n"
     "names Windows cannot hold, paths differing only in letter case, paths over 200 bytes.\n";
+
+const char kKeygenHelp[] =
+    "kmcontent keygen: make a release key pair for signed releases.\n"
+    "\n"
+    "  --out DIR          writes DIR/release.key (private, mode 0600) and DIR/release.pub\n"
+    "                     (the line to build the launcher with); never overwrites either\n"
+    "\n"
+    "Keep release.key off the content server; sign with kmcontent publish --sign.\n";
 
 std::vector<std::string> Arguments(int argc, char** argv) { return std::vector<std::string>(argv + 2, argv + argc); }
 
@@ -71,7 +82,7 @@ int RunPublishCommand(int argc, char** argv) {
   const std::vector<OptionDef> known = {{"build", true}, {"out", true},        {"version", true},
                                          {"name", true},  {"notes", true},      {"mirror", true},
                                          {"gameserver", true}, {"jobs", true}, {"dry-run", false},
-                                         {"help", false}, {"keep", true},
+                                         {"sign", true}, {"help", false}, {"keep", true},
                                          {"block-maps-from", true}};
   if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("publish", error);
   if (values.count("help") != 0) return fputs(kPublishHelp, stdout), 0;
@@ -97,6 +108,7 @@ int RunPublishCommand(int argc, char** argv) {
   if (values.count("block-maps-from") != 0 && !ParseBlockMapsFrom(Value(values, "block-maps-from"), options)) {
     return Refuse("publish", "--block-maps-from must be a number of MiB from 0 to 1048576");
   }
+  options.signKeyFile = Value(values, "sign");
   bool terminal = isatty(STDERR_FILENO) != 0;
   PublishResult result = Publish(options, terminal ? PublishProgressFn(ShowProgress) : PublishProgressFn());
   if (terminal && result.files > 0) fputc('\n', stderr);
@@ -139,12 +151,30 @@ int RunServeCommand(int argc, char** argv) {
   return RunServe(options);
 }
 
+int RunKeygenCommand(int argc, char** argv) {
+  OptionValues values;
+  std::string error;
+  const std::vector<OptionDef> known = {{"out", true}, {"help", false}};
+  if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("keygen", error);
+  if (values.count("help") != 0) return fputs(kKeygenHelp, stdout), 0;
+  if (values.count("out") == 0) return Refuse("keygen", "--out is required");
+  std::string dir = Value(values, "out");
+  if (!GenerateReleaseKey(dir, error)) {
+    fprintf(stderr, "kmcontent keygen: %s\n", error.c_str());
+    return 1;
+  }
+  printf("Wrote %s/release.key (keep it secret, off the content server) and %s/release.pub\n", dir.c_str(),
+         dir.c_str());
+  return 0;
+}
+
 int Help(int argc, char** argv) {
   std::string topic = argc > 2 ? argv[2] : "";
   if (topic == "publish") return fputs(kPublishHelp, stdout), 0;
   if (topic == "serve") return fputs(kServeHelp, stdout), 0;
   if (topic == "rollback") return fputs(kRollbackHelp, stdout), 0;
-  printf("%s\n%s\n%s\n%s", kUsage, kPublishHelp, kServeHelp, kRollbackHelp);
+  if (topic == "keygen") return fputs(kKeygenHelp, stdout), 0;
+  printf("%s\n%s\n%s\n%s\n%s", kUsage, kPublishHelp, kServeHelp, kRollbackHelp, kKeygenHelp);
   return 0;
 }
 
@@ -155,6 +185,7 @@ int main(int argc, char** argv) {
   if (command == "publish") return RunPublishCommand(argc, argv);
   if (command == "serve") return RunServeCommand(argc, argv);
   if (command == "rollback") return RunRollbackCommand(argc, argv);
+  if (command == "keygen") return RunKeygenCommand(argc, argv);
   if (command == "help" || command == "--help" || command == "-h") return Help(argc, argv);
   fputs(kUsage, stderr);
   return 2;

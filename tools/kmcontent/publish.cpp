@@ -5,10 +5,12 @@
 // disk, and swap the staging folder in. Nothing is written before every check has passed.
 #include "tools/kmcontent/publish.h"
 #include "tools/kmcontent/publish_rules.h"
+#include "tools/kmcontent/release_key.h"
 #include "tools/kmcontent/release_layout.h"
 #include "tools/kmcontent/release_swap.h"
 #include "core/text.h"
 #include "update/block_map.h"
+#include "gameconfig/axcrypt.h"
 #include "update/crc32.h"
 #include <algorithm>
 #include <atomic>
@@ -39,6 +41,7 @@ struct BuildFile {
   uint64_t size = 0;
   uint32_t crc = 0;
   bool withMap = false;  // a block map is written beside the copy
+  Sha256Digest sha256{};  // only when signing
 };
 
 bool ReadWholeFile(const std::string& path, std::string& text) {
@@ -134,10 +137,10 @@ bool WriteBlockMap(const BlockMap& map, const std::string& target, std::string& 
   return ok;
 }
 
-// Copies one file and takes its CRC-32 from the same bytes, so the manifest describes
-// exactly what was copied (an empty target only hashes). A file whose size changes while it
-// is read is an error.
-bool CopyAndHash(BuildFile& file, const std::string& target, std::vector<char>& buffer,
+// Copies one file and takes its CRC-32 (and for a signed release its SHA-256) from the same
+// bytes, so the manifest describes exactly what was copied (an empty target only hashes). A
+// file whose size changes while it is read is an error.
+bool CopyAndHash(BuildFile& file, const std::string& target, bool withSha256, std::vector<char>& buffer,
                  std::atomic<uint64_t>& bytesDone, std::string& error) {
   int in = open(file.source.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) {
@@ -154,6 +157,8 @@ bool CopyAndHash(BuildFile& file, const std::string& target, std::vector<char>& 
     return false;
   }
   uint32_t crc = kCrc32Start;
+  sha_ctx sha;
+  sha_init(&sha);
   uint64_t size = 0;
   bool ok = true;
   std::unique_ptr<BlockMapBuilder> map;
@@ -168,6 +173,7 @@ bool CopyAndHash(BuildFile& file, const std::string& target, std::vector<char>& 
     if (got <= 0) break;
     crc = Crc32Update(crc, buffer.data(), static_cast<size_t>(got));
     if (map) map->Add(reinterpret_cast<const uint8_t*>(buffer.data()), static_cast<size_t>(got));
+    if (withSha256) sha_add(&sha, buffer.data(), static_cast<size_t>(got));
     size += static_cast<uint64_t>(got);
     bytesDone += static_cast<uint64_t>(got);
     if (out >= 0 && !WriteAll(out, buffer.data(), static_cast<size_t>(got))) {
@@ -186,6 +192,7 @@ bool CopyAndHash(BuildFile& file, const std::string& target, std::vector<char>& 
     ok = false;
   }
   file.crc = ~crc;
+  if (withSha256) sha_end(&sha, file.sha256.data());
   file.size = size;
   return ok && (!map || WriteBlockMap(map->Finish(file.crc), target + kBlockMapSuffix, error));
 }
@@ -193,6 +200,7 @@ bool CopyAndHash(BuildFile& file, const std::string& target, std::vector<char>& 
 struct CopyRun {
   std::vector<BuildFile>* files = nullptr;
   fs::path filesDir;
+  bool withSha256 = false;
   std::atomic<size_t> next{0};
   std::atomic<size_t> done{0};
   std::atomic<uint64_t> bytesDone{0};
@@ -211,7 +219,7 @@ void CopyFiles(CopyRun& run) {
     BuildFile& file = (*run.files)[index];
     std::string error;
     std::string target = run.filesDir.empty() ? std::string() : (run.filesDir / file.path).string();
-    if (!CopyAndHash(file, target, buffer, run.bytesDone, error)) {
+    if (!CopyAndHash(file, target, run.withSha256, buffer, run.bytesDone, error)) {
       std::lock_guard<std::mutex> hold(run.lock);
       if (!run.failed.exchange(true)) run.error = error;
       return;
@@ -239,11 +247,12 @@ bool MakeFolders(const std::vector<BuildFile>& files, const fs::path& filesDir, 
   return !ec;
 }
 
-bool CopyAll(std::vector<BuildFile>& files, const fs::path& filesDir, unsigned jobs,
+bool CopyAll(std::vector<BuildFile>& files, const fs::path& filesDir, unsigned jobs, bool withSha256,
              const PublishProgressFn& progress, uint64_t bytesTotal, std::string& error) {
   CopyRun run;
   run.files = &files;
   run.filesDir = filesDir;
+  run.withSha256 = withSha256;
   if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
   jobs = static_cast<unsigned>(std::min<size_t>(jobs, std::max<size_t>(files.size(), 1)));
   run.workersLeft = jobs;
@@ -293,9 +302,11 @@ bool ReadNotes(PublishOptions& options, std::vector<std::string>& problems) {
   return true;
 }
 
-std::vector<BuildFile> CheckEverything(PublishOptions& options, std::vector<std::string>& problems) {
+std::vector<BuildFile> CheckEverything(PublishOptions& options, SigningKey& key, std::vector<std::string>& problems) {
   std::vector<BuildFile> files;
   ReadNotes(options, problems);
+  std::string keyError;
+  if (!options.signKeyFile.empty() && !key.Load(options.signKeyFile, keyError)) problems.push_back(keyError);
   for (const std::string& problem : ReleaseInfoProblems(options.info)) problems.push_back(problem);
   std::error_code ec;
   if (!fs::is_directory(options.buildDir, ec)) {
@@ -331,17 +342,27 @@ void ChooseBlockMaps(std::vector<BuildFile>& files, uint64_t mapsFrom) {
   }
 }
 
+// The SHA-256 and signature lines after the file lines, when a key is given.
+bool SignWhenAsked(std::string& manifest, const std::vector<BuildFile>& files, const SigningKey* key,
+                   std::string& error) {
+  if (key == nullptr) return true;
+  std::vector<std::pair<std::string, Sha256Digest>> hashes;
+  for (const BuildFile& file : files) hashes.emplace_back(file.path, file.sha256);
+  return SignManifest(manifest, hashes, *key, error);
+}
+
 // Copies (or, for a dry run, only reads) every file and fills in sizes, CRCs and the
-// manifest; filesDir empty means a dry run.
-bool CopyAndDescribe(std::vector<BuildFile>& files, const PublishOptions& options, const fs::path& filesDir,
-                     const PublishProgressFn& progress, PublishResult& result, std::string& error) {
+// manifest, signed when key is given; filesDir empty means a dry run.
+bool CopyAndDescribe(std::vector<BuildFile>& files, const PublishOptions& options, const SigningKey* key,
+                     const fs::path& filesDir, const PublishProgressFn& progress, PublishResult& result,
+                     std::string& error) {
   std::error_code ec;
   uint64_t total = 0;
   for (const BuildFile& file : files) total += fs::file_size(file.source, ec);
   ChooseBlockMaps(files, options.blockMapsFrom);
   auto start = std::chrono::steady_clock::now();
   bool ok = (filesDir.empty() || MakeFolders(files, filesDir, error)) &&
-            CopyAll(files, filesDir, options.jobs, progress, total, error);
+            CopyAll(files, filesDir, options.jobs, key != nullptr, progress, total, error);
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::vector<RemoteFile> listed;
   for (const BuildFile& file : files) {
@@ -350,19 +371,19 @@ bool CopyAndDescribe(std::vector<BuildFile>& files, const PublishOptions& option
   }
   result.files = files.size();
   result.manifest = FormatManifest(options.info, listed);
-  return ok;
+  return ok && SignWhenAsked(result.manifest, files, key, error);
 }
 
 // A first release, or one in the older single-release layout: the whole layered tree is
 // built beside it and swapped in at once.
-bool BuildNewTree(std::vector<BuildFile>& files, const PublishOptions& options, const PublishProgressFn& progress,
-                  PublishResult& result, std::string& error) {
+bool BuildNewTree(std::vector<BuildFile>& files, const PublishOptions& options, const SigningKey* key,
+                  const PublishProgressFn& progress, PublishResult& result, std::string& error) {
   fs::path out = ReleaseFolder(options.outDir);
   fs::path staging = StagingFolder(out);
   fs::path inner = staging / "releases" / result.releaseName;
   std::error_code ec;
   fs::remove_all(staging, ec);
-  bool ok = CopyAndDescribe(files, options, inner / "files", progress, result, error) &&
+  bool ok = CopyAndDescribe(files, options, key, inner / "files", progress, result, error) &&
             WriteManifest(inner, result.manifest, error) &&
             release_layout::CreateLinks(staging, result.releaseName, error) && FlushToDisk(staging, error) &&
             SwapInRelease(staging.string(), out.string(), error);
@@ -372,14 +393,14 @@ bool BuildNewTree(std::vector<BuildFile>& files, const PublishOptions& options, 
 
 // A layered release: the new release is written beside the kept ones, then made current;
 // releases beyond the grace period go.
-bool AddRelease(std::vector<BuildFile>& files, const PublishOptions& options, const PublishProgressFn& progress,
-                PublishResult& result, std::string& error) {
+bool AddRelease(std::vector<BuildFile>& files, const PublishOptions& options, const SigningKey* key,
+                const PublishProgressFn& progress, PublishResult& result, std::string& error) {
   fs::path out = ReleaseFolder(options.outDir);
   fs::path target = out / "releases" / result.releaseName;
   fs::path staging = out / "releases" / ("." + result.releaseName + ".new-" + std::to_string(getpid()));
   std::error_code ec;
   fs::remove_all(staging, ec);
-  bool ok = CopyAndDescribe(files, options, staging / "files", progress, result, error) &&
+  bool ok = CopyAndDescribe(files, options, key, staging / "files", progress, result, error) &&
             WriteManifest(staging, result.manifest, error) && FlushToDisk(staging, error);
   if (ok && rename(staging.c_str(), target.c_str()) != 0) {
     error = "cannot move " + staging.string() + " into place: " + strerror(errno);
@@ -400,12 +421,12 @@ bool AddRelease(std::vector<BuildFile>& files, const PublishOptions& options, co
   return true;
 }
 
-bool BuildAndSwap(std::vector<BuildFile>& files, const PublishOptions& options, const PublishProgressFn& progress,
-                  PublishResult& result) {
+bool BuildAndSwap(std::vector<BuildFile>& files, const PublishOptions& options, const SigningKey* key,
+                  const PublishProgressFn& progress, PublishResult& result) {
   std::string error;
   bool layered = release_layout::IsLayered(ReleaseFolder(options.outDir));
-  bool ok = layered ? AddRelease(files, options, progress, result, error)
-                    : BuildNewTree(files, options, progress, result, error);
+  bool ok = layered ? AddRelease(files, options, key, progress, result, error)
+                    : BuildNewTree(files, options, key, progress, result, error);
   if (!ok) result.problems.push_back(error);
   return ok;
 }
@@ -424,15 +445,17 @@ void NameRelease(PublishOptions& options, PublishResult& result) {
 PublishResult Publish(const PublishOptions& given, const PublishProgressFn& progress) {
   PublishOptions options = given;
   PublishResult result;
-  std::vector<BuildFile> files = CheckEverything(options, result.problems);
+  SigningKey loaded;
+  std::vector<BuildFile> files = CheckEverything(options, loaded, result.problems);
   if (!result.problems.empty()) return result;
   NameRelease(options, result);
+  const SigningKey* key = options.signKeyFile.empty() ? nullptr : &loaded;
   if (options.dryRun) {
     std::string error;
-    result.ok = CopyAndDescribe(files, options, fs::path(), progress, result, error);
+    result.ok = CopyAndDescribe(files, options, key, fs::path(), progress, result, error);
     if (!result.ok) result.problems.push_back(error);
     return result;
   }
-  result.ok = BuildAndSwap(files, options, progress, result);
+  result.ok = BuildAndSwap(files, options, key, progress, result);
   return result;
 }

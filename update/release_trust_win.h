@@ -1,0 +1,25 @@
+// The launcher's side of signed releases: with a release key built in (cmake
+// -DKM_RELEASE_PUBLIC_KEY=...), only manifests signed by that key are used, every download
+// must match its SHA-256, and no release older than one already installed is taken.
+// Without a key nothing here changes what the launcher does.
+#pragma once
+#include "core/base.h"
+#include "update/manifest.h"
+#include "update/release_signature.h"
+
+// The release key line built into this launcher; empty without one. Set by start-up.
+extern std::string g_releaseKey;
+
+// The parse of a body a keyed launcher may use; false (logged with the reason, manifest
+// empty) when the body is refused.
+bool ParseVerifiedManifest(const std::string& body, Manifest& manifest);
+
+// Remembers a signed version as installed in this folder (kept in the file-state cache).
+void RecordInstalledRelease(int version);
+
+// True when the file at path has the SHA-256 the signed manifest gives for file (always
+// true for a file without one). Logged when it does not.
+bool FileMatchesSha256(const std::string& path, const RemoteFile& file);
+
+// ECDSA P-256 verification with the platform's CNG.
+bool VerifyWithCng(const P256Point& key, const Sha256Digest& digest, const P256Signature& signature);
