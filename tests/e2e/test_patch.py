@@ -2,7 +2,8 @@
 version is in the game folder, is rebuilt by the real launcher from its old blocks plus
 Range requests to nginx, byte for byte, with the bytes nginx served counted from its access
 log; a launcher killed in the middle of a patch finishes it on the next start; a server
-that ignores closed ranges makes the launcher finish with the whole-file download.
+that ignores closed ranges makes the launcher finish with the whole-file download; a signed
+release whose fetched ranges were forged with the CRC-32 kept is never moved into place.
 
 KM_PATCH_MIB sets the size of the patched file (16 MiB unless given)."""
 import os
@@ -12,9 +13,10 @@ import subprocess
 import tempfile
 import time
 
-from kmtest.case import LauncherTestCase, READY
+from kmtest.case import LauncherTestCase, READY, UPDATE_FAILED
 from kmtest.launcher import kill_processes_in, wait_until
 from kmtest.server import ContentServer, manifest_text
+from kmtest.signed import keyed_launcher_exe, publish as publish_signed, same_crc_change
 from test_deployment import KMCONTENT, free_port, wait_for_port
 
 SIZE = int(os.environ.get("KM_PATCH_MIB", "16")) << 20
@@ -162,3 +164,24 @@ class PatchTest(LauncherTestCase):
         # The copies before the first missing block stayed: the download resumed after them.
         self.assertTrue(any(re.fullmatch(r"bytes=\d+-", r) and int(r[6:-1]) >= len(self.old) // 2 - BLOCK
                             for r in ranges), ranges)
+
+    def test_forged_ranges_of_a_signed_release_are_caught_by_its_sha256(self):
+        manifest, published = publish_signed({BIG: self.new}, 3)
+        self.assertIn("\nmap %s\n" % BIG, manifest)
+        middle = len(self.old) // 2 + 12345
+        # Inside the inserted megabyte, so the forged bytes come by a range, not from the old file.
+        published[BIG] = same_crc_change(self.new, middle + 1000, middle + 5000)
+        server = ContentServer(published, manifest, closed_ranges=True)
+        self.addCleanup(server.stop)
+        game = self.folder()
+        shutil.copy(keyed_launcher_exe(), game.path("KMLauncher.exe"))
+        game.write(BIG, self.old)
+        self.start_launcher(game, server=server.address)
+        self.wait_for_phase(game, UPDATE_FAILED, timeout=180)
+        lines = game.log_lines()
+        self.assertTrue(any(l.startswith("SHA-256 mismatch on %s (got " % BIG) for l in lines), lines)
+        self.assertFalse(any("Patched " + BIG in l for l in lines), lines)
+        self.assertTrue(any(re.fullmatch(r"bytes=\d+-\d+", r.headers.get("Range", ""))
+                            for r in server.file_requests("/files/" + BIG)))
+        self.assertEqual(game.read(BIG), self.old)
+        self.assertFalse(game.exists(BIG + ".part"))

@@ -1,7 +1,8 @@
 """A content server that a test controls, in the manner of a misbehaving real one.
 
 It serves "/manifest" and "/files/<percent-encoded path>" (or a mirror's "<base>/<path>"),
-honours single "Range: bytes=N-" requests with 206 unless told to ignore them, and can be told
+honours single "Range: bytes=N-" requests with 206 unless told to ignore them (and "bytes=N-M"
+when made with closed_ranges), and can be told
 per path (the manifest too) to answer a chosen status, cut the body after N bytes (once or
 every time), send wrong bytes, or be slow. It answers POST "/register" with a chosen text.
 Every request is recorded (method, path, headers, body) for the test to assert on. stop()
@@ -12,6 +13,7 @@ import socket
 import http.server
 import threading
 import time
+import re
 import urllib.parse
 import zlib
 
@@ -65,8 +67,10 @@ class Request:
 
 
 class ContentServer:
-    def __init__(self, files=None, manifest=None, prefix="/files/", register_answer=b"OK Welcome"):
+    def __init__(self, files=None, manifest=None, prefix="/files/", register_answer=b"OK Welcome",
+                 closed_ranges=False):
         self.files = dict(files or {})
+        self.closed_ranges = closed_ranges
         self.manifest = manifest
         self.prefix = prefix
         self.register_answer = register_answer
@@ -179,16 +183,19 @@ class ContentServer:
             data = rule.body
             if rule.body_times is not None:
                 rule.body_times -= 1
-        start = 0
+        start, end = 0, len(data)
         wanted = handler.headers.get("Range")
         if wanted and not rule.ignore_range and wanted.startswith("bytes=") and wanted.endswith("-"):
             start = int(wanted[6:-1])
-        status = 206 if start else 200
-        body = data[start:]
+        elif wanted and not rule.ignore_range and self.closed_ranges and re.fullmatch(r"bytes=\d+-\d+", wanted):
+            first, last = wanted[6:].split("-")
+            start, end = int(first), min(int(last) + 1, len(data))
+        status = 206 if start or end < len(data) else 200
+        body = data[start:end]
         handler.send_response(status)
         handler.send_header("Content-Length", str(len(body)))
         if status == 206:
-            handler.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))
+            handler.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, len(data)))
         handler.end_headers()
         limit = len(body)
         if rule.cut_after is not None and rule.cut_times != 0:

@@ -24,7 +24,8 @@ def kmcontent(*args):
 
 
 def publish(files, version, key=None):
-    """(manifest text, {path: bytes}) of a release published from files {path: bytes}."""
+    """(manifest text, {path: bytes}) of a release published from files {path: bytes}, block
+    maps included."""
     work = tempfile.mkdtemp(prefix="km-signed-")
     try:
         for path, data in files.items():
@@ -38,8 +39,11 @@ def publish(files, version, key=None):
             manifest = f.read().decode("latin-1")
         published = {}
         for path in files:
-            with open(os.path.join(work, "release", "files", *path.split("/")), "rb") as f:
-                published[path] = f.read()
+            for name in (path, path + ".kmmap"):  # with the block maps of large files
+                target = os.path.join(work, "release", "files", *name.split("/"))
+                if os.path.exists(target):
+                    with open(target, "rb") as f:
+                        published[name] = f.read()
         return manifest, published
     finally:
         shutil.rmtree(work, ignore_errors=True)
