@@ -37,12 +37,15 @@ uint32_t BlockMap::BlockLength(size_t index) const {
 }
 
 WeakSums WeakSumsOf(const uint8_t* data, size_t size) {
-  WeakSums sums;
+  // Two independent sums rather than b accumulating a, so the compiler can vectorize: the
+  // scan recomputes them at every block it finds.
+  uint32_t a = 0, b = 0;
+  uint32_t weight = static_cast<uint32_t>(size);
   for (size_t i = 0; i < size; i++) {
-    sums.a += data[i];
-    sums.b += sums.a;
+    a += data[i];
+    b += (weight - static_cast<uint32_t>(i)) * data[i];
   }
-  return sums;
+  return WeakSums{a, b};
 }
 
 StrongHash StrongHashOf(const uint8_t* data, size_t size, uint32_t strongBytes) {

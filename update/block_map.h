@@ -55,9 +55,10 @@ WeakSums WeakSumsOf(const uint8_t* data, size_t size);
 
 // The 32-bit weak checksum the map stores: the two sums mixed so that the high bits of the
 // result depend on both (the sums alone cluster on data with few distinct bytes).
-// a is at most 255 * block size, so its low half carries its changes; the odd multiplier
-// carries every bit upwards, where the scan's filter looks.
-inline uint32_t WeakChecksum(WeakSums sums) { return (sums.b ^ (sums.a << 16)) * 0x9E3779B1u; }
+// The odd multiplier carries every bit of b upwards, where the scan's filter looks; a (at
+// most 255 * block size) is added below. Two operations: the scan computes this at every
+// offset of the old file.
+inline uint32_t WeakChecksum(WeakSums sums) { return sums.b * 0x9E3779B1u + sums.a; }
 
 // The first strongBytes bytes of the SHA-256 of the block, the rest zero.
 StrongHash StrongHashOf(const uint8_t* data, size_t size, uint32_t strongBytes);
