@@ -3,6 +3,7 @@
 // the old one whole.
 #include "tools/kmcontent/publish.h"
 #include "tools/kmcontent/release_layout.h"
+#include "update/block_map.h"
 #include "update/crc32.h"
 #include <filesystem>
 #include <fstream>
@@ -103,6 +104,32 @@ TEST_F(PublishRun, TheLauncherAcceptsTheManifestWithEveryFile) {
     EXPECT_EQ(Read(out() / "files" / file.path), bytes) << file.path;
   }
   EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PublishRun, LargeFilesGetABlockMapThatDescribesThemAndTheManifestAnnouncesIt) {
+  std::string big = Write("Data/big.pak", RandomBytes(5 << 20 | 3, 3));
+  Write("Data/small.pak", RandomBytes(1000, 4));
+  Write("other.pak", RandomBytes(4 << 20, 5));
+  std::string taken = Write("other.pak.KMMAP", "a game file of the map's name");
+  ASSERT_TRUE(Publish(Options(), nullptr).ok);
+
+  Manifest manifest = ParseManifest(Read(out() / "manifest"));
+  std::map<std::string, bool> mapped;
+  for (const RemoteFile& file : manifest.files) mapped[file.path] = file.hasBlockMap;
+  EXPECT_EQ(mapped, (std::map<std::string, bool>{
+                        {"Data/big.pak", true}, {"Data/small.pak", false}, {"other.pak", false}, {"other.pak.KMMAP", false}}));
+  BlockMap map;
+  ASSERT_TRUE(ParseBlockMap(Read(out() / "files" / "Data" / "big.pak.kmmap"), map));
+  EXPECT_EQ(SerializeBlockMap(map),
+            SerializeBlockMap(MakeBlockMap(reinterpret_cast<const uint8_t*>(big.data()), big.size(), 64 << 10)));
+  EXPECT_FALSE(fs::exists(out() / "files" / "Data" / "small.pak.kmmap"));
+  EXPECT_EQ(Read(out() / "files" / "other.pak.KMMAP"), taken);
+
+  PublishOptions none = Options("4");
+  none.blockMapsFrom = 0;
+  ASSERT_TRUE(Publish(none, nullptr).ok);
+  EXPECT_EQ(Read(out() / "manifest").find("\nmap "), std::string::npos);
+  EXPECT_FALSE(fs::exists(out() / "files" / "Data" / "big.pak.kmmap"));
 }
 
 TEST_F(PublishRun, FilesAreListedInByteOrderOfTheirPaths) {
