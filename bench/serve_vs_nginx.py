@@ -173,7 +173,8 @@ pid {prefix}/nginx.pid;
 error_log {prefix}/error.log;
 events {{ worker_connections 1024; }}
 http {{
-    access_log {prefix}/access.log;
+    log_format timed '$msec $request_time $status $body_bytes_sent $uri';
+    access_log {prefix}/access.log timed;
     client_body_temp_path {prefix}/body;
     proxy_temp_path {prefix}/proxy;
     fastcgi_temp_path {prefix}/fastcgi;
