@@ -8,7 +8,18 @@ FILE* g_logFile = nullptr;
 
 namespace {
 constexpr long long kLogRestartSize = 1048576;
+
+thread_local LogCapture* t_capture = nullptr;
+
+void WriteLogLine(const std::string& message) {
+  if (!g_logFile) return;
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  fprintf(g_logFile, "%04d-%02d-%02d [%02d:%02d:%02d] %s\n", now.wYear, now.wMonth, now.wDay,
+          now.wHour, now.wMinute, now.wSecond, message.c_str());
+  fflush(g_logFile);
 }
+}  // namespace
 
 bool OpenLog(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -27,14 +38,22 @@ void CloseLog() {
 }
 
 void LogLine(const char* format, ...) {
-  if (!g_logFile) return;
+  if (!g_logFile && !t_capture) return;
   va_list args;
   va_start(args, format);
   std::string message = FmtV(format, args);
   va_end(args);
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  fprintf(g_logFile, "%04d-%02d-%02d [%02d:%02d:%02d] %s\n", now.wYear, now.wMonth, now.wDay,
-          now.wHour, now.wMinute, now.wSecond, message.c_str());
-  fflush(g_logFile);
+  if (t_capture) {
+    t_capture->messages.push_back(message);
+  } else {
+    WriteLogLine(message);
+  }
+}
+
+LogCapture::LogCapture() { t_capture = this; }
+
+LogCapture::~LogCapture() { t_capture = nullptr; }
+
+void LogMessages(const std::vector<std::string>& messages) {
+  for (const std::string& message : messages) WriteLogLine(message);
 }

@@ -84,7 +84,7 @@ bool IsUnsafeManifestPath(const std::string& path) {
   return dotDot;
 }
 
-bool ResolvesToPlayerFile(const std::string& path) {
+std::string ResolvedWindowsPath(const std::string& path) {
   std::string resolved;
   ForEachPart(path, [&](std::string_view part) {
     while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.remove_suffix(1);
@@ -92,8 +92,10 @@ bool ResolvesToPlayerFile(const std::string& path) {
     if (!resolved.empty()) resolved += '/';
     resolved += part;
   });
-  return IsPlayerFile(Lower(resolved));
+  return resolved;
 }
+
+bool ResolvesToPlayerFile(const std::string& path) { return IsPlayerFile(Lower(ResolvedWindowsPath(path))); }
 
 Manifest ParseManifest(const std::string& body) {
   Manifest manifest;

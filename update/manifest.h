@@ -31,6 +31,10 @@ Manifest ParseManifest(const std::string& body);
 // with a NUL byte (the file calls would see only the part before it).
 bool IsUnsafeManifestPath(const std::string& path);
 
+// The path as Windows resolves it, "/"-separated: "." and empty parts dropped, trailing dots
+// and blanks of every name cut ("a/./b. " gives "a/b"). Letter case is kept.
+std::string ResolvedWindowsPath(const std::string& path);
+
 // True when Windows would open a player file under this (safe) path although the path is not
 // spelled as one: "." parts and trailing dots and blanks of a name are dropped by Windows, so
 // "./coinit.tmp" and "KMLauncher.log." are the player's files.
