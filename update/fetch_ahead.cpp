@@ -14,6 +14,14 @@ std::string WindowsKey(const std::string& path) {
   }
   return key;
 }
+
+// True when a folder on the way to key is itself the key of an entry.
+bool FolderIsAnEntry(const std::string& key, const std::map<std::string, int>& uses) {
+  for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
+    if (uses.count(key.substr(0, slash))) return true;
+  }
+  return false;
+}
 }  // namespace
 
 std::vector<bool> AheadCandidates(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates,
@@ -33,7 +41,8 @@ std::vector<bool> AheadCandidates(const std::vector<RemoteFile>& files, const st
   }
   for (size_t i = 0; i < updates.size(); i++) {
     const std::string& key = keys[i];
-    candidates[i] = files[updates[i]].size <= maxSize && !key.empty() && uses[key] == 1 && !folders.count(key);
+    candidates[i] = files[updates[i]].size <= maxSize && !key.empty() && uses[key] == 1 && !folders.count(key) &&
+                    !FolderIsAnEntry(key, uses);
   }
   return candidates;
 }

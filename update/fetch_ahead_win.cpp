@@ -28,17 +28,25 @@ AheadDownloads::AheadDownloads(const std::vector<RemoteFile>& files, const std::
   for (size_t i = 0; i < workers; i++) workers_.emplace_back(&AheadDownloads::Work, this);
 }
 
+namespace {
+struct ExclusiveLock {
+  explicit ExclusiveLock(SRWLOCK& lock) : lock(lock) { AcquireSRWLockExclusive(&lock); }
+  ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock); }
+  SRWLOCK& lock;
+};
+}  // namespace
+
 AheadDownloads::~AheadDownloads() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    ExclusiveLock lock(lock_);
     stopping_ = true;
     cancel_ = true;
-    changed_.notify_all();
+    WakeAllConditionVariable(&workAvailable_);
   }
   for (std::thread& worker : workers_) worker.join();
 }
 
-// Under mutex_: the next entry whose first call is certain and within reach.
+// Under lock_: the next entry whose first call is certain and within reach.
 bool AheadDownloads::ClaimNext(size_t& index, bool& fromMirror) {
   while (next_ < entries_.size() && (!candidates_[next_] || entries_[next_].state != State::Waiting)) next_++;
   for (size_t i = next_; i < entries_.size() && i < standing_.decided + kAheadFiles; i++) {
@@ -58,8 +66,8 @@ void AheadDownloads::Work() {
     size_t index = 0;
     bool fromMirror = false;
     {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return stopping_ || ClaimNext(index, fromMirror); });
+      ExclusiveLock lock(lock_);
+      while (!stopping_ && !ClaimNext(index, fromMirror)) SleepConditionVariableSRW(&workAvailable_, &lock_, INFINITE, 0);
       if (stopping_) return;
     }
     const RemoteFile& file = files_[updates_[index]];
@@ -67,11 +75,11 @@ void AheadDownloads::Work() {
     DownloadProgress quiet{0, 0, 0, 0, false};
     LogCapture capture;
     int result = DownloadFile(file, url, LocalPath(file.path) + ".part", quiet, &cancel_);
-    std::lock_guard<std::mutex> lock(mutex_);
+    ExclusiveLock lock(lock_);
     entries_[index].result = result;
     entries_[index].messages = std::move(capture.messages);
     entries_[index].state = State::Done;
-    changed_.notify_all();
+    WakeAllConditionVariable(&entryDone_);
   }
 }
 
@@ -79,13 +87,13 @@ int AheadDownloads::TakeFirstCall(size_t index) {
   std::vector<std::string> messages;
   int result = -1;
   {
-    std::unique_lock<std::mutex> lock(mutex_);
+    ExclusiveLock lock(lock_);
     Entry& entry = entries_[index];
     if (entry.state == State::Waiting) {
       entry.state = State::TakenByPass;
       return -1;
     }
-    changed_.wait(lock, [&] { return entry.state == State::Done; });
+    while (entry.state != State::Done) SleepConditionVariableSRW(&entryDone_, &lock_, INFINITE, 0);
     messages.swap(entry.messages);
     result = entry.result;
   }
@@ -94,8 +102,8 @@ int AheadDownloads::TakeFirstCall(size_t index) {
 }
 
 void AheadDownloads::Decided(size_t index, int failures) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  ExclusiveLock lock(lock_);
   standing_.decided = index + 1;
   standing_.failures = failures;
-  changed_.notify_all();
+  WakeAllConditionVariable(&workAvailable_);
 }
