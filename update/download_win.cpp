@@ -80,16 +80,15 @@ bool CreateEmptyPart(const std::string& partPath) {
   return true;
 }
 
-void PublishTransferProgress(const Attempt& attempt, uint64_t received, uint64_t haveAtStart, DWORD startTick,
-                             DWORD now) {
+void PublishTransferProgress(const RemoteFile& file, const DownloadProgress& progress, uint64_t have,
+                             uint64_t haveAtStart, DWORD startTick, DWORD now) {
   double seconds = static_cast<DWORD>(now - startTick) / 1000.0;
-  double speed = seconds > 0.5 ? (received - haveAtStart) / seconds : 0.0;
-  std::string detail = Fmt("File %d of %d: %s  -  %s of %s", attempt.progress.position, attempt.progress.count,
-                           attempt.file.path.c_str(), Fmt("%.1f MB", received / kMegabyte).c_str(),
-                           Fmt("%.1f MB", attempt.file.size / kMegabyte).c_str());
+  double speed = seconds > 0.5 ? (have - haveAtStart) / seconds : 0.0;
+  std::string detail = Fmt("File %d of %d: %s  -  %s of %s", progress.position, progress.count,
+                           file.path.c_str(), Fmt("%.1f MB", have / kMegabyte).c_str(),
+                           Fmt("%.1f MB", file.size / kMegabyte).c_str());
   if (speed > 0) detail += Fmt("  (%.1f MB/s)", speed / kMegabyte);
-  const DownloadProgress& progress = attempt.progress;
-  double fraction = progress.bytesTotal ? double(progress.bytesDone + received) / progress.bytesTotal : 0.0;
+  double fraction = progress.bytesTotal ? double(progress.bytesDone + have) / progress.bytesTotal : 0.0;
   PublishProgress(detail, fraction);
 }
 
@@ -128,7 +127,7 @@ bool Transfer(HINTERNET request, Attempt& attempt) {
     received += got;
     DWORD now = GetTickCount();
     if (attempt.progress.shown && (!reported || static_cast<DWORD>(now - lastReport) > 100)) {
-      PublishTransferProgress(attempt, received, haveAtStart, startTick, now);
+      PublishTransferProgress(attempt.file, attempt.progress, received, haveAtStart, startTick, now);
       lastReport = now;
       reported = true;
     }
@@ -136,13 +135,11 @@ bool Transfer(HINTERNET request, Attempt& attempt) {
   return pipeline.Finish() && complete;
 }
 
-// Opens the part file to continue at byte have: a new empty file when nothing is kept.
+// Opens the part file and cuts it after byte have, so that it holds exactly the bytes the
+// CRC-32 covers; a file it has just created needs no cut.
 HANDLE OpenPartForWriting(const Attempt& attempt) {
-  if (attempt.have == 0) {
-    return CreateFileA(attempt.partPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  }
   HANDLE part = CreateFileA(attempt.partPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
-  if (part == INVALID_HANDLE_VALUE) return part;
+  if (part == INVALID_HANDLE_VALUE || GetLastError() != ERROR_ALREADY_EXISTS) return part;
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(attempt.have);
   SetFilePointerEx(part, position, nullptr, FILE_BEGIN);
@@ -211,9 +208,7 @@ int DownloadFile(const RemoteFile& file, const std::string& url, const std::stri
 }
 
 void PublishDownloadProgress(const RemoteFile& file, const DownloadProgress& progress, uint64_t have) {
-  std::string noPart;
-  Attempt attempt{file, noPart, progress, nullptr};
-  PublishTransferProgress(attempt, have, have, 0, 0);
+  PublishTransferProgress(file, progress, have, have, 0, 0);
 }
 
 std::string MirrorFileUrl(const RemoteFile& file) { return g_mirror + "/" + UrlEncodePath(file.path); }
