@@ -35,7 +35,8 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 
 from kmtest import env, launcher  # noqa: E402
-from serve_vs_nginx import MIB, MemorySampler, children, start_nginx, stop, write_random_file  # noqa: E402
+from serve_vs_nginx import (MIB, MemorySampler, children, remove_unless_kept, start_nginx, stop,  # noqa: E402
+                            write_random_file)
 
 TIMEOUT = 1800
 
@@ -334,10 +335,7 @@ def main():
     finally:
         if own_env:
             env.cleanup()
-        if args.keep:
-            print("kept %s" % folder)
-        else:
-            shutil.rmtree(folder, ignore_errors=True)
+        remove_unless_kept(folder, args.keep)
 
 
 if __name__ == "__main__":

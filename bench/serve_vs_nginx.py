@@ -235,6 +235,13 @@ def peak_for_one_download(kmcontent, release, folder, path, size):
         stop(process)
 
 
+def remove_unless_kept(folder, keep):
+    if keep:
+        print("kept %s" % folder)
+    else:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "native"),
@@ -284,10 +291,7 @@ def main():
         print("\nserve peak RSS for one download: 1000 bytes -> %.1f MiB, %d MiB -> %.1f MiB"
               % (small_peak / 1024, args.big_mb, big_peak / 1024))
     finally:
-        if args.keep:
-            print("kept %s" % folder)
-        else:
-            shutil.rmtree(folder, ignore_errors=True)
+        remove_unless_kept(folder, args.keep)
 
 
 if __name__ == "__main__":

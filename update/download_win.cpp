@@ -18,7 +18,7 @@ constexpr DWORD kTransferBuffer = 262144;
 // Longer transfers write and hash on a second thread while the next pieces arrive, read in
 // larger pieces: under Wine every network read costs a round trip to the Wine server.
 // Chosen with bench/download_vs_curl.py; the ring stays a few MiB whatever the file size.
-constexpr uint64_t kOverlapFrom = 4u << 20;
+constexpr uint64_t kOverlapFrom = 1u << 20;
 constexpr DWORD kOverlapPiece = 1u << 20;
 constexpr size_t kOverlapBuffers = 4;
 constexpr double kMegabyte = 1048576.0;
