@@ -10,7 +10,8 @@ extern FILE* g_logFile;
 bool OpenLog(const std::string& path);
 void CloseLog();
 
-// Appends one line (message cut at 1023 characters). Does nothing while no log is open.
+// Appends one line (message cut at 1023 characters), or keeps it in this thread's
+// LogCapture. Does nothing while no log is open and no capture lives.
 void LogLine(const char* format, ...) KM_PRINTF(1, 2);
 
 // While one lives, the lines its thread logs are kept in it instead of being written: work

@@ -79,6 +79,12 @@ bool FindCacheEntry(const std::string& key, CacheEntry& entry) {
 namespace {
 enum class MappedHash { Done, Stopped, NotMapped };
 
+// The one place where a local file's bytes enter its checksum.
+void HashPiece(const unsigned char* data, size_t size, uint32_t& crc) {
+  g_hashedBytes += size;
+  crc = Crc32Update(crc, data, size);
+}
+
 // Runs the CRC-32 straight over the file's pages, one view at a time: no copy into a
 // buffer, and the resident set grows by one view at most.
 MappedHash HashMappedFile(HANDLE file, uint64_t size, uint32_t& crc) {
@@ -98,9 +104,7 @@ MappedHash HashMappedFile(HANDLE file, uint64_t size, uint32_t& crc) {
         outcome = MappedHash::Stopped;
         break;
       }
-      size_t piece = std::min<size_t>(kHashPiece, length - done);
-      g_hashedBytes += piece;
-      crc = Crc32Update(crc, view + done, piece);
+      HashPiece(view + done, std::min<size_t>(kHashPiece, length - done), crc);
     }
     UnmapViewOfFile(view);
   }
@@ -114,8 +118,7 @@ bool HashByReading(HANDLE file, uint32_t& crc) {
     if (QuitRequested()) return false;
     DWORD got = 0;
     if (!ReadFile(file, buffer.data(), kHashPiece, &got, nullptr) || got == 0) return true;
-    g_hashedBytes += got;
-    crc = Crc32Update(crc, buffer.data(), got);
+    HashPiece(buffer.data(), got, crc);
   }
 }
 }  // namespace
