@@ -110,6 +110,7 @@ class Run:
         self.facts = facts
 
     def start(self):
+        os.sync()  # no writer pays for the dirty pages of the one before
         self.seen = len(self.game.log_lines())
         self.process = launcher.Launcher(self.facts, self.game.path("KMLauncher.exe"))
         return self
@@ -138,6 +139,7 @@ def expect_complete(run):
 
 
 def curl(arguments, cwd):
+    os.sync()
     started = time.time()
     subprocess.run(["curl", "-s", "-f"] + arguments, check=True, cwd=cwd, timeout=TIMEOUT)
     return time.time() - started
