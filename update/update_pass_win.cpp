@@ -9,12 +9,12 @@
 // player's own files are never touched.
 #include "core/globals_win.h"
 #include "core/log.h"
-#include "core/percent_encode.h"
 #include "core/status_win.h"
 #include "core/text.h"
 #include "core/worker_flags.h"
 #include "gameconfig/coinit_file_win.h"
 #include "update/download_win.h"
+#include "update/fetch_ahead_win.h"
 #include "update/file_state_win.h"
 #include "update/http_win.h"
 #include "update/manifest.h"
@@ -95,10 +95,24 @@ void PutLauncherLast(const std::vector<RemoteFile>& files, std::vector<size_t>& 
   }
 }
 
+// The first DownloadFile call for entry k of the update list: made ahead, or made now.
+struct FirstCall {
+  AheadDownloads& ahead;
+  size_t k;
+  int Make(const RemoteFile& file, const std::string& url, const std::string& partPath,
+           const DownloadProgress& progress) const {
+    int result = ahead.TakeFirstCall(k);
+    if (result < 0) return DownloadFile(file, url, partPath, progress);
+    if (result == kDownloadOk) PublishDownloadProgress(file, progress, file.size);
+    return result;
+  }
+};
+
 // kDownloadOk, kDownloadStopped, or kDownloadFailed when the mirror failed this file.
-int DownloadFromMirror(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress) {
-  std::string url = g_mirror + "/" + UrlEncodePath(file.path);
-  int result = DownloadFile(file, url, partPath, progress);
+int DownloadFromMirror(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress,
+                       const FirstCall& first) {
+  std::string url = MirrorFileUrl(file);
+  int result = first.Make(file, url, partPath, progress);
   if (result == kDownloadFailed && !QuitRequested()) result = DownloadFile(file, url, partPath, progress);
   if (result == kDownloadOk) {
     g_mirrorFailures = 0;
@@ -111,10 +125,12 @@ int DownloadFromMirror(const RemoteFile& file, const std::string& partPath, cons
   return kDownloadFailed;
 }
 
-int DownloadFromServer(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress) {
-  std::string url = "/files/" + UrlEncodePath(file.path);
+int DownloadFromServer(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress,
+                       const FirstCall* first) {
+  std::string url = ServerFileUrl(file);
   for (int attempt = 1;; attempt++) {
-    int result = DownloadFile(file, url, partPath, progress);
+    int result = first && attempt == 1 ? first->Make(file, url, partPath, progress)
+                                       : DownloadFile(file, url, partPath, progress);
     if (result == kDownloadOk || result == kDownloadStopped) return result;
     // A closing launcher neither reconnects, logs nor sleeps: shutdown waits for this thread.
     if (QuitRequested()) return kDownloadStopped;
@@ -125,12 +141,14 @@ int DownloadFromServer(const RemoteFile& file, const std::string& partPath, cons
   }
 }
 
-int FetchFile(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress) {
+int FetchFile(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress,
+              const FirstCall& first) {
   if (!g_mirror.empty() && g_mirrorFailures < kMirrorFailuresToTurnOff) {
-    int result = DownloadFromMirror(file, partPath, progress);
+    int result = DownloadFromMirror(file, partPath, progress, first);
     if (result != kDownloadFailed) return result;
+    return DownloadFromServer(file, partPath, progress, nullptr);
   }
-  return DownloadFromServer(file, partPath, progress);
+  return DownloadFromServer(file, partPath, progress, &first);
 }
 
 // False after a failed move, with the outcome published.
@@ -161,11 +179,14 @@ enum class DownloadOutcome { Done, Ended };
 DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const Plan& plan) {
   uint64_t bytesDone = 0;
   int count = static_cast<int>(plan.updates.size());
+  AheadDownloads ahead(files, plan.updates, !g_mirror.empty(), kMirrorFailuresToTurnOff);
   for (int k = 1; k <= count; k++) {
     const RemoteFile& file = files[plan.updates[k - 1]];
     std::string localPath = LocalPath(file.path);
     std::string partPath = localPath + ".part";
-    int result = FetchFile(file, partPath, DownloadProgress{bytesDone, plan.bytesToFetch, k, count});
+    int result = FetchFile(file, partPath, DownloadProgress{bytesDone, plan.bytesToFetch, k, count},
+                           FirstCall{ahead, static_cast<size_t>(k - 1)});
+    ahead.Decided(k - 1, g_mirrorFailures);
     if (result == kDownloadStopped) return DownloadOutcome::Ended;
     if (result != kDownloadOk) {
       EndPass(UpdateFailed, "The update could not be downloaded.",
