@@ -63,7 +63,7 @@ struct Attempt {
   HANDLE part = INVALID_HANDLE_VALUE;
   uint64_t have = 0;
   uint32_t crc = kCrc32Start;
-  StreamSha sha;
+  StreamSha sha = {};
 
   bool Stopping() const { return QuitRequested() || (cancel && cancel->load()); }
 };
