@@ -279,7 +279,8 @@ pid {prefix}/nginx.pid;
 error_log {prefix}/error.log;
 events {{ worker_connections 1024; }}
 http {{
-    access_log {prefix}/access.log;
+    log_format timed '$msec $request_time $status $body_bytes_sent $uri';
+    access_log {prefix}/access.log timed;
     client_body_temp_path {prefix}/body;
     proxy_temp_path {prefix}/proxy;
     fastcgi_temp_path {prefix}/fastcgi;
@@ -338,6 +339,13 @@ def peak_for_one_download(kmcontent, release, folder, path, size):
         return sampler.stop()
     finally:
         stop(process)
+
+
+def remove_unless_kept(folder, keep):
+    if keep:
+        print("kept %s" % folder)
+    else:
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 def main():
@@ -403,10 +411,7 @@ def main():
         print("\nserve peak RSS for one download: 1000 bytes -> %.1f MiB, %d MiB -> %.1f MiB"
               % (small_peak / 1024, args.big_mb, big_peak / 1024))
     finally:
-        if args.keep:
-            print("kept %s" % folder)
-        else:
-            shutil.rmtree(folder, ignore_errors=True)
+        remove_unless_kept(folder, args.keep)
 
 
 if __name__ == "__main__":

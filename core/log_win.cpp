@@ -10,7 +10,21 @@ FILE* g_logFile = nullptr;
 namespace {
 constexpr long long kLogRestartSize = 1048576;
 SRWLOCK g_logLock = SRWLOCK_INIT;
+
+thread_local LogCapture* t_capture = nullptr;
+
+void WriteLogLine(const std::string& message) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  AcquireSRWLockExclusive(&g_logLock);
+  if (g_logFile) {
+    fprintf(g_logFile, "%04d-%02d-%02d [%02d:%02d:%02d] %s\n", now.wYear, now.wMonth, now.wDay,
+            now.wHour, now.wMinute, now.wSecond, message.c_str());
+    fflush(g_logFile);
+  }
+  ReleaseSRWLockExclusive(&g_logLock);
 }
+}  // namespace
 
 bool OpenLog(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -38,13 +52,17 @@ void LogLine(const char* format, ...) {
   va_start(args, format);
   std::string message = FmtV(format, args);
   va_end(args);
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  AcquireSRWLockExclusive(&g_logLock);
-  if (g_logFile) {
-    fprintf(g_logFile, "%04d-%02d-%02d [%02d:%02d:%02d] %s\n", now.wYear, now.wMonth, now.wDay,
-            now.wHour, now.wMinute, now.wSecond, message.c_str());
-    fflush(g_logFile);
+  if (t_capture) {
+    t_capture->messages.push_back(message);
+  } else {
+    WriteLogLine(message);
   }
-  ReleaseSRWLockExclusive(&g_logLock);
+}
+
+LogCapture::LogCapture() { t_capture = this; }
+
+LogCapture::~LogCapture() { t_capture = nullptr; }
+
+void LogMessages(const std::vector<std::string>& messages) {
+  for (const std::string& message : messages) WriteLogLine(message);
 }

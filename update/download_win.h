@@ -3,6 +3,7 @@
 #pragma once
 #include "core/base.h"
 #include "update/manifest.h"
+#include <atomic>
 
 enum DownloadResult {
   kDownloadOk = 0,         // complete, CRC-32 right: ready to be moved into place
@@ -17,7 +18,16 @@ struct DownloadProgress {
   uint64_t bytesTotal;  // bytes of the whole pass
   int position;         // this file's number among the files being updated, from 1
   int count;            // the number of files being updated
+  bool shown = true;    // false for a download run ahead of the pass: it publishes nothing
 };
 
+// cancel, when given and set, stops the download like g_quit does (result 3).
 int DownloadFile(const RemoteFile& file, const std::string& url, const std::string& partPath,
-                 const DownloadProgress& progress);
+                 const DownloadProgress& progress, const std::atomic<bool>* cancel = nullptr);
+
+// Publishes the progress of a file with have bytes received.
+void PublishDownloadProgress(const RemoteFile& file, const DownloadProgress& progress, uint64_t have);
+
+// Where a file is fetched from: the mirror, and the content server.
+std::string MirrorFileUrl(const RemoteFile& file);
+std::string ServerFileUrl(const RemoteFile& file);

@@ -21,13 +21,14 @@ bool FindCacheEntry(const std::string& key, CacheEntry& entry);
 // Counts the file bytes read for checksums in this process (tests and diagnostics).
 extern std::atomic<uint64_t> g_hashedBytes;
 
-// Reads the file with the sequential-scan hint in 1 MiB pieces. False when it cannot be
-// opened, a read failed part-way or g_quit was set while reading: only a whole read gives a
-// value the cache may keep. crc receives the running (uncomplemented) value.
+// Reads the file with the sequential-scan hint, g_quit checked between 1 MiB pieces. False
+// when it cannot be opened, a read failed part-way or g_quit was set while reading: only a
+// whole read gives a value the cache may keep. crc receives the running (uncomplemented) value.
 bool HashFile(const std::string& path, uint32_t& crc);
 
-// The same over an open file from its current position; false when a read failed or g_quit
-// stopped it.
+// The same over an open file, from its start; false when a read failed or g_quit stopped it.
+// The file is hashed through views of its pages where it can be mapped, else read piece by
+// piece.
 bool HashOpenFile(void* file, uint32_t& crc);
 
 // The up-to-date test of one manifest entry; may add to the cache.

@@ -4,9 +4,11 @@
 #include "update/line_scan.h"
 
 namespace {
+// No cookies: the content server and mirrors use none, and looking them up in the cookie
+// store costs several milliseconds a request under Wine, more than a small file's transfer.
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                 INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI |
-                                INTERNET_FLAG_PRAGMA_NOCACHE;  // 0x84400300
+                                INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_COOKIES;  // 0x844C0300
 
 // A manifest of a million files is under 100 MB; a longer answer is a broken or hostile
 // server, and reading it on would only exhaust the player's memory.

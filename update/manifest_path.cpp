@@ -81,7 +81,7 @@ bool IsUnsafeManifestPath(const std::string& path) {
   return unsafe;
 }
 
-bool ResolvesToPlayerFile(const std::string& path) {
+std::string ResolvedWindowsPath(const std::string& path) {
   std::string resolved;
   ForEachPart(path, [&](std::string_view part, bool) {
     part = WithoutTrailingDotsAndBlanks(part);
@@ -89,5 +89,7 @@ bool ResolvesToPlayerFile(const std::string& path) {
     if (!resolved.empty()) resolved += '/';
     resolved += part;
   });
-  return IsPlayerFile(Lower(resolved));
+  return resolved;
 }
+
+bool ResolvesToPlayerFile(const std::string& path) { return IsPlayerFile(Lower(ResolvedWindowsPath(path))); }

@@ -25,6 +25,10 @@ bool IsUnsafeManifestPath(const std::string& path);
 // with the superscript digits 1, 2 and 3 of the ANSI code page).
 bool IsReservedDeviceName(std::string_view part);
 
+// The path as Windows resolves it, "/"-separated: "." and empty parts dropped, trailing dots
+// and blanks of every name cut ("a/./b. " gives "a/b"). Letter case is kept.
+std::string ResolvedWindowsPath(const std::string& path);
+
 // True when Windows would open a player file under this path although it is not spelled as
 // one: "." parts and trailing dots and blanks of a name are dropped by Windows, so
 // "./coinit.tmp" and "KMLauncher.log." are the player's files.

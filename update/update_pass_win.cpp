@@ -9,13 +9,13 @@
 // player's own files are never touched.
 #include "core/globals_win.h"
 #include "core/log.h"
-#include "core/percent_encode.h"
 #include "core/status_win.h"
 #include "core/text.h"
 #include "core/worker_flags.h"
 #include "gameconfig/coinit_file_win.h"
 #include "update/delta_update_win.h"
 #include "update/download_win.h"
+#include "update/fetch_ahead_win.h"
 #include "update/file_state_win.h"
 #include "update/http_win.h"
 #include "update/manifest.h"
@@ -96,10 +96,24 @@ void PutLauncherLast(const std::vector<RemoteFile>& files, std::vector<size_t>& 
   }
 }
 
+// The first DownloadFile call for entry k of the update list: made ahead, or made now.
+struct FirstCall {
+  AheadDownloads& ahead;
+  size_t k;
+  int Make(const RemoteFile& file, const std::string& url, const std::string& partPath,
+           const DownloadProgress& progress) const {
+    int result = ahead.TakeFirstCall(k);
+    if (result < 0) return DownloadFile(file, url, partPath, progress);
+    if (result == kDownloadOk) PublishDownloadProgress(file, progress, file.size);
+    return result;
+  }
+};
+
 // kDownloadOk, kDownloadStopped, or kDownloadFailed when the mirror failed this file.
-int DownloadFromMirror(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress) {
-  std::string url = g_mirror + "/" + UrlEncodePath(file.path);
-  int result = DownloadFile(file, url, partPath, progress);
+int DownloadFromMirror(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress,
+                       const FirstCall& first) {
+  std::string url = MirrorFileUrl(file);
+  int result = first.Make(file, url, partPath, progress);
   if (result == kDownloadFailed && !QuitRequested()) result = DownloadFile(file, url, partPath, progress);
   if (result == kDownloadOk) {
     g_mirrorFailures = 0;
@@ -112,10 +126,12 @@ int DownloadFromMirror(const RemoteFile& file, const std::string& partPath, cons
   return kDownloadFailed;
 }
 
-int DownloadFromServer(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress) {
-  std::string url = "/files/" + UrlEncodePath(file.path);
+int DownloadFromServer(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress,
+                       const FirstCall* first) {
+  std::string url = ServerFileUrl(file);
   for (int attempt = 1;; attempt++) {
-    int result = DownloadFile(file, url, partPath, progress);
+    int result = first && attempt == 1 ? first->Make(file, url, partPath, progress)
+                                       : DownloadFile(file, url, partPath, progress);
     if (result == kDownloadOk || result == kDownloadStopped) return result;
     // A closing launcher neither reconnects, logs nor sleeps: shutdown waits for this thread.
     if (QuitRequested()) return kDownloadStopped;
@@ -138,8 +154,8 @@ int PatchFromOldVersion(const RemoteFile& file, const std::string& localPath, co
   // A complete part file (left by a failed move) only needs its check.
   if (FileInfo(partPath, partSize, mtime) && partSize >= file.size) return kDownloadFailed;
   std::vector<std::string> urls;
-  if (MirrorInUse()) urls.push_back(g_mirror + "/" + UrlEncodePath(file.path));
-  urls.push_back("/files/" + UrlEncodePath(file.path));
+  if (MirrorInUse()) urls.push_back(MirrorFileUrl(file));
+  urls.push_back(ServerFileUrl(file));
   for (const std::string& url : urls) {
     int result = PatchFile(file, url, localPath, partPath, progress);
     if (result == kDownloadOk || result == kDownloadStopped) return result;
@@ -151,14 +167,15 @@ int PatchFromOldVersion(const RemoteFile& file, const std::string& localPath, co
 }
 
 int FetchFile(const RemoteFile& file, const std::string& localPath, const std::string& partPath,
-              const DownloadProgress& progress) {
+              const DownloadProgress& progress, const FirstCall& first) {
   int patched = PatchFromOldVersion(file, localPath, partPath, progress);
   if (patched != kDownloadFailed) return patched;
   if (MirrorInUse()) {
-    int result = DownloadFromMirror(file, partPath, progress);
+    int result = DownloadFromMirror(file, partPath, progress, first);
     if (result != kDownloadFailed) return result;
+    return DownloadFromServer(file, partPath, progress, nullptr);
   }
-  return DownloadFromServer(file, partPath, progress);
+  return DownloadFromServer(file, partPath, progress, &first);
 }
 
 // False after a failed move, with the outcome published.
@@ -189,11 +206,14 @@ enum class DownloadOutcome { Done, Ended };
 DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const Plan& plan) {
   uint64_t bytesDone = 0;
   int count = static_cast<int>(plan.updates.size());
+  AheadDownloads ahead(files, plan.updates, !g_mirror.empty(), kMirrorFailuresToTurnOff);
   for (int k = 1; k <= count; k++) {
     const RemoteFile& file = files[plan.updates[k - 1]];
     std::string localPath = LocalPath(file.path);
     std::string partPath = localPath + ".part";
-    int result = FetchFile(file, localPath, partPath, DownloadProgress{bytesDone, plan.bytesToFetch, k, count});
+    int result = FetchFile(file, localPath, partPath, DownloadProgress{bytesDone, plan.bytesToFetch, k, count},
+                           FirstCall{ahead, static_cast<size_t>(k - 1)});
+    ahead.Decided(k - 1, g_mirrorFailures);
     if (result == kDownloadStopped) return DownloadOutcome::Ended;
     if (result != kDownloadOk) {
       EndPass(UpdateFailed, "The update could not be downloaded.",

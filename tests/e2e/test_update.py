@@ -334,6 +334,28 @@ class FailureTest(UpdateTestCase):
         self.assertEqual(game.log_lines()[-1], "Launcher closed")
 
 
+class FetchAheadTest(UpdateTestCase):
+    def test_small_files_run_ahead_yet_land_log_and_fail_in_manifest_order(self):
+        names = ["maps/tile%02d.dat" % i for i in range(40)]
+        files = {name: blob(3000 + i) for i, name in enumerate(names)}
+        server = self.serve(files)
+        server.rule("/files/maps/tile00.dat", answer_after=1.0)  # the files after it are ready first
+        server.rule("/files/maps/tile20.dat", status=404)
+        game = self.folder()
+        process, _ = self.run_until(game, server, UPDATE_FAILED)
+        self.assertGreater(server.max_in_flight, 1)
+        lines = game.log_lines()
+        updated = [line for line in lines if line.startswith("Updated ")]
+        self.assertEqual(updated, ["Updated %s (0.0 MB)" % name for name in names[:20]])
+        failing = ["Server answered 404 for maps/tile20.dat", "Retrying maps/tile20.dat"]
+        after = lines[lines.index(updated[-1]) + 1:]
+        self.assertEqual(after[:5], failing + failing + failing[:1])
+        self.assertEqual([line for line in after if "maps/" in line], after[:5])
+        self.assert_files_equal(game, {name: files[name] for name in names[:20]})
+        self.assertFalse([name for name in names[20:] if game.exists(name)])
+        self.close(process)
+
+
 class SelfUpdateTest(UpdateTestCase):
     def test_new_launcher_listed_first_is_fetched_last_and_takes_over(self):
         with open(launcher_exe(), "rb") as f:

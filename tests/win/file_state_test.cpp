@@ -1,6 +1,7 @@
 // The file-state cache against real files and file times: what is read, what is trusted,
 // and the cache file on disk.
 #include "core/globals_win.h"
+#include "core/worker_flags.h"
 #include "update/crc32.h"
 #include "update/file_state_win.h"
 #include "tests/win/win_test_support.h"
@@ -112,4 +113,23 @@ TEST_F(FileState, ReadThatFailsPartWayIsNotAWholeFile) {
   uint32_t crc = 0;
   EXPECT_FALSE(HashOpenFile(reader, crc));
   CloseHandle(reader);
+}
+
+TEST_F(FileState, HashOfAFileOverSeveralViewsEqualsTheCrcOfItsBytesAndQuitStopsIt) {
+  std::string content(20 * 1048576 + 123, '\0');
+  for (size_t i = 0; i < content.size(); i++) content[i] = static_cast<char>((i * 2654435761u) >> 13);
+  WriteTestFile(g_exeDir + "big.pak", content);
+  WriteTestFile(g_exeDir + "empty.bin", "");
+  uint64_t before = g_hashedBytes;
+  uint32_t running = 0;
+  ASSERT_TRUE(HashFile(g_exeDir + "big.pak", running));
+  EXPECT_EQ(~running, Crc32Of(content.data(), content.size()));
+  EXPECT_EQ(g_hashedBytes - before, content.size());
+  ASSERT_TRUE(HashFile(g_exeDir + "empty.bin", running));
+  EXPECT_EQ(~running, 0u);
+
+  g_quit = 1;
+  bool complete = HashFile(g_exeDir + "big.pak", running);
+  g_quit = 0;
+  EXPECT_FALSE(complete);
 }

@@ -2,6 +2,7 @@
 #include "core/log.h"
 #include "tests/win/win_test_support.h"
 #include <gtest/gtest.h>
+#include <thread>
 
 TEST(Log, LongMessageIsCutAt1023CharactersAndEndsInCrLf) {
   std::string folder = MakeTestFolder("log");
@@ -37,4 +38,24 @@ TEST(Log, OpeningAppendsUpToOneMebibyteAndEmptiesAbove) {
   LogLine("fresh");
   CloseLog();
   EXPECT_EQ(ReadFileOrEmpty(path).substr(22), "fresh\r\n");
+}
+
+TEST(Log, ACaptureHoldsItsThreadsLinesUntilTheyAreWrittenInOrder) {
+  std::string folder = MakeTestFolder("logcapture");
+  OpenTestLog(folder);
+  std::vector<std::string> held;
+  {
+    LogCapture capture;
+    LogLine("ahead %d", 1);
+    std::thread other([] { LogLine("from another thread"); });
+    other.join();
+    LogLine("ahead %d", 2);
+    held = capture.messages;
+  }
+  LogLine("after");
+  EXPECT_EQ(held, (std::vector<std::string>{"ahead 1", "ahead 2"}));
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"from another thread", "after"}));
+  LogMessages(held);
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"from another thread", "after", "ahead 1", "ahead 2"}));
+  CloseLog();
 }

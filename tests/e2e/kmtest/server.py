@@ -4,10 +4,10 @@ It serves "/manifest" and "/files/<percent-encoded path>" (or a mirror's "<base>
 honours single "Range: bytes=N-" requests with 206 unless told to ignore them (and "bytes=N-M"
 when made with closed_ranges), and can be told
 per path (the manifest too) to answer a chosen status, cut the body after N bytes (once or
-every time), send wrong bytes, or be slow. It answers POST "/register" with a chosen text.
-Every request is recorded (method, path, headers, body) for the test to assert on. stop()
-closes the socket so that later connections are refused and hangs up on the ones the
-launcher keeps alive.
+every time), send wrong bytes, or be slow. It counts the most requests it answered at one
+time. It answers POST "/register" with a chosen text. Every request is recorded (method, path,
+headers, body) for the test to assert on. stop() closes the socket so that later connections
+are refused and hangs up on the ones the launcher keeps alive.
 """
 import socket
 import http.server
@@ -45,8 +45,9 @@ class Rule:
     """How the server treats one path."""
 
     def __init__(self, status=None, cut_after=None, cut_times=None, ignore_range=False,
-                 delay_per_chunk=0.0, body=None, body_times=None):
+                 delay_per_chunk=0.0, body=None, body_times=None, answer_after=0.0):
         self.status = status
+        self.answer_after = answer_after  # seconds before the answer starts
         self.cut_after = cut_after
         self.cut_times = cut_times  # None: every time
         self.ignore_range = ignore_range
@@ -78,6 +79,8 @@ class ContentServer:
         self.requests = []
         self.lock = threading.Lock()
         self.connections = set()
+        self.in_flight = 0
+        self.max_in_flight = 0  # the most GET requests answered at one time
         outer = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -97,10 +100,16 @@ class ContentServer:
                 super().finish()
 
             def do_GET(self):
+                with outer.lock:
+                    outer.in_flight += 1
+                    outer.max_in_flight = max(outer.max_in_flight, outer.in_flight)
                 try:
                     outer._get(self)
                 except ConnectionError:  # the launcher went away mid-answer
                     self.close_connection = True
+                finally:
+                    with outer.lock:
+                        outer.in_flight -= 1
 
             def do_POST(self):
                 try:
@@ -177,6 +186,7 @@ class ContentServer:
 
     def _send_file(self, handler, path, data):
         rule = self.rules.get(path) or Rule()
+        time.sleep(rule.answer_after)
         if rule.status:
             return self._send(handler, rule.status, b"")
         if rule.body is not None and rule.body_times != 0:

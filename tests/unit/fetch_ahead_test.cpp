@@ -1,0 +1,62 @@
+// The rules for downloads run ahead of the update pass: which entries may run ahead
+// without two downloads touching one file or folder, and which first sources are certain.
+#include "update/fetch_ahead.h"
+#include <gtest/gtest.h>
+
+namespace {
+std::vector<bool> Candidates(const std::vector<std::string>& paths, uint64_t maxSize = 100) {
+  std::vector<RemoteFile> files;
+  std::vector<size_t> updates;
+  for (const std::string& path : paths) {
+    updates.push_back(files.size());
+    files.push_back(RemoteFile{path, 10, 0});
+  }
+  return AheadCandidates(files, updates, maxSize);
+}
+}  // namespace
+
+TEST(AheadCandidates, NamesWindowsTakesAsOneFileOrAFolderOnTheWayStayInOrder) {
+  EXPECT_EQ(Candidates({"a/b.dat", "c.dat", "a/d.dat"}), (std::vector<bool>{true, true, true}));
+  // Letter case, trailing dots and blanks, "." parts and either separator.
+  EXPECT_EQ(Candidates({"Data/X.pak", "data/x.pak", "y"}), (std::vector<bool>{false, false, true}));
+  EXPECT_EQ(Candidates({"a/b.", "a/b ", "a/./b", "a\\b", "c"}), (std::vector<bool>{false, false, false, false, true}));
+  // A file where another entry needs a folder, in either order: neither runs ahead.
+  EXPECT_EQ(Candidates({"maps", "maps/one.dat", "maps-2/x"}), (std::vector<bool>{false, false, true}));
+  EXPECT_EQ(Candidates({"Maps/sub/one.dat", "maps/SUB"}), (std::vector<bool>{false, false}));
+  // Non-ASCII letters may be one letter in two cases: such names are taken to collide.
+  EXPECT_EQ(Candidates({"st\xE4" "dte/a", "st\xC4" "dte/A", "st\xE4" "dte/b"}), (std::vector<bool>{false, false, true}));
+}
+
+TEST(AheadCandidates, ShortNamesKeepTheWholeListInOrderAndBigFilesStayWithThePass) {
+  EXPECT_EQ(Candidates({"a.dat", "LONGNA~1.DAT", "b.dat"}), (std::vector<bool>{false, false, false}));
+  std::vector<RemoteFile> files{{"big.pak", 101, 0}, {"small.dat", 100, 0}, {"skipped", 1, 0}};
+  EXPECT_EQ(AheadCandidates(files, {1, 0}, 100), (std::vector<bool>{true, false}));
+  // A file with a block map is patched by the pass itself, whatever its size.
+  files.push_back(RemoteFile{"mapped.pak", 50, 0, true});
+  EXPECT_EQ(AheadCandidates(files, {1, 3}, 100), (std::vector<bool>{true, false}));
+}
+
+TEST(FirstSource, CertainOnlyWhenTheEntriesBeforeCannotTurnTheMirrorOff) {
+  MirrorStanding none;
+  EXPECT_TRUE(FirstSourceIsCertain(none, 50));
+  EXPECT_FALSE(FirstSourceIsMirror(none));
+
+  MirrorStanding fresh;
+  fresh.announced = true;
+  EXPECT_TRUE(FirstSourceIsMirror(fresh));
+  // Entries 0, 1 and 2 undecided before entry 3: three failures would turn the mirror off.
+  EXPECT_TRUE(FirstSourceIsCertain(fresh, 2));
+  EXPECT_FALSE(FirstSourceIsCertain(fresh, 3));
+
+  MirrorStanding twoFailed = fresh;
+  twoFailed.failures = 2;
+  twoFailed.decided = 5;
+  EXPECT_TRUE(FirstSourceIsCertain(twoFailed, 5));
+  EXPECT_FALSE(FirstSourceIsCertain(twoFailed, 6));
+
+  MirrorStanding off = fresh;
+  off.failures = 3;
+  off.decided = 3;
+  EXPECT_TRUE(FirstSourceIsCertain(off, 40));
+  EXPECT_FALSE(FirstSourceIsMirror(off));
+}

@@ -1,0 +1,32 @@
+// Which downloads of an update pass may run ahead of it on more connections, and when. The
+// pass still decides every file in its order; these rules make sure that a download run
+// ahead is exactly the first one the pass would have made itself when it got there.
+#pragma once
+#include "core/base.h"
+#include "update/manifest.h"
+
+// For each entry of the update list (indices into files): true when its download may run
+// ahead on another thread. It must be at most maxSize bytes, have no block map (the pass
+// patches such a file from its old version itself), and no other entry of the list
+// may name the same file, or a folder on its way, as Windows resolves names (letter case,
+// trailing dots and blanks, "." parts), so that no two downloads touch one part file or
+// folder. Non-ASCII letters are taken to match each other; a short name ("~") anywhere
+// could alias any name, so it keeps the whole list in order.
+std::vector<bool> AheadCandidates(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates,
+                                  uint64_t maxSize);
+
+// Where the pass stands with the mirror.
+struct MirrorStanding {
+  bool announced = false;  // the manifest names a mirror
+  int failures = 0;        // files in a row the mirror failed, after the entries decided
+  size_t decided = 0;      // entries of the update list whose mirror use is decided
+  int failuresToTurnOff = 3;
+};
+
+// True when the pass, should it reach entry index (from 0, not yet decided), makes its
+// first call to a source that is already known whatever the entries before it decide: no
+// mirror, the mirror turned off, or too few undecided entries before it to turn it off.
+bool FirstSourceIsCertain(const MirrorStanding& standing, size_t index);
+
+// That source for a certain entry: true for the mirror, false for the content server.
+bool FirstSourceIsMirror(const MirrorStanding& standing);

@@ -1,0 +1,58 @@
+// Downloads run ahead of the update pass on a few more connections. The pass still walks
+// its update list one file at a time: where it would make a file's first DownloadFile call,
+// it takes the result of the call made ahead and only then are that call's log lines
+// written. So the log, the mirror count, retries, moves into place and outcomes come in
+// the order of one download at a time; only the waiting overlaps.
+#pragma once
+#include "core/base.h"
+#include "update/fetch_ahead.h"
+#include "update/manifest.h"
+#include <windows.h>
+#include <atomic>
+#include <thread>
+
+class AheadDownloads {
+ public:
+  // updates: indices into files, in the order of the pass; failuresToTurnOff: the pass's
+  // mirror rule.
+  AheadDownloads(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates, bool mirror,
+                 int failuresToTurnOff);
+  // Stops the downloads still running (their part files stay for a resume) and waits.
+  ~AheadDownloads();
+  AheadDownloads(const AheadDownloads&) = delete;
+  AheadDownloads& operator=(const AheadDownloads&) = delete;
+
+  // The result of the first DownloadFile call for entry index of the update list when that
+  // call runs or ran ahead (waiting for it), with its log lines written now; -1 when the
+  // pass makes the call itself.
+  int TakeFirstCall(size_t index);
+
+  // The pass has decided the mirror's part in entry index; failures is its count now.
+  void Decided(size_t index, int failures);
+
+ private:
+  enum class State { Waiting, Running, Done, TakenByPass };
+  struct Entry {
+    State state = State::Waiting;
+    int result = 0;
+    std::vector<std::string> messages;
+  };
+
+  bool ClaimNext(size_t& index, bool& fromMirror);
+  void Work();
+
+  const std::vector<RemoteFile>& files_;
+  const std::vector<size_t>& updates_;
+  std::vector<bool> candidates_;
+  std::vector<Entry> entries_;
+  MirrorStanding standing_;
+  size_t next_ = 0;  // entries before it are claimed or not candidates
+  bool stopping_ = false;
+  std::atomic<bool> cancel_{false};
+  // Slim locks and condition variables: waits and wakes cost no round trip to the Wine
+  // server, which thousands of small files would pay for several times each.
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  CONDITION_VARIABLE workAvailable_ = CONDITION_VARIABLE_INIT;
+  CONDITION_VARIABLE entryDone_ = CONDITION_VARIABLE_INIT;
+  std::vector<std::thread> workers_;
+};
