@@ -4,6 +4,8 @@
 
 namespace {
 constexpr uint64_t kPollEvery = 4u << 20;
+constexpr uint64_t kSamples = 32;
+constexpr uint64_t kSampleBytes = 128u << 10;
 
 // The map's weak checksums, sorted for look-up, behind a bit filter that turns away almost
 // every offset with one memory access: the filter stays in the second-level cache.
@@ -73,10 +75,13 @@ class Scanner {
       : map_(map), index_(map), old_(old), oldSize_(oldSize), scan_(scan) {
     scan_.oldOffset.assign(map.blocks.size(), kNotFound);
     scan_.reusableBytes = 0;
+    scan_.sampledOnly = false;
   }
 
-  bool RollAlong(const ScanPoll& poll);
+  // Every window starting in [from, end - block size]; false when the poll stopped it.
+  bool RollAlong(uint64_t from, uint64_t end, const ScanPoll& poll);
   void FindShortLastBlock();
+  bool SamplesHoldABlock();
 
  private:
   // Records every map block the window at offset holds; true when there was one.
@@ -115,29 +120,42 @@ bool Scanner::Claim(uint32_t weak, uint64_t offset, uint32_t length, size_t only
   return claimed;
 }
 
-bool Scanner::RollAlong(const ScanPoll& poll) {
+bool Scanner::RollAlong(uint64_t from, uint64_t end, const ScanPoll& poll) {
   const uint32_t n = map_.blockSize;
-  if (oldSize_ < n) return true;
-  uint64_t p = 0;
-  uint64_t nextPoll = kPollEvery;
-  WeakSums sums = WeakSumsOf(old_, n);
+  if (end < from + n) return true;
+  uint64_t p = from;
+  uint64_t nextPoll = from + kPollEvery;
+  WeakSums sums = WeakSumsOf(old_ + p, n);
   for (;;) {
     uint32_t weak = WeakChecksum(sums);
     if (index_.MayHold(weak) && Claim(weak, p, n, SIZE_MAX)) {
       p += n;
-      if (p + n > oldSize_) return true;
+      if (p + n > end) return true;
       sums = WeakSumsOf(old_ + p, n);
       continue;
     }
-    if (p + n >= oldSize_) return true;
+    if (p + n >= end) return true;
     // The hot path: roll on until the filter lets a checksum through.
-    uint64_t stop = std::min<uint64_t>(oldSize_ - n, nextPoll);
+    uint64_t stop = std::min<uint64_t>(end - n, nextPoll);
     p = index_.RollUntilPass(old_, p, stop, n, sums);
     if (p >= nextPoll) {
       nextPoll = p + kPollEvery;
       if (poll && poll(p)) return false;
     }
   }
+}
+
+// Rolls over kSamples short stretches spread evenly over the old file. Reuse they all miss
+// is less than about one stretch in kSamples of the file, so a file that has none of the
+// new blocks costs only these few megabytes of scanning before it is downloaded whole.
+bool Scanner::SamplesHoldABlock() {
+  uint64_t stretch = kSampleBytes + map_.blockSize;
+  for (uint64_t k = 0; k < kSamples; k++) {
+    uint64_t start = k * (oldSize_ / kSamples);
+    RollAlong(start, std::min(oldSize_, start + stretch), nullptr);
+    if (scan_.reusableBytes > 0) return true;
+  }
+  return false;
 }
 
 // The last block is shorter than the window the scan rolls, so it is looked for where it
@@ -157,8 +175,13 @@ void Scanner::FindShortLastBlock() {
 }  // namespace
 
 bool ScanOldBytes(const BlockMap& map, const uint8_t* old, uint64_t oldSize, BlockScan& scan, const ScanPoll& poll) {
+  if (oldSize > 4 * kSamples * (kSampleBytes + map.blockSize)) {
+    Scanner sampler(map, old, oldSize, scan);
+    scan.sampledOnly = !sampler.SamplesHoldABlock();
+    if (scan.sampledOnly) return true;
+  }
   Scanner scanner(map, old, oldSize, scan);
-  if (!scanner.RollAlong(poll)) return false;
+  if (!scanner.RollAlong(0, oldSize, poll)) return false;
   scanner.FindShortLastBlock();
   return true;
 }

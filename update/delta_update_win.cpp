@@ -178,19 +178,32 @@ bool ScanWithProgress(const BlockMap& map, const MappedFile& old, const Build& b
   });
 }
 
-// The plan's work after the map and the scan; a result code, or -1 to go on to the check.
+// The plan's work after the map and the scan, up to byte end; a result code, or -1 when the
+// part file has reached end.
 int BuildPart(Build& build, const std::string& partPath, const DeltaPlan& plan, const MappedFile& old,
-              const std::string& url) {
+              const std::string& url, uint64_t end) {
   if (!OpenPart(partPath, build)) return kDownloadFailed;
   bool complete = FollowPlan(build, plan, old, url);
   CloseHandle(build.part);
   if (QuitRequested()) return kDownloadStopped;
-  if (!complete || build.have != build.file.size) {
+  if (!complete || build.have != end) {
     LogLine("Patching %s stopped at %llu of %llu bytes", build.file.path.c_str(),
             static_cast<unsigned long long>(build.have), static_cast<unsigned long long>(build.file.size));
     return kDownloadFailed;
   }
   return -1;
+}
+void LogPatched(const Build& build, const DeltaPlan& plan, uint64_t mapBytes, uint64_t end) {
+  const char* path = build.file.path.c_str();
+  if (build.reused == 0 && end < build.file.size) {
+    LogLine("Nothing of %s can be reused from the old file", path);
+    return;
+  }
+  std::string rest = end < build.file.size ? Fmt("; the last %s comes by download", Mb(build.file.size - end).c_str())
+                                           : std::string();
+  LogLine("Patched %s: %s reused from the old file, %s fetched (%llu bytes in %u range requests, map %llu bytes)%s",
+          path, Mb(build.reused).c_str(), Mb(build.fetched).c_str(), static_cast<unsigned long long>(build.fetched),
+          unsigned(plan.requests), static_cast<unsigned long long>(mapBytes), rest.c_str());
 }
 }  // namespace
 
@@ -209,18 +222,27 @@ int PatchFile(const RemoteFile& file, const std::string& fileUrl, const std::str
   BlockScan scan;
   if (!ScanWithProgress(map, old, build, scan)) return kDownloadStopped;
   DeltaPlan plan = PlanDelta(map, scan, build.have);
-  int result = BuildPart(build, partPath, plan, old, fileUrl);
+  // A last stretch that must be fetched anyway is left to the download, which streams it
+  // faster than ranges are read; with nothing reusable that is the whole file.
+  uint64_t end = file.size;
+  if (!plan.runs.empty() && plan.runs.back().fetch) {
+    end = plan.runs.back().newOffset;
+    plan.runs.pop_back();
+    plan.requests--;
+  }
+  int result = BuildPart(build, partPath, plan, old, fileUrl, end);
   if (result >= 0) return result;
   PublishPatchProgress(build, true);
+  if (end < file.size) {
+    LogPatched(build, plan, mapBytes, end);
+    return kPatchedUpToTail;
+  }
   bool crcRight = ~build.crc == file.crc;
   if (!crcRight) LogLine("CRC mismatch on patched %s - deleting it", file.path.c_str());
   if (!crcRight || !FileMatchesSha256(partPath, file)) {
     DeleteFileA(partPath.c_str());
     return kDownloadBadCrc;
   }
-  LogLine("Patched %s: %s reused from the old file, %s fetched (%llu bytes in %u range requests, map %llu bytes)",
-          file.path.c_str(), Mb(build.reused).c_str(), Mb(build.fetched).c_str(),
-          static_cast<unsigned long long>(build.fetched), unsigned(plan.requests),
-          static_cast<unsigned long long>(mapBytes));
+  LogPatched(build, plan, mapBytes, end);
   return kDownloadOk;
 }

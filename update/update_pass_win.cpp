@@ -145,7 +145,7 @@ int DownloadFromServer(const RemoteFile& file, const std::string& partPath, cons
 bool MirrorInUse() { return !g_mirror.empty() && g_mirrorFailures < kMirrorFailuresToTurnOff; }
 
 // A file with a block map whose old version is here is patched, from the mirror in use and
-// then from the content server. kDownloadFailed when it was not patched: the whole-file
+// then from the content server. kDownloadFailed when it was not patched whole: the ordinary
 // download then resumes whatever prefix the attempt left.
 int PatchFromOldVersion(const RemoteFile& file, const std::string& localPath, const std::string& partPath,
                         const DownloadProgress& progress) {
@@ -159,6 +159,7 @@ int PatchFromOldVersion(const RemoteFile& file, const std::string& localPath, co
   for (const std::string& url : urls) {
     int result = PatchFile(file, url, localPath, partPath, progress);
     if (result == kDownloadOk || result == kDownloadStopped) return result;
+    if (result == kPatchedUpToTail) return kDownloadFailed;
     if (QuitRequested()) return kDownloadStopped;
     if (result == kDownloadBadCrc) break;
   }

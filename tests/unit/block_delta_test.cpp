@@ -142,6 +142,21 @@ TEST(DeltaPlanRuns, ResumedPartStartsMidBlockAndShortCopiesBetweenFetchesAreFetc
   EXPECT_TRUE(PlanDelta(map, scan, newFile.size()).runs.empty());
 }
 
+TEST(DeltaScan, ALargeOldFileIsSampledFirstAndReuseInOneTenthOfItIsStillFound) {
+  std::string oldFile = RandomBytes(20u << 20, 14);
+  BlockScan scan;
+  std::string unrelated = RandomBytes(4u << 20, 15);
+  BlockMap map = MakeBlockMap(Bytes(unrelated), unrelated.size(), kBlock);
+  ASSERT_TRUE(ScanOldBytes(map, Bytes(oldFile), oldFile.size(), scan));
+  EXPECT_TRUE(scan.sampledOnly);
+  EXPECT_EQ(scan.reusableBytes, 0u);
+
+  std::string newFile = RandomBytes(1000, 16) + oldFile.substr(11u << 20, 2u << 20) + RandomBytes(5000, 17);
+  Rebuilt rebuilt = Rebuild(oldFile, newFile);
+  EXPECT_EQ(rebuilt.bytes, newFile);
+  EXPECT_LE(rebuilt.plan.fetchBytes, 6000u + 2 * kBlock);
+}
+
 TEST(DeltaScan, PollStopsTheScan) {
   std::string oldFile = RandomBytes(12u << 20, 13);
   BlockMap map = MakeBlockMap(Bytes(oldFile), kBlock, kBlock);  // found at 0, nowhere after
