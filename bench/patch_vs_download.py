@@ -71,6 +71,7 @@ def time_update(facts, old, port, expected):
     game.install_launcher()
     game.write_config("127.0.0.1:%d" % port)
     game.write("Data/big.pak", old)
+    os.sync()  # no run pays for the dirty pages of the one before
     trace = game.windows + game.STATUS_TRACE
     environment = dict(facts["env"], KMLAUNCHER_STATUS_TRACE=trace)
     process = subprocess.Popen([env.WINE, game.path("KMLauncher.exe")], env=environment, cwd=game.linux,
