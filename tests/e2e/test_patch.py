@@ -166,7 +166,7 @@ class PatchTest(LauncherTestCase):
                             for r in ranges), ranges)
 
     def test_forged_ranges_of_a_signed_release_are_caught_by_its_sha256(self):
-        manifest, published = publish_signed({BIG: self.new}, 3)
+        manifest, published = publish_signed({BIG: self.new}, 3, with_maps=True)
         self.assertIn("\nmap %s\n" % BIG, manifest)
         middle = len(self.old) // 2 + 12345
         # Inside the inserted megabyte, so the forged bytes come by a range, not from the old file.

@@ -23,9 +23,10 @@ def kmcontent(*args):
         raise AssertionError("kmcontent %s failed: %s" % (args[0], done.stderr))
 
 
-def publish(files, version, key=None):
-    """(manifest text, {path: bytes}) of a release published from files {path: bytes}, block
-    maps included."""
+def publish(files, version, key=None, with_maps=False):
+    """(manifest text, {path: bytes}) of a release published from files {path: bytes}; with
+    with_maps, the block maps publish wrote for large files too (a server without them
+    makes the launcher download every file whole)."""
     work = tempfile.mkdtemp(prefix="km-signed-")
     try:
         for path, data in files.items():
@@ -39,7 +40,7 @@ def publish(files, version, key=None):
             manifest = f.read().decode("latin-1")
         published = {}
         for path in files:
-            for name in (path, path + ".kmmap"):  # with the block maps of large files
+            for name in (path, path + ".kmmap") if with_maps else (path,):
                 target = os.path.join(work, "release", "files", *name.split("/"))
                 if os.path.exists(target):
                     with open(target, "rb") as f:
