@@ -61,7 +61,9 @@ class Nginx:
         return rows
 
     def last(self, path):
-        found = [row for row in self.requests() if row[2] == path]
+        """The last request for path, also under a release's own base (publish's default mirror
+        line sends the launcher to /releases/<name>/files/...)."""
+        found = [row for row in self.requests() if row[2] == path or row[2].endswith(path)]
         if not found:
             raise RuntimeError("nginx logged no request for %s" % path)
         return found[-1]

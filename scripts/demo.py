@@ -105,7 +105,7 @@ def main():
     xvfb_pid = None
     display = os.environ.get("DISPLAY")
     if not display:
-        display, xvfb_pid = env.start_xvfb()
+        display, xvfb_pid = env.start_xvfb(env.screen_size())
     facts = {"env": None}
     try:
         prefix, wine_env = wine_setup(display)
