@@ -1,7 +1,7 @@
 // The delta scan over an old file held in memory (as the launcher maps it), 64 KiB blocks:
-// an old file with nothing reusable (the rolling checksum at every offset) and the new
-// file with 1 MiB inserted in the middle (nearly every block found and confirmed by its
-// strong hash). Bytes per second are old-file bytes scanned. Also the map build publish
+// an old file with nothing reusable (only sampled), one with little reusable (the rolling
+// checksum at every offset), and the new file with 1 MiB inserted in the middle (nearly
+// every block found and confirmed by its strong hash). Bytes per second are old-file bytes scanned. Also the map build publish
 // runs over every large file.
 #include "update/block_map.h"
 #include "update/block_scan.h"
@@ -40,6 +40,16 @@ void DeltaScanNothingReusable(benchmark::State& state) {
   RunScan(state, RandomBytes(kFile, 1), RandomBytes(kFile, 2));
 }
 
+// One stretch of the old file recurs, at its start where the sampling finds it, so the
+// rest is rolled over at every offset: the scan's speed where little is reusable.
+void DeltaScanRollingEveryOffset(benchmark::State& state) {
+  std::vector<uint8_t> oldFile = RandomBytes(kFile, 1);
+  std::vector<uint8_t> newFile(oldFile.begin(), oldFile.begin() + (1u << 20));
+  std::vector<uint8_t> fresh = RandomBytes(kFile - (1u << 20), 5);
+  newFile.insert(newFile.end(), fresh.begin(), fresh.end());
+  RunScan(state, oldFile, newFile);
+}
+
 void DeltaScanInsertedMiB(benchmark::State& state) {
   std::vector<uint8_t> oldFile = RandomBytes(kFile, 1);
   std::vector<uint8_t> newFile(oldFile.begin(), oldFile.begin() + kFile / 2);
@@ -59,6 +69,7 @@ void BlockMapBuild(benchmark::State& state) {
 }
 
 BENCHMARK(DeltaScanNothingReusable)->Unit(benchmark::kMillisecond);
+BENCHMARK(DeltaScanRollingEveryOffset)->Unit(benchmark::kMillisecond);
 BENCHMARK(DeltaScanInsertedMiB)->Unit(benchmark::kMillisecond);
 BENCHMARK(BlockMapBuild)->Unit(benchmark::kMillisecond);
 }  // namespace

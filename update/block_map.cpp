@@ -2,6 +2,9 @@
 #include "update/block_map.h"
 #include "gameconfig/axcrypt.h"
 #include "update/crc32.h"
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 constexpr char kMagic[8] = {'K', 'M', 'B', 'M', 'A', 'P', '1', '\n'};
@@ -36,16 +39,41 @@ uint32_t BlockMap::BlockLength(size_t index) const {
   return rest < blockSize ? static_cast<uint32_t>(rest) : blockSize;
 }
 
+// b = size * a - sum i * x[i]. With SSE2, 16 bytes a step: per step the byte sum S (psadbw)
+// and sum j * x[j] within the step (pmaddwd); the steps' offsets enter through
+// sum c * S_c = (steps - 1) * a - Q, with Q accumulating the running total of S once per
+// step. All arithmetic wraps modulo 2^32 like the definition.
 WeakSums WeakSumsOf(const uint8_t* data, size_t size) {
-  // Two independent sums rather than b accumulating a, so the compiler can vectorize: the
-  // scan recomputes them at every block it finds.
-  uint32_t a = 0, b = 0;
-  uint32_t weight = static_cast<uint32_t>(size);
-  for (size_t i = 0; i < size; i++) {
-    a += data[i];
-    b += (weight - static_cast<uint32_t>(i)) * data[i];
+  uint32_t a = 0, indexed = 0;  // sum x[i], sum i * x[i]
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i lowWeights = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m128i highWeights = _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15);
+  __m128i sums = zero, runningTotals = zero, within = zero;
+  size_t steps = size / 16;
+  for (size_t c = 0; c < steps; c++) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * c));
+    runningTotals = _mm_add_epi64(runningTotals, sums);
+    sums = _mm_add_epi64(sums, _mm_sad_epu8(bytes, zero));
+    within = _mm_add_epi32(within, _mm_madd_epi16(_mm_unpacklo_epi8(bytes, zero), lowWeights));
+    within = _mm_add_epi32(within, _mm_madd_epi16(_mm_unpackhi_epi8(bytes, zero), highWeights));
   }
-  return WeakSums{a, b};
+  auto total64 = [](__m128i v) {
+    return static_cast<uint32_t>(_mm_cvtsi128_si64(v) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(v, v)));
+  };
+  within = _mm_add_epi32(within, _mm_shuffle_epi32(within, 0x4E));
+  within = _mm_add_epi32(within, _mm_shuffle_epi32(within, 0xB1));
+  a = total64(sums);
+  uint32_t stepSum = steps ? static_cast<uint32_t>(steps - 1) * a - total64(runningTotals) : 0;
+  indexed = 16 * stepSum + static_cast<uint32_t>(_mm_cvtsi128_si32(within));
+  i = steps * 16;
+#endif
+  for (; i < size; i++) {
+    a += data[i];
+    indexed += static_cast<uint32_t>(i) * data[i];
+  }
+  return WeakSums{a, static_cast<uint32_t>(size) * a - indexed};
 }
 
 StrongHash StrongHashOf(const uint8_t* data, size_t size, uint32_t strongBytes) {

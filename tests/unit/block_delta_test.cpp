@@ -70,6 +70,22 @@ TEST(BlockMapFormat, RoundTripsAndRefusesEveryDamage) {
   EXPECT_FALSE(ParseBlockMap(SerializeBlockMap(huge), parsed));
 }
 
+TEST(BlockMapFormat, WeakSumsFollowTheirDefinitionForEveryLengthAndAlignment) {
+  std::string bytes = RandomBytes(300, 20) + std::string(200, '\xFF');
+  for (size_t start : {0, 1, 7, 250}) {
+    for (size_t size = 0; start + size <= bytes.size(); size += (size < 40 ? 1 : 37)) {
+      uint32_t a = 0, b = 0;
+      for (size_t i = 0; i < size; i++) {
+        a += static_cast<uint8_t>(bytes[start + i]);
+        b += static_cast<uint32_t>(size - i) * static_cast<uint8_t>(bytes[start + i]);
+      }
+      WeakSums sums = WeakSumsOf(Bytes(bytes) + start, size);
+      ASSERT_EQ(sums.a, a) << start << " " << size;
+      ASSERT_EQ(sums.b, b) << start << " " << size;
+    }
+  }
+}
+
 TEST(BlockMapFormat, PiecewiseBuildEqualsWholeBuild) {
   std::string file = RandomBytes(7 * kBlock + 5, 2);
   BlockMapBuilder builder(kBlock);
