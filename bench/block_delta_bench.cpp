@@ -1,8 +1,8 @@
 // The delta scan over an old file held in memory (as the launcher maps it), 64 KiB blocks:
 // an old file with nothing reusable (only sampled), one with little reusable (the rolling
 // checksum at every offset), and the new file with 1 MiB inserted in the middle (nearly
-// every block found and confirmed by its strong hash). Bytes per second are old-file bytes scanned. Also the map build publish
-// runs over every large file.
+// every block found and confirmed by its strong hash). Bytes per second are old-file bytes
+// scanned. Also the map build publish runs over every large file.
 #include "update/block_map.h"
 #include "update/block_scan.h"
 #include "update/delta_plan.h"

@@ -22,7 +22,10 @@ class WeakIndex {
     while (bits < 23 && (size_t(1) << bits) < entries_.size() * 1024) bits++;
     shift_ = 32 - bits;
     filter_.assign((size_t(1) << bits) / 64, 0);
-    for (const Entry& entry : entries_) filter_[(entry.weak >> shift_) / 64] |= uint64_t(1) << ((entry.weak >> shift_) % 64);
+    for (const Entry& entry : entries_) {
+      uint32_t slot = entry.weak >> shift_;
+      filter_[slot / 64] |= uint64_t(1) << (slot % 64);
+    }
   }
 
   bool MayHold(uint32_t weak) const {
@@ -166,7 +169,9 @@ void Scanner::FindShortLastBlock() {
   uint32_t length = map_.BlockLength(last);
   if (length == map_.blockSize || length > oldSize_) return;
   std::vector<uint64_t> candidates = {oldSize_ - length, 0};
-  if (last > 0 && scan_.oldOffset[last - 1] != kNotFound) candidates.insert(candidates.begin(), scan_.oldOffset[last - 1] + map_.blockSize);
+  if (last > 0 && scan_.oldOffset[last - 1] != kNotFound) {
+    candidates.insert(candidates.begin(), scan_.oldOffset[last - 1] + map_.blockSize);
+  }
   for (uint64_t offset : candidates) {
     if (scan_.oldOffset[last] != kNotFound || offset > oldSize_ - length) continue;
     Claim(WeakChecksum(WeakSumsOf(old_ + offset, length)), offset, length, last);
