@@ -86,18 +86,6 @@ TEST(BlockMapFormat, WeakSumsFollowTheirDefinitionForEveryLengthAndAlignment) {
   }
 }
 
-TEST(BlockMapFormat, PiecewiseBuildEqualsWholeBuild) {
-  std::string file = RandomBytes(7 * kBlock + 5, 2);
-  BlockMapBuilder builder(kBlock);
-  for (size_t at = 0; at < file.size(); at += 1000) {
-    builder.Add(Bytes(file) + at, std::min<size_t>(1000, file.size() - at));
-  }
-  BlockMap pieces = builder.Finish(0);
-  BlockMap whole = MakeBlockMap(Bytes(file), file.size(), kBlock);
-  whole.fileCrc = 0;
-  EXPECT_EQ(SerializeBlockMap(pieces), SerializeBlockMap(whole));
-}
-
 TEST(DeltaScan, InsertedBytesCostOnlyThemselvesAndTheTwoBlocksAroundThem) {
   std::string oldFile = RandomBytes(64 * kBlock + 777, 3);
   std::string inserted = RandomBytes(5000, 4);
