@@ -13,7 +13,9 @@ std::atomic<uint64_t> g_hashedBytes{0};
 
 namespace {
 constexpr DWORD kHashPiece = 1048576;
-constexpr uint64_t kHashView = 8 * 1048576;
+// Each view costs round trips to the Wine server to map and unmap; 32 MiB views checked
+// a page-cached file about a tenth faster than 8 MiB ones (bench/download_vs_curl.py).
+constexpr uint64_t kHashView = 32 * 1048576;
 
 // Guards g_cache between the update worker and the final save at exit.
 struct CacheLock {
