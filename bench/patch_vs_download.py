@@ -26,7 +26,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 from serve_vs_nginx import MIB, free_port, stop, wait_for_port  # noqa: E402
-from test_patch import NGINX_CONF  # noqa: E402
+from test_patch import TREE_AT_RATE  # noqa: E402
+from kmtest.nginx import COUNTED, start as start_nginx_process  # noqa: E402
 
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -49,10 +50,7 @@ def start_nginx(folder, release):
     port = free_port()
     tmp = os.path.join(folder, "nginx-" + os.path.basename(release))
     os.makedirs(tmp)
-    conf = os.path.join(tmp, "nginx.conf")
-    with open(conf, "w") as f:
-        f.write(NGINX_CONF.format(tmp=tmp, port=port, release=release, rate="0"))
-    process = subprocess.Popen(["nginx", "-c", conf, "-p", tmp], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    process = start_nginx_process(tmp, port, TREE_AT_RATE.format(rate="0", release=release), COUNTED)
     wait_for_port(port)
     return process, port, os.path.join(tmp, "access.log")
 

@@ -11,6 +11,7 @@ import time
 
 from kmtest import screen
 from kmtest.case import LauncherTestCase, READY
+from kmtest.nginx import start as start_nginx
 from kmtest.launcher import standin_exe, wait_until
 
 KMCONTENT = os.path.join(os.environ.get("KM_NATIVE_BUILD", ""), "kmcontent")
@@ -20,28 +21,10 @@ GAME_SERVER = "play.kelmorra.test:7000"
 # remote one, as a player's would be.
 REMOTE_LOOPBACK = "2130706433"
 
-NGINX_CONF = """
-user root;
-worker_processes 1;
-daemon off;
-pid {tmp}/nginx.pid;
-error_log {tmp}/error.log;
-events {{ worker_connections 64; }}
-http {{
-  access_log {tmp}/access.log;
-  client_body_temp_path {tmp}/body;
-  proxy_temp_path {tmp}/proxy;
-  fastcgi_temp_path {tmp}/fastcgi;
-  uwsgi_temp_path {tmp}/uwsgi;
-  scgi_temp_path {tmp}/scgi;
-  server {{
-    listen 127.0.0.1:{port};
-    location = /manifest {{ root {release}; default_type text/plain; }}
+# The launcher's paths only, as an operator who copied just them would serve a release.
+RELEASE_LOCATIONS = """location = /manifest {{ root {release}; default_type text/plain; }}
     location /files/ {{ root {release}; }}
-    location /mirror/ {{ alias {release}/files/; }}
-  }}
-}}
-"""
+    location /mirror/ {{ alias {release}/files/; }}"""
 
 
 def read_bytes(path):
@@ -105,11 +88,7 @@ class DeploymentTest(LauncherTestCase):
 
     def nginx(self, release):
         port = free_port()
-        conf = os.path.join(self.tmp, "nginx.conf")
-        with open(conf, "w") as f:
-            f.write(NGINX_CONF.format(tmp=self.tmp, port=port, release=release))
-        server = subprocess.Popen(["nginx", "-c", conf, "-p", self.tmp], stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.DEVNULL)
+        server = start_nginx(self.tmp, port, RELEASE_LOCATIONS.format(release=release))
         self.addCleanup(server.wait, 10)
         self.addCleanup(server.terminate)
         self.assertTrue(wait_for_port(port), "nginx did not listen")

@@ -14,6 +14,7 @@ import tempfile
 import time
 
 from kmtest.case import LauncherTestCase, READY, UPDATE_FAILED
+from kmtest.nginx import COUNTED, start as start_nginx
 from kmtest.launcher import kill_processes_in, wait_until
 from kmtest.server import ContentServer, manifest_text
 from kmtest.signed import keyed_launcher_exe, publish as publish_signed, same_crc_change
@@ -24,29 +25,8 @@ INSERTED = 1 << 20
 BLOCK = 64 << 10
 BIG = "data/big.pak"
 
-NGINX_CONF = """
-user root;
-worker_processes 1;
-daemon off;
-pid {tmp}/nginx.pid;
-error_log {tmp}/error.log;
-events {{ worker_connections 64; }}
-http {{
-  log_format counted '$request_uri $status $body_bytes_sent';
-  access_log {tmp}/access.log counted;
-  client_body_temp_path {tmp}/body;
-  proxy_temp_path {tmp}/proxy;
-  fastcgi_temp_path {tmp}/fastcgi;
-  uwsgi_temp_path {tmp}/uwsgi;
-  scgi_temp_path {tmp}/scgi;
-  default_type application/octet-stream;
-  server {{
-    listen 127.0.0.1:{port};
-    limit_rate {rate};
-    location / {{ root {release}; }}
-  }}
-}}
-"""
+# The whole release tree, at a chosen rate (0: as fast as it goes).
+TREE_AT_RATE = "limit_rate {rate};\n    location / {{ root {release}; }}"
 
 
 def inserted_in_the_middle(old):
@@ -78,11 +58,7 @@ class PatchTest(LauncherTestCase):
 
     def nginx(self, rate="0"):
         port = free_port()
-        conf = os.path.join(self.tmp, "nginx.conf")
-        with open(conf, "w") as f:
-            f.write(NGINX_CONF.format(tmp=self.tmp, port=port, release=self.release, rate=rate))
-        server = subprocess.Popen(["nginx", "-c", conf, "-p", self.tmp], stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.DEVNULL)
+        server = start_nginx(self.tmp, port, TREE_AT_RATE.format(rate=rate, release=self.release), COUNTED)
         self.addCleanup(server.wait, 10)
         self.addCleanup(server.terminate)
         self.assertTrue(wait_for_port(port), "nginx did not listen")
