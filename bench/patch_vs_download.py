@@ -63,17 +63,14 @@ def bytes_served(access_log, since):
 
 def time_update(facts, old, port, expected):
     """Seconds from "Updating" to the new file in place, from a folder holding old."""
-    from kmtest import env
-    from kmtest.launcher import GameFolder
+    from kmtest.launcher import GameFolder, Launcher
     game = GameFolder(facts, "bench")
     game.install_launcher()
     game.write_config("127.0.0.1:%d" % port)
     game.write("Data/big.pak", old)
     os.sync()  # no run pays for the dirty pages of the one before
-    trace = game.windows + game.STATUS_TRACE
-    environment = dict(facts["env"], KMLAUNCHER_STATUS_TRACE=trace)
-    process = subprocess.Popen([env.WINE, game.path("KMLauncher.exe")], env=environment, cwd=game.linux,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    launcher = Launcher(facts, game.path("KMLauncher.exe"),
+                        extra_env={"KMLAUNCHER_STATUS_TRACE": game.windows + game.STATUS_TRACE})
     final = game.path("Data/big.pak")
     deadline = time.time() + 900
     started = None
@@ -92,8 +89,7 @@ def time_update(facts, old, port, expected):
                 raise RuntimeError("the updated file is wrong")
         return seconds
     finally:
-        os.killpg(process.pid, 9)
-        process.wait()
+        launcher.kill()
         shutil.rmtree(game.linux, ignore_errors=True)
 
 

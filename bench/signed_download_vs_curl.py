@@ -35,13 +35,11 @@ def time_curl(url, target):
 
 
 def time_launcher(facts, exe, port, size):
-    from kmtest import env
-    from kmtest.launcher import GameFolder
+    from kmtest.launcher import GameFolder, Launcher
     game = GameFolder(facts, "bench")
     shutil.copy(exe, game.path("KMLauncher.exe"))
     game.write_config("127.0.0.1:%d" % port)
-    process = subprocess.Popen([env.WINE, game.path("KMLauncher.exe")], env=facts["env"], cwd=game.linux,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    launcher = Launcher(facts, game.path("KMLauncher.exe"))
     part, final = game.path("Data/big.pak.part"), game.path("Data/big.pak")
     deadline = time.time() + 600
     started = None
@@ -54,8 +52,7 @@ def time_launcher(facts, exe, port, size):
             time.sleep(0.005)
         return time.perf_counter() - started
     finally:
-        os.killpg(process.pid, 9)
-        process.wait()
+        launcher.kill()
         shutil.rmtree(game.linux, ignore_errors=True)
 
 
