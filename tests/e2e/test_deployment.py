@@ -50,6 +50,7 @@ def wait_for_port(port, timeout=20):
 
 class DeploymentTest(LauncherTestCase):
     def setUp(self):
+        super().setUp()
         self.tmp = tempfile.mkdtemp(prefix="km-deploy-")
         self.addCleanup(shutil.rmtree, self.tmp, True)
         self.build = os.path.join(self.tmp, "build")

@@ -51,6 +51,7 @@ def ends_there(data, text):
 
 class InstallTestCase(LauncherTestCase):
     def setUp(self):
+        super().setUp()
         self.reg("delete", INSTALL_KEY, "/f")
         self.addCleanup(self.reg, "delete", INSTALL_KEY, "/f")
         self.addCleanup(self.remove_shortcuts)

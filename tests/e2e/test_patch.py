@@ -40,6 +40,7 @@ def block_map_size(size):
 
 class PatchTest(LauncherTestCase):
     def setUp(self):
+        super().setUp()
         self.tmp = tempfile.mkdtemp(prefix="km-patch-")
         self.addCleanup(shutil.rmtree, self.tmp, True)
         self.old = os.urandom(SIZE)

@@ -80,6 +80,7 @@ class PlacementTest(LauncherTestCase):
     launcher looks for C:\\Program Files\\KelmorraGold\\, which no test installs into."""
 
     def setUp(self):
+        super().setUp()
         self.reg("delete", INSTALL_KEY, "/f")
         self.addCleanup(self.reg, "delete", INSTALL_KEY, "/f")
         default = os.path.join(self.facts["prefix"], "drive_c", "Program Files", "KelmorraGold", "KMLauncher.exe")

@@ -18,6 +18,9 @@ class LauncherTestCase(unittest.TestCase):
     def setUpClass(cls):
         cls.facts = env.load()
 
+    def setUp(self):
+        launcher.end_stray_launchers(self.facts["prefix"])
+
     def folder(self, name=None):
         """A fresh game folder; the processes started from it are ended after the test."""
         game = launcher.GameFolder(self.facts, name or self._testMethodName)

@@ -11,6 +11,7 @@ import re
 import shutil
 import signal
 import subprocess
+import sys
 import time
 
 from kmtest import env
@@ -155,3 +156,40 @@ def kill_processes_in(folder_name):
             os.kill(pid, signal.SIGKILL)
         except ProcessLookupError:
             pass
+
+
+def launchers_of_prefix(prefix):
+    """Pids of the launcher processes running in this Wine prefix (other fixtures have their own)."""
+    pids = []
+    for pid in windows_processes_in("KMLauncher"):
+        try:
+            with open("/proc/%d/environ" % pid, "rb") as f:
+                if ("\0WINEPREFIX=%s\0" % prefix).encode() in b"\0" + f.read():
+                    pids.append(pid)
+        except OSError:
+            continue
+    return pids
+
+
+def end_stray_launchers(prefix):
+    """Ends launchers an earlier test left running in the prefix: one would hold the
+    single-instance mutex, and the next test's launcher would wait 5 s and quietly exit.
+    Names them on stderr, so the test that left them can be found."""
+    strays = launchers_of_prefix(prefix)
+    if not strays:
+        return
+    for pid in strays:
+        sys.stderr.write("ending a launcher left running: %d %s\n" % (pid, cmdline_of(pid)))
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    wait_until(lambda: not launchers_of_prefix(prefix), 10)
+
+
+def cmdline_of(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            return f.read().replace(b"\0", b" ").decode("latin-1")
+    except OSError:
+        return ""
