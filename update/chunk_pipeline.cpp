@@ -4,8 +4,9 @@
 ChunkPipeline::ChunkPipeline(size_t buffers, size_t bufferSize, Consume consume, bool threaded)
     : bufferSize_(bufferSize),
       consume_(std::move(consume)),
-      buffers_(threaded ? buffers : 1, std::vector<unsigned char>(bufferSize)),
+      buffers_(threaded ? buffers : 1),
       sizes_(buffers_.size()) {
+  for (auto& buffer : buffers_) buffer.reset(new unsigned char[bufferSize]);
   if (threaded) consumer_ = std::thread(&ChunkPipeline::Run, this);
 }
 
@@ -15,12 +16,12 @@ unsigned char* ChunkPipeline::NextBuffer() {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return failed_ || filled_ < buffers_.size(); });
   if (failed_) return nullptr;
-  return buffers_[(first_ + filled_) % buffers_.size()].data();
+  return buffers_[(first_ + filled_) % buffers_.size()].get();
 }
 
 void ChunkPipeline::Submit(size_t size) {
   if (!consumer_.joinable()) {
-    if (!failed_ && !consume_(buffers_[0].data(), size)) failed_ = true;
+    if (!failed_ && !consume_(buffers_[0].get(), size)) failed_ = true;
     return;
   }
   std::lock_guard<std::mutex> lock(mutex_);
@@ -46,7 +47,7 @@ void ChunkPipeline::Run() {
   for (;;) {
     changed_.wait(lock, [this] { return filled_ > 0 || finishing_; });
     if (filled_ == 0) return;
-    const unsigned char* data = buffers_[first_].data();
+    const unsigned char* data = buffers_[first_].get();
     size_t size = sizes_[first_];
     bool consumed = false;
     if (!failed_) {

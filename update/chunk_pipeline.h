@@ -6,6 +6,7 @@
 #include "core/base.h"
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -36,7 +37,7 @@ class ChunkPipeline {
 
   size_t bufferSize_;
   Consume consume_;
-  std::vector<std::vector<unsigned char>> buffers_;
+  std::vector<std::unique_ptr<unsigned char[]>> buffers_;  // left uninitialised: never read before filled
   std::vector<size_t> sizes_;
   size_t first_ = 0;   // the oldest filled buffer
   size_t filled_ = 0;  // buffers filled and not yet consumed

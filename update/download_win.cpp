@@ -65,12 +65,18 @@ struct Attempt {
   const std::string& partPath;
   const DownloadProgress& progress;
   const std::atomic<bool>* cancel;
+  bool keepOpen = false;  // a complete part stays open for a rename through its handle
   HANDLE part = INVALID_HANDLE_VALUE;
   uint64_t have = 0;
   uint32_t crc = kCrc32Start;
   StreamSha sha = {};
 
   bool Stopping() const { return QuitRequested() || (cancel && cancel->load()); }
+
+  void ClosePart() {
+    if (part != INVALID_HANDLE_VALUE) CloseHandle(part);
+    part = INVALID_HANDLE_VALUE;
+  }
 };
 
 // What an earlier attempt left: its length in have and its CRC-32 in crc. A part file
@@ -138,9 +144,12 @@ bool CommitPiece(Attempt& attempt, const unsigned char* data, size_t size) {
 
 // Streams the body into the part file; returns false when it stopped on a failure. Long
 // bodies are written and hashed on a second thread while the next pieces arrive.
-bool Transfer(HINTERNET request, Attempt& attempt) {
-  bool overlap = attempt.file.size - attempt.have > kOverlapFrom;
-  ChunkPipeline pipeline(kOverlapBuffers, overlap ? kOverlapPiece : kTransferBuffer,
+bool Transfer(AnswerBody& body, Attempt& attempt) {
+  uint64_t remaining = attempt.file.size - attempt.have;
+  bool overlap = remaining > kOverlapFrom;
+  // A small file's buffer is its size: one byte more still shows a body longer than the file.
+  size_t buffer = overlap ? kOverlapPiece : static_cast<size_t>(std::min<uint64_t>(kTransferBuffer, remaining + 1));
+  ChunkPipeline pipeline(kOverlapBuffers, buffer,
                          [&attempt](const unsigned char* data, size_t size) { return CommitPiece(attempt, data, size); },
                          overlap);
   DWORD startTick = GetTickCount();
@@ -152,7 +161,7 @@ bool Transfer(HINTERNET request, Attempt& attempt) {
   while (received < attempt.file.size) {
     unsigned char* buffer = attempt.Stopping() ? nullptr : pipeline.NextBuffer();
     DWORD got = 0;
-    if (!buffer || !InternetReadFile(request, buffer, static_cast<DWORD>(pipeline.BufferSize()), &got)) {
+    if (!buffer || !body.Read(buffer, static_cast<DWORD>(pipeline.BufferSize()), got)) {
       complete = false;
       break;
     }
@@ -172,7 +181,8 @@ bool Transfer(HINTERNET request, Attempt& attempt) {
 // Opens the part file and cuts it after byte have, so that it holds exactly the bytes the
 // CRC-32 covers; a file it has just created needs no cut.
 HANDLE OpenPartForWriting(const Attempt& attempt) {
-  HANDLE part = CreateFileA(attempt.partPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+  DWORD access = attempt.keepOpen ? GENERIC_WRITE | DELETE : GENERIC_WRITE;
+  HANDLE part = CreateFileA(attempt.partPath.c_str(), access, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
   if (part == INVALID_HANDLE_VALUE || GetLastError() != ERROR_ALREADY_EXISTS) return part;
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(attempt.have);
@@ -181,18 +191,10 @@ HANDLE OpenPartForWriting(const Attempt& attempt) {
   return part;
 }
 
-// Fetches the rest of the file from byte have on; returns a result code, or -1 to go on to
-// the check.
-int Fetch(Attempt& attempt, const std::string& url) {
+// Takes in an answer to a request for the rest of the file from byte have on; returns a
+// result code, or -1 to go on to the check.
+int Receive(Attempt& attempt, DWORD status, AnswerBody& body) {
   const RemoteFile& file = attempt.file;
-  std::string range =
-      attempt.have > 0 ? Fmt("Range: bytes=%llu-\r\n", static_cast<unsigned long long>(attempt.have)) : "";
-  DWORD status = 0;
-  HINTERNET request = OpenUrl(url, range, status);
-  if (!request) {
-    LogLine("Cannot connect to download %s", file.path.c_str());
-    return kDownloadFailed;
-  }
   if (attempt.have > 0 && status == 200) {
     // The server ignored the range and sends the whole file.
     DeleteFileA(attempt.partPath.c_str());
@@ -201,51 +203,106 @@ int Fetch(Attempt& attempt, const std::string& url) {
     RestartSha(attempt.sha);
   } else if (status != 206 && !(status == 200 && attempt.have == 0)) {
     LogLine("Server answered %lu for %s", static_cast<unsigned long>(status), file.path.c_str());
-    InternetCloseHandle(request);
     return kDownloadFailed;
   }
   attempt.part = OpenPartForWriting(attempt);
   if (attempt.part == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    InternetCloseHandle(request);
-    LogLine("Cannot write %s (error %lu)", attempt.partPath.c_str(), error);
+    LogLine("Cannot write %s (error %lu)", attempt.partPath.c_str(), GetLastError());
     return kDownloadFailed;
   }
-  bool complete = Transfer(request, attempt);
-  CloseHandle(attempt.part);
-  InternetCloseHandle(request);
+  bool complete = Transfer(body, attempt);
+  if (!attempt.keepOpen || !complete || attempt.Stopping()) attempt.ClosePart();
   if (attempt.Stopping()) return kDownloadStopped;
   if (!complete || attempt.have != file.size) {
+    attempt.ClosePart();
     LogLine("Download of %s stopped at %llu of %llu bytes", file.path.c_str(),
             static_cast<unsigned long long>(attempt.have), static_cast<unsigned long long>(file.size));
     return kDownloadFailed;
   }
   return -1;
 }
-}  // namespace
 
-int DownloadFile(const RemoteFile& file, const std::string& url, const std::string& partPath,
-                 const DownloadProgress& progress, const std::atomic<bool>* cancel) {
+// Requests the rest of the file from byte have on and takes in the answer.
+int Fetch(Attempt& attempt, const std::string& url) {
+  std::string range =
+      attempt.have > 0 ? Fmt("Range: bytes=%llu-\r\n", static_cast<unsigned long long>(attempt.have)) : "";
+  DWORD status = 0;
+  HINTERNET request = OpenUrl(url, range, status);
+  if (!request) {
+    LogLine("Cannot connect to download %s", attempt.file.path.c_str());
+    return kDownloadFailed;
+  }
+  InternetBody body(request);
+  int result = Receive(attempt, status, body);
+  InternetCloseHandle(request);
+  return result;
+}
+
+// One attempt: what an earlier one left, then fetch (given the attempt, a result code or -1
+// to go on), then the check.
+template <typename FetchRest>
+int Download(Attempt& attempt, const FetchRest& fetchRest) {
+  const RemoteFile& file = attempt.file;
+  const std::string& partPath = attempt.partPath;
   CreateParentFolders(partPath);
-  Attempt attempt{file, partPath, progress, cancel};
   if (!ResumeExistingPart(attempt)) return kDownloadStopped;
   if (file.size == 0 && !CreateEmptyPart(partPath)) return kDownloadFailed;
   if (file.hasSha256) attempt.sha.hash = std::make_unique<BackgroundSha256>();
   attempt.sha.whole = attempt.have == 0;
   if (attempt.have < file.size) {
-    int result = Fetch(attempt, url);
+    int result = fetchRest(attempt);
     if (result >= 0) return result;
   }
   uint32_t got = ~attempt.crc;
   if (got == file.crc) {
+    if (!attempt.sha.whole) attempt.ClosePart();  // the part file is read once more
     if (Sha256Matches(file, partPath, attempt.sha)) return kDownloadOk;
+    attempt.ClosePart();
     DeleteFileA(partPath.c_str());
     return kDownloadBadCrc;
   }
+  attempt.ClosePart();
   LogLine("CRC mismatch on %s (got %08lX, expected %08lX) - deleting the download", file.path.c_str(),
           static_cast<unsigned long>(got), static_cast<unsigned long>(file.crc));
   DeleteFileA(partPath.c_str());
   return kDownloadBadCrc;
+}
+}  // namespace
+
+int DownloadFile(const RemoteFile& file, const std::string& url, const std::string& partPath,
+                 const DownloadProgress& progress, const std::atomic<bool>* cancel) {
+  Attempt attempt{file, partPath, progress, cancel};
+  return Download(attempt, [&url](Attempt& a) { return Fetch(a, url); });
+}
+
+int DownloadFromAnswer(const RemoteFile& file, const std::string& partPath, DWORD status, AnswerBody& body,
+                       const std::atomic<bool>* cancel, HANDLE& openPart) {
+  DownloadProgress quiet{0, 0, 0, 0, false};
+  Attempt attempt{file, partPath, quiet, cancel};
+  attempt.keepOpen = true;
+  int result = Download(attempt, [status, &body](Attempt& a) { return Receive(a, status, body); });
+  openPart = attempt.part;
+  return result;
+}
+
+bool MovePartIntoPlace(const std::string& partPath, const std::string& localPath, HANDLE openPart) {
+  if (openPart == INVALID_HANDLE_VALUE) {
+    return MoveFileExA(partPath.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  }
+  // The same rename MoveFileExA makes, without opening the file again. A rename within one
+  // folder involves no copy, so there is nothing for a write-through to wait for.
+  int length = MultiByteToWideChar(CP_ACP, 0, localPath.c_str(), -1, nullptr, 0);
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + length * sizeof(WCHAR));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>((length - 1) * sizeof(WCHAR));
+  MultiByteToWideChar(CP_ACP, 0, localPath.c_str(), -1, rename->FileName, length);
+  bool moved = SetFileInformationByHandle(openPart, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()));
+  DWORD error = GetLastError();
+  CloseHandle(openPart);
+  SetLastError(error);
+  return moved;
 }
 
 void PublishDownloadProgress(const RemoteFile& file, const DownloadProgress& progress, uint64_t have) {

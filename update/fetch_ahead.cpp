@@ -48,10 +48,16 @@ std::vector<bool> AheadCandidates(const std::vector<RemoteFile>& files, const st
   return candidates;
 }
 
-bool FirstSourceIsCertain(const MirrorStanding& standing, size_t index) {
-  if (!standing.announced || standing.failures >= standing.failuresToTurnOff) return true;
-  size_t undecidedBefore = index - standing.decided;
-  return standing.failures + undecidedBefore < static_cast<size_t>(standing.failuresToTurnOff);
+size_t CertainSourceEnd(const MirrorStanding& standing, const std::vector<bool>& suppliedByMirror) {
+  size_t end = suppliedByMirror.size();
+  if (!standing.announced || standing.failures >= standing.failuresToTurnOff) return end;
+  // Each entry whose outcome is still open may be one more failure in a row.
+  int worstFailures = standing.failures;
+  for (size_t i = standing.decided; i < end; i++) {
+    if (worstFailures >= standing.failuresToTurnOff) return i;
+    worstFailures = suppliedByMirror[i] ? 0 : worstFailures + 1;
+  }
+  return end;
 }
 
 bool FirstSourceIsMirror(const MirrorStanding& standing) {

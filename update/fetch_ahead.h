@@ -23,10 +23,11 @@ struct MirrorStanding {
   int failuresToTurnOff = 3;
 };
 
-// True when the pass, should it reach entry index (from 0, not yet decided), makes its
-// first call to a source that is already known whatever the entries before it decide: no
-// mirror, the mirror turned off, or too few undecided entries before it to turn it off.
-bool FirstSourceIsCertain(const MirrorStanding& standing, size_t index);
+// The end of the entries (from standing.decided on) whose first call goes to a source already
+// known whatever the pass decides before them: no mirror, the mirror turned off, or too few
+// entries before that could fail it to turn it off. suppliedByMirror[i] is true when a
+// download run ahead got entry i from the mirror: the pass will count no failure there.
+size_t CertainSourceEnd(const MirrorStanding& standing, const std::vector<bool>& suppliedByMirror);
 
 // That source for a certain entry: true for the mirror, false for the content server.
 bool FirstSourceIsMirror(const MirrorStanding& standing);

@@ -3,14 +3,17 @@
 #include "core/globals_win.h"
 #include "core/log.h"
 #include "update/download_win.h"
+#include "update/file_state_win.h"
 #include <algorithm>
 
 namespace {
 // Measured with bench/download_vs_curl.py: four connections hide most of the wait for small
 // files; more only add to the load on the Wine server.
 constexpr size_t kAheadConnections = 4;
-// How far ahead of the pass downloads may run, in files.
-constexpr size_t kAheadFiles = 16;
+// How far ahead of the pass downloads may run, in files, and how many one connection asks
+// for at once.
+constexpr size_t kAheadFiles = 64;
+constexpr size_t kBatchFiles = 16;
 // Larger files are fetched by the pass itself, which shows their progress and overlaps
 // their writing with receiving.
 constexpr uint64_t kAheadMaxSize = 1u << 20;
@@ -20,6 +23,12 @@ struct ExclusiveLock {
   ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock); }
   SRWLOCK& lock;
 };
+
+std::string SourceUrl(const RemoteFile& file, bool fromMirror) {
+  return fromMirror ? MirrorFileUrl(file) : ServerFileUrl(file);
+}
+
+std::string PartPath(const RemoteFile& file) { return LocalPath(file.path) + ".part"; }
 }  // namespace
 
 AheadDownloads::AheadDownloads(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates,
@@ -27,7 +36,9 @@ AheadDownloads::AheadDownloads(const std::vector<RemoteFile>& files, const std::
     : files_(files),
       updates_(updates),
       candidates_(AheadCandidates(files, updates, kAheadMaxSize)),
-      entries_(updates.size()) {
+      entries_(updates.size()),
+      suppliedByMirror_(updates.size(), false),
+      pipelining_(ConnectsDirectly()) {
   standing_.announced = mirror;
   standing_.failuresToTurnOff = failuresToTurnOff;
   size_t candidates = 0;
@@ -44,46 +55,119 @@ AheadDownloads::~AheadDownloads() {
     WakeAllConditionVariable(&workAvailable_);
   }
   for (std::thread& worker : workers_) worker.join();
+  for (Entry& entry : entries_) {
+    if (entry.part != INVALID_HANDLE_VALUE) CloseHandle(entry.part);
+  }
 }
 
-// Under lock_: the next entry whose first call is certain and within reach.
-bool AheadDownloads::ClaimNext(size_t& index, bool& fromMirror) {
+// Under lock_: the next entries whose first call is certain and within reach. A short batch
+// waits while the reach may still grow, unless the pass will soon need its first entry: a
+// request per file would cost the Wine server as much as the files themselves.
+std::vector<size_t> AheadDownloads::ReadyBatch() {
   while (next_ < entries_.size() && (!candidates_[next_] || entries_[next_].state != State::Waiting)) next_++;
-  for (size_t i = next_; i < entries_.size() && i < standing_.decided + kAheadFiles; i++) {
-    if (!FirstSourceIsCertain(standing_, i)) return false;
-    if (candidates_[i] && entries_[i].state == State::Waiting) {
-      entries_[i].state = State::Running;
-      index = i;
-      fromMirror = FirstSourceIsMirror(standing_);
-      return true;
-    }
+  size_t end = std::min({entries_.size(), standing_.decided + kAheadFiles, CertainSourceEnd(standing_, suppliedByMirror_)});
+  size_t limit = pipelining_ ? kBatchFiles : 1;
+  std::vector<size_t> ready;
+  for (size_t i = next_; i < end && ready.size() < limit; i++) {
+    if (candidates_[i] && entries_[i].state == State::Waiting) ready.push_back(i);
   }
-  return false;
+  bool full = ready.size() == limit || end == entries_.size();
+  bool urgent = !ready.empty() && ready.front() < standing_.decided + kBatchFiles;
+  if (!full && !urgent) ready.clear();
+  return ready;
+}
+
+// Under lock_: claims the ready batch, all from the source the pass will use.
+bool AheadDownloads::ClaimBatch(Batch& batch) {
+  batch.entries = ReadyBatch();
+  batch.fromMirror = FirstSourceIsMirror(standing_);
+  for (size_t index : batch.entries) entries_[index].state = State::Running;
+  return !batch.entries.empty();
 }
 
 void AheadDownloads::Work() {
+  HttpPipeline pipeline(cancel_);
   for (;;) {
-    size_t index = 0;
-    bool fromMirror = false;
+    Batch batch;
     {
       ExclusiveLock lock(lock_);
-      while (!stopping_ && !ClaimNext(index, fromMirror)) SleepConditionVariableSRW(&workAvailable_, &lock_, INFINITE, 0);
+      while (!stopping_ && !ClaimBatch(batch)) SleepConditionVariableSRW(&workAvailable_, &lock_, INFINITE, 0);
       if (stopping_) return;
+      if (!ReadyBatch().empty()) WakeConditionVariable(&workAvailable_);
     }
-    const RemoteFile& file = files_[updates_[index]];
-    std::string url = fromMirror ? MirrorFileUrl(file) : ServerFileUrl(file);
-    DownloadProgress quiet{0, 0, 0, 0, false};
-    LogCapture capture;
-    int result = DownloadFile(file, url, LocalPath(file.path) + ".part", quiet, &cancel_);
-    ExclusiveLock lock(lock_);
-    entries_[index].result = result;
-    entries_[index].messages = std::move(capture.messages);
-    entries_[index].state = State::Done;
-    WakeAllConditionVariable(&entryDone_);
+    std::vector<size_t> left = pipelining_ ? FetchPipelined(pipeline, batch) : batch.entries;
+    for (size_t index : left) {
+      if (cancel_) return;
+      FetchOne(index, batch.fromMirror);
+    }
   }
 }
 
-int AheadDownloads::TakeFirstCall(size_t index) {
+// Sends the batch's requests on the pipeline and takes in the answers; returns the entries
+// left to be fetched one at a time (in order): those with a part file to resume, another
+// server or a URL the pipeline does not carry, and those the connection did not answer or
+// redirected.
+std::vector<size_t> AheadDownloads::FetchPipelined(HttpPipeline& pipeline, const Batch& batch) {
+  std::vector<size_t> sent, left;
+  std::vector<std::string> targets;
+  std::string authority;
+  for (size_t index : batch.entries) {
+    const RemoteFile& file = files_[updates_[index]];
+    std::string entryAuthority, target;
+    uint64_t size = 0, mtime = 0;
+    bool plain = file.size > 0 && SplitHttpUrl(FullUrl(SourceUrl(file, batch.fromMirror)), entryAuthority, target) &&
+                 (authority.empty() || entryAuthority == authority) && !FileInfo(PartPath(file), size, mtime);
+    if (!plain) {
+      left.push_back(index);
+      continue;
+    }
+    authority = entryAuthority;
+    sent.push_back(index);
+    targets.push_back(target);
+  }
+  size_t answered = 0;
+  if (!sent.empty() && pipeline.Send(authority, targets)) {
+    ResponseHead head;
+    while (answered < sent.size() && pipeline.NextHead(head)) {
+      size_t index = sent[answered++];
+      if (head.status >= 300 && head.status < 400) {
+        left.push_back(index);  // WinINet follows redirects
+      } else {
+        const RemoteFile& file = files_[updates_[index]];
+        LogCapture capture;
+        HANDLE part = INVALID_HANDLE_VALUE;
+        int result = DownloadFromAnswer(file, PartPath(file), head.status, pipeline.Body(), &cancel_, part);
+        Finish(index, result, batch.fromMirror, std::move(capture.messages), part);
+      }
+      if (!pipeline.EndAnswer()) break;
+    }
+  }
+  left.insert(left.end(), sent.begin() + answered, sent.end());
+  std::sort(left.begin(), left.end());
+  return left;
+}
+
+void AheadDownloads::FetchOne(size_t index, bool fromMirror) {
+  const RemoteFile& file = files_[updates_[index]];
+  DownloadProgress quiet{0, 0, 0, 0, false};
+  LogCapture capture;
+  int result = DownloadFile(file, SourceUrl(file, fromMirror), PartPath(file), quiet, &cancel_);
+  Finish(index, result, fromMirror, std::move(capture.messages));
+}
+
+void AheadDownloads::Finish(size_t index, int result, bool fromMirror, std::vector<std::string> messages,
+                            HANDLE part) {
+  ExclusiveLock lock(lock_);
+  entries_[index].part = part;
+  entries_[index].result = result;
+  entries_[index].messages = std::move(messages);
+  entries_[index].state = State::Done;
+  suppliedByMirror_[index] = fromMirror && result == kDownloadOk;
+  WakeAllConditionVariable(&entryDone_);
+  if (suppliedByMirror_[index] && !ReadyBatch().empty()) WakeConditionVariable(&workAvailable_);
+}
+
+int AheadDownloads::TakeFirstCall(size_t index, HANDLE& openPart) {
   std::vector<std::string> messages;
   int result = -1;
   {
@@ -96,6 +180,8 @@ int AheadDownloads::TakeFirstCall(size_t index) {
     while (entry.state != State::Done) SleepConditionVariableSRW(&entryDone_, &lock_, INFINITE, 0);
     messages.swap(entry.messages);
     result = entry.result;
+    openPart = entry.part;
+    entry.part = INVALID_HANDLE_VALUE;
   }
   LogMessages(messages);
   return result;
@@ -105,5 +191,5 @@ void AheadDownloads::Decided(size_t index, int failures) {
   ExclusiveLock lock(lock_);
   standing_.decided = index + 1;
   standing_.failures = failures;
-  WakeAllConditionVariable(&workAvailable_);
+  if (!ReadyBatch().empty()) WakeConditionVariable(&workAvailable_);
 }

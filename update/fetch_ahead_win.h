@@ -1,11 +1,13 @@
-// Downloads run ahead of the update pass on a few more connections. The pass still walks
-// its update list one file at a time: where it would make a file's first DownloadFile call,
-// it takes the result of the call made ahead and only then are that call's log lines
-// written. So the log, the mirror count, retries, moves into place and outcomes come in
-// the order of one download at a time; only the waiting overlaps.
+// Downloads run ahead of the update pass on a few more connections, a batch of small files at
+// a time with their requests pipelined. The pass still walks its update list one file at a
+// time: where it would make a file's first DownloadFile call, it takes the result of the
+// call made ahead and only then are that call's log lines written. So the log, the mirror
+// count, retries, moves into place and outcomes come in the order of one download at a
+// time; only the waiting overlaps.
 #pragma once
 #include "core/base.h"
 #include "update/fetch_ahead.h"
+#include "update/http_pipeline_win.h"
 #include "update/manifest.h"
 #include <windows.h>
 #include <atomic>
@@ -24,8 +26,8 @@ class AheadDownloads {
 
   // The result of the first DownloadFile call for entry index of the update list when that
   // call runs or ran ahead (waiting for it), with its log lines written now; -1 when the
-  // pass makes the call itself.
-  int TakeFirstCall(size_t index);
+  // pass makes the call itself. openPart: see DownloadFromAnswer.
+  int TakeFirstCall(size_t index, HANDLE& openPart);
 
   // The pass has decided the mirror's part in entry index; failures is its count now.
   void Decided(size_t index, int failures);
@@ -36,16 +38,29 @@ class AheadDownloads {
     State state = State::Waiting;
     int result = 0;
     std::vector<std::string> messages;
+    HANDLE part = INVALID_HANDLE_VALUE;
   };
 
-  bool ClaimNext(size_t& index, bool& fromMirror);
+  struct Batch {
+    std::vector<size_t> entries;
+    bool fromMirror = false;
+  };
+
+  std::vector<size_t> ReadyBatch();
+  bool ClaimBatch(Batch& batch);
   void Work();
+  std::vector<size_t> FetchPipelined(HttpPipeline& pipeline, const Batch& batch);
+  void FetchOne(size_t index, bool fromMirror);
+  void Finish(size_t index, int result, bool fromMirror, std::vector<std::string> messages,
+              HANDLE part = INVALID_HANDLE_VALUE);
 
   const std::vector<RemoteFile>& files_;
   const std::vector<size_t>& updates_;
   std::vector<bool> candidates_;
   std::vector<Entry> entries_;
+  std::vector<bool> suppliedByMirror_;
   MirrorStanding standing_;
+  bool pipelining_;
   size_t next_ = 0;  // entries before it are claimed or not candidates
   bool stopping_ = false;
   std::atomic<bool> cancel_{false};

@@ -36,11 +36,24 @@ bool AnnouncedLength(HINTERNET request, uint64_t& length) {
   return ScanDecimal64(text, pos, length);
 }
 
+}  // namespace
+
 std::string FullUrl(const std::string& url) {
   if (url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0) return url;
   return "http://" + g_server + url;
 }
-}  // namespace
+
+bool ConnectsDirectly() {
+  INTERNET_PER_CONN_OPTIONA option = {};
+  option.dwOption = INTERNET_PER_CONN_FLAGS;
+  INTERNET_PER_CONN_OPTION_LISTA list = {};
+  list.dwSize = sizeof list;
+  list.dwOptionCount = 1;
+  list.pOptions = &option;
+  DWORD size = sizeof list;
+  if (!InternetQueryOptionA(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size)) return false;
+  return option.Value.dwValue == PROXY_TYPE_DIRECT;
+}
 
 HINTERNET OpenUrl(const std::string& url, const std::string& headers, DWORD& status) {
   const char* extra = headers.empty() ? nullptr : headers.c_str();

@@ -13,3 +13,29 @@ HINTERNET OpenUrl(const std::string& url, const std::string& headers, DWORD& sta
 // A body cut short (a failed read, or fewer bytes than its Content-Length) or over 256 MiB
 // is false too, with the partial body: a cut manifest must not pass for a smaller release.
 bool HttpGetText(const std::string& url, std::string& body);
+
+// The absolute URL OpenUrl requests for url.
+std::string FullUrl(const std::string& url);
+
+// True when g_net connects to servers directly: no proxy and no proxy discovery configured.
+bool ConnectsDirectly();
+
+// The body of an answer whose head has been read.
+class AnswerBody {
+ public:
+  virtual ~AnswerBody() = default;
+  // Reads up to size bytes; got is 0 at the end of the body. False when the read failed.
+  virtual bool Read(unsigned char* buffer, DWORD size, DWORD& got) = 0;
+};
+
+// The body of a WinINet request.
+class InternetBody : public AnswerBody {
+ public:
+  explicit InternetBody(HINTERNET request) : request_(request) {}
+  bool Read(unsigned char* buffer, DWORD size, DWORD& got) override {
+    return InternetReadFile(request_, buffer, size, &got);
+  }
+
+ private:
+  HINTERNET request_;
+};

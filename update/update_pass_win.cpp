@@ -97,12 +97,14 @@ void PutLauncherLast(const std::vector<RemoteFile>& files, std::vector<size_t>& 
 }
 
 // The first DownloadFile call for entry k of the update list: made ahead, or made now.
+// openPart receives the part file when it was left open for the move.
 struct FirstCall {
   AheadDownloads& ahead;
   size_t k;
+  HANDLE& openPart;
   int Make(const RemoteFile& file, const std::string& url, const std::string& partPath,
            const DownloadProgress& progress) const {
-    int result = ahead.TakeFirstCall(k);
+    int result = ahead.TakeFirstCall(k, openPart);
     if (result < 0) return DownloadFile(file, url, partPath, progress);
     if (result == kDownloadOk) PublishDownloadProgress(file, progress, file.size);
     return result;
@@ -180,10 +182,9 @@ int FetchFile(const RemoteFile& file, const std::string& localPath, const std::s
 }
 
 // False after a failed move, with the outcome published.
-bool MoveIntoPlace(const RemoteFile& file, const std::string& localPath, const std::string& partPath) {
-  if (MoveFileExA(partPath.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return true;
-  }
+bool MoveIntoPlace(const RemoteFile& file, const std::string& localPath, const std::string& partPath,
+                   HANDLE openPart) {
+  if (MovePartIntoPlace(partPath, localPath, openPart)) return true;
   DWORD error = GetLastError();
   LogLine("Cannot replace %s (error %lu)", localPath.c_str(), error);
   if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) {
@@ -212,8 +213,9 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const Plan& pl
     const RemoteFile& file = files[plan.updates[k - 1]];
     std::string localPath = LocalPath(file.path);
     std::string partPath = localPath + ".part";
+    HANDLE openPart = INVALID_HANDLE_VALUE;
     int result = FetchFile(file, localPath, partPath, DownloadProgress{bytesDone, plan.bytesToFetch, k, count},
-                           FirstCall{ahead, static_cast<size_t>(k - 1)});
+                           FirstCall{ahead, static_cast<size_t>(k - 1), openPart});
     ahead.Decided(k - 1, g_mirrorFailures);
     if (result == kDownloadStopped) return DownloadOutcome::Ended;
     if (result != kDownloadOk) {
@@ -221,13 +223,17 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const Plan& pl
               "Lost the connection to the update server. Press RETRY to continue where it stopped.", 0);
       return DownloadOutcome::Ended;
     }
+    if (openPart != INVALID_HANDLE_VALUE && (result != kDownloadOk || IsLauncherEntry(file))) {
+      CloseHandle(openPart);
+      openPart = INVALID_HANDLE_VALUE;
+    }
     if (IsLauncherEntry(file)) {
       if (!ReplaceRunningLauncher(partPath, localPath)) {
         EndPass(UpdateFailed, "The launcher could not update itself.", "See KMLauncher.log. Press RETRY to try again.", 0);
       }
       return DownloadOutcome::Ended;
     }
-    if (!MoveIntoPlace(file, localPath, partPath)) return DownloadOutcome::Ended;
+    if (!MoveIntoPlace(file, localPath, partPath, openPart)) return DownloadOutcome::Ended;
     RecordInstalled(file, localPath);
     bytesDone += file.size;
     LogLine("Updated %s (%s)", file.path.c_str(), Megabytes(file.size).c_str());

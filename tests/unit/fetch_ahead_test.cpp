@@ -37,26 +37,41 @@ TEST(AheadCandidates, ShortNamesKeepTheWholeListInOrderAndBigFilesStayWithThePas
 }
 
 TEST(FirstSource, CertainOnlyWhenTheEntriesBeforeCannotTurnTheMirrorOff) {
+  const std::vector<bool> nothingKnown(50, false);
   MirrorStanding none;
-  EXPECT_TRUE(FirstSourceIsCertain(none, 50));
+  EXPECT_EQ(CertainSourceEnd(none, nothingKnown), 50u);
   EXPECT_FALSE(FirstSourceIsMirror(none));
 
   MirrorStanding fresh;
   fresh.announced = true;
   EXPECT_TRUE(FirstSourceIsMirror(fresh));
   // Entries 0, 1 and 2 undecided before entry 3: three failures would turn the mirror off.
-  EXPECT_TRUE(FirstSourceIsCertain(fresh, 2));
-  EXPECT_FALSE(FirstSourceIsCertain(fresh, 3));
+  EXPECT_EQ(CertainSourceEnd(fresh, nothingKnown), 3u);
 
   MirrorStanding twoFailed = fresh;
   twoFailed.failures = 2;
   twoFailed.decided = 5;
-  EXPECT_TRUE(FirstSourceIsCertain(twoFailed, 5));
-  EXPECT_FALSE(FirstSourceIsCertain(twoFailed, 6));
+  EXPECT_EQ(CertainSourceEnd(twoFailed, nothingKnown), 6u);
 
   MirrorStanding off = fresh;
   off.failures = 3;
   off.decided = 3;
-  EXPECT_TRUE(FirstSourceIsCertain(off, 40));
+  EXPECT_EQ(CertainSourceEnd(off, nothingKnown), 50u);
   EXPECT_FALSE(FirstSourceIsMirror(off));
+}
+
+TEST(FirstSource, FilesTheMirrorSuppliedAheadLetTheCertainEntriesRunOn) {
+  MirrorStanding fresh;
+  fresh.announced = true;
+  fresh.decided = 1;
+  std::vector<bool> supplied(10, false);
+  supplied[1] = supplied[2] = true;  // no failure can come from these two
+  EXPECT_EQ(CertainSourceEnd(fresh, supplied), 6u);
+  // A supply after two open entries resets the count the pass will have.
+  supplied[5] = true;
+  EXPECT_EQ(CertainSourceEnd(fresh, supplied), 9u);
+  // Supplies before the decided entries are the pass's own business.
+  fresh.decided = 6;
+  fresh.failures = 1;
+  EXPECT_EQ(CertainSourceEnd(fresh, supplied), 8u);
 }
