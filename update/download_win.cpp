@@ -65,7 +65,8 @@ struct Attempt {
   const std::string& partPath;
   const DownloadProgress& progress;
   const std::atomic<bool>* cancel;
-  bool keepOpen = false;  // a complete part stays open for a rename through its handle
+  bool keepOpen = false;    // a complete part stays open for a rename through its handle
+  bool partAbsent = false;  // the caller has just found no part file
   HANDLE part = INVALID_HANDLE_VALUE;
   uint64_t have = 0;
   uint32_t crc = kCrc32Start;
@@ -86,7 +87,14 @@ bool ResumeExistingPart(Attempt& attempt) {
   attempt.have = 0;
   attempt.crc = kCrc32Start;
   uint64_t size = 0, mtime = 0;
-  if (!FileInfo(attempt.partPath, size, mtime) || size > attempt.file.size) {
+  if (!FileInfo(attempt.partPath, size, mtime)) {
+    // A missing part file needs no delete: under Wine every look-up of a missing name reads
+    // its whole folder.
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) DeleteFileA(attempt.partPath.c_str());
+    return true;
+  }
+  if (size > attempt.file.size) {
     DeleteFileA(attempt.partPath.c_str());
     return true;
   }
@@ -245,7 +253,7 @@ int Download(Attempt& attempt, const FetchRest& fetchRest) {
   const RemoteFile& file = attempt.file;
   const std::string& partPath = attempt.partPath;
   CreateParentFolders(partPath);
-  if (!ResumeExistingPart(attempt)) return kDownloadStopped;
+  if (!attempt.partAbsent && !ResumeExistingPart(attempt)) return kDownloadStopped;
   if (file.size == 0 && !CreateEmptyPart(partPath)) return kDownloadFailed;
   if (file.hasSha256) attempt.sha.hash = std::make_unique<BackgroundSha256>();
   attempt.sha.whole = attempt.have == 0;
@@ -280,6 +288,7 @@ int DownloadFromAnswer(const RemoteFile& file, const std::string& partPath, DWOR
   DownloadProgress quiet{0, 0, 0, 0, false};
   Attempt attempt{file, partPath, quiet, cancel};
   attempt.keepOpen = true;
+  attempt.partAbsent = true;
   int result = Download(attempt, [status, &body](Attempt& a) { return Receive(a, status, body); });
   openPart = attempt.part;
   return result;
@@ -298,11 +307,7 @@ bool MovePartIntoPlace(const std::string& partPath, const std::string& localPath
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>((length - 1) * sizeof(WCHAR));
   MultiByteToWideChar(CP_ACP, 0, localPath.c_str(), -1, rename->FileName, length);
-  bool moved = SetFileInformationByHandle(openPart, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()));
-  DWORD error = GetLastError();
-  CloseHandle(openPart);
-  SetLastError(error);
-  return moved;
+  return SetFileInformationByHandle(openPart, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()));
 }
 
 void PublishDownloadProgress(const RemoteFile& file, const DownloadProgress& progress, uint64_t have) {

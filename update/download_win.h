@@ -27,14 +27,15 @@ int DownloadFile(const RemoteFile& file, const std::string& url, const std::stri
                  const DownloadProgress& progress, const std::atomic<bool>* cancel = nullptr);
 
 // DownloadFile with its request already made without a range, on a connection of the
-// caller's: status and body are the answer. Its log lines and results are DownloadFile's.
+// caller's, for a file whose part file the caller has just found missing: status and body
+// are the answer. Its log lines and results are DownloadFile's.
 // With kDownloadOk, openPart is the part file still open for MovePartIntoPlace (or
 // INVALID_HANDLE_VALUE); the caller owns it.
 int DownloadFromAnswer(const RemoteFile& file, const std::string& partPath, DWORD status, AnswerBody& body,
                        const std::atomic<bool>* cancel, HANDLE& openPart);
 
 // Moves a verified part file into place, replacing what is there, through openPart when it is
-// open (closing it), else by name. False with the system error number in GetLastError.
+// open (which stays open), else by name. False with the system error number in GetLastError.
 bool MovePartIntoPlace(const std::string& partPath, const std::string& localPath, HANDLE openPart);
 
 // Publishes the progress of a file with have bytes received.

@@ -60,6 +60,11 @@ size_t CertainSourceEnd(const MirrorStanding& standing, const std::vector<bool>&
   return end;
 }
 
+bool MirrorProven(const MirrorStanding& standing) {
+  return FirstSourceIsMirror(standing) && !standing.faltered &&
+         standing.decided >= static_cast<size_t>(standing.failuresToTurnOff);
+}
+
 bool FirstSourceIsMirror(const MirrorStanding& standing) {
   return standing.announced && standing.failures < standing.failuresToTurnOff;
 }

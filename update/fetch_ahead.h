@@ -21,6 +21,7 @@ struct MirrorStanding {
   int failures = 0;        // files in a row the mirror failed, after the entries decided
   size_t decided = 0;      // entries of the update list whose mirror use is decided
   int failuresToTurnOff = 3;
+  bool faltered = false;   // the mirror has failed a file in this pass
 };
 
 // The end of the entries (from standing.decided on) whose first call goes to a source already
@@ -28,6 +29,12 @@ struct MirrorStanding {
 // entries before that could fail it to turn it off. suppliedByMirror[i] is true when a
 // download run ahead got entry i from the mirror: the pass will count no failure there.
 size_t CertainSourceEnd(const MirrorStanding& standing, const std::vector<bool>& suppliedByMirror);
+
+// True when downloads may also run ahead of the certain entries, from the mirror: it has
+// supplied every file of this pass so far, at least as many as it takes failures to turn it
+// off. Should it turn bad after all, the pass sets aside what ran ahead from the mirror for a
+// file it then asks the content server for.
+bool MirrorProven(const MirrorStanding& standing);
 
 // That source for a certain entry: true for the mirror, false for the content server.
 bool FirstSourceIsMirror(const MirrorStanding& standing);

@@ -13,7 +13,7 @@ constexpr size_t kAheadConnections = 4;
 // How far ahead of the pass downloads may run, in files, and how many one connection asks
 // for at once.
 constexpr size_t kAheadFiles = 64;
-constexpr size_t kBatchFiles = 16;
+constexpr size_t kBatchFiles = 8;
 // Larger files are fetched by the pass itself, which shows their progress and overlaps
 // their writing with receiving.
 constexpr uint64_t kAheadMaxSize = 1u << 20;
@@ -47,7 +47,7 @@ AheadDownloads::AheadDownloads(const std::vector<RemoteFile>& files, const std::
   for (size_t i = 0; i < workers; i++) workers_.emplace_back(&AheadDownloads::Work, this);
 }
 
-AheadDownloads::~AheadDownloads() {
+void AheadDownloads::Stop() {
   {
     ExclusiveLock lock(lock_);
     stopping_ = true;
@@ -55,9 +55,28 @@ AheadDownloads::~AheadDownloads() {
     WakeAllConditionVariable(&workAvailable_);
   }
   for (std::thread& worker : workers_) worker.join();
+  workers_.clear();
+  CloseMovedParts();
   for (Entry& entry : entries_) {
     if (entry.part != INVALID_HANDLE_VALUE) CloseHandle(entry.part);
+    entry.part = INVALID_HANDLE_VALUE;
   }
+}
+
+void AheadDownloads::CloseLater(HANDLE part) {
+  if (part == INVALID_HANDLE_VALUE) return;
+  ExclusiveLock lock(lock_);
+  toClose_.push_back(part);
+  if (toClose_.size() >= kBatchFiles) WakeConditionVariable(&workAvailable_);
+}
+
+void AheadDownloads::CloseMovedParts() {
+  std::vector<HANDLE> parts;
+  {
+    ExclusiveLock lock(lock_);
+    parts.swap(toClose_);
+  }
+  for (HANDLE part : parts) CloseHandle(part);
 }
 
 // Under lock_: the next entries whose first call is certain and within reach. A short batch
@@ -65,7 +84,8 @@ AheadDownloads::~AheadDownloads() {
 // request per file would cost the Wine server as much as the files themselves.
 std::vector<size_t> AheadDownloads::ReadyBatch() {
   while (next_ < entries_.size() && (!candidates_[next_] || entries_[next_].state != State::Waiting)) next_++;
-  size_t end = std::min({entries_.size(), standing_.decided + kAheadFiles, CertainSourceEnd(standing_, suppliedByMirror_)});
+  size_t end = std::min(entries_.size(), standing_.decided + kAheadFiles);
+  if (!MirrorProven(standing_)) end = std::min(end, CertainSourceEnd(standing_, suppliedByMirror_));
   size_t limit = pipelining_ ? kBatchFiles : 1;
   std::vector<size_t> ready;
   for (size_t i = next_; i < end && ready.size() < limit; i++) {
@@ -81,7 +101,10 @@ std::vector<size_t> AheadDownloads::ReadyBatch() {
 bool AheadDownloads::ClaimBatch(Batch& batch) {
   batch.entries = ReadyBatch();
   batch.fromMirror = FirstSourceIsMirror(standing_);
-  for (size_t index : batch.entries) entries_[index].state = State::Running;
+  for (size_t index : batch.entries) {
+    entries_[index].state = State::Running;
+    entries_[index].fromMirror = batch.fromMirror;
+  }
   return !batch.entries.empty();
 }
 
@@ -89,11 +112,20 @@ void AheadDownloads::Work() {
   HttpPipeline pipeline(cancel_);
   for (;;) {
     Batch batch;
+    bool closing = false;
     {
       ExclusiveLock lock(lock_);
-      while (!stopping_ && !ClaimBatch(batch)) SleepConditionVariableSRW(&workAvailable_, &lock_, INFINITE, 0);
-      if (stopping_) return;
+      for (;;) {
+        if (stopping_) return;
+        closing = toClose_.size() >= kBatchFiles;
+        if (closing || ClaimBatch(batch)) break;
+        SleepConditionVariableSRW(&workAvailable_, &lock_, INFINITE, 0);
+      }
       if (!ReadyBatch().empty()) WakeConditionVariable(&workAvailable_);
+    }
+    if (closing) {
+      CloseMovedParts();
+      continue;
     }
     std::vector<size_t> left = pipelining_ ? FetchPipelined(pipeline, batch) : batch.entries;
     for (size_t index : left) {
@@ -167,7 +199,7 @@ void AheadDownloads::Finish(size_t index, int result, bool fromMirror, std::vect
   if (suppliedByMirror_[index] && !ReadyBatch().empty()) WakeConditionVariable(&workAvailable_);
 }
 
-int AheadDownloads::TakeFirstCall(size_t index, HANDLE& openPart) {
+int AheadDownloads::TakeFirstCall(size_t index, bool fromMirror, HANDLE& openPart) {
   std::vector<std::string> messages;
   int result = -1;
   {
@@ -178,6 +210,11 @@ int AheadDownloads::TakeFirstCall(size_t index, HANDLE& openPart) {
       return -1;
     }
     while (entry.state != State::Done) SleepConditionVariableSRW(&entryDone_, &lock_, INFINITE, 0);
+    if (entry.fromMirror != fromMirror) {
+      if (entry.part != INVALID_HANDLE_VALUE) CloseHandle(entry.part);
+      entry.part = INVALID_HANDLE_VALUE;
+      return -1;
+    }
     messages.swap(entry.messages);
     result = entry.result;
     openPart = entry.part;
@@ -191,5 +228,6 @@ void AheadDownloads::Decided(size_t index, int failures) {
   ExclusiveLock lock(lock_);
   standing_.decided = index + 1;
   standing_.failures = failures;
+  standing_.faltered = standing_.faltered || failures > 0;
   if (!ReadyBatch().empty()) WakeConditionVariable(&workAvailable_);
 }

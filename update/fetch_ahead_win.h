@@ -19,18 +19,25 @@ class AheadDownloads {
   // mirror rule.
   AheadDownloads(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates, bool mirror,
                  int failuresToTurnOff);
-  // Stops the downloads still running (their part files stay for a resume) and waits.
-  ~AheadDownloads();
+  // Stops the downloads still running (their part files stay for a resume), waits for them
+  // and closes every part file still open. Nothing runs ahead afterwards.
+  void Stop();
+  ~AheadDownloads() { Stop(); }
   AheadDownloads(const AheadDownloads&) = delete;
   AheadDownloads& operator=(const AheadDownloads&) = delete;
 
-  // The result of the first DownloadFile call for entry index of the update list when that
-  // call runs or ran ahead (waiting for it), with its log lines written now; -1 when the
-  // pass makes the call itself. openPart: see DownloadFromAnswer.
-  int TakeFirstCall(size_t index, HANDLE& openPart);
+  // The result of the first DownloadFile call for entry index of the update list, to the
+  // mirror or not, when that call runs or ran ahead (waiting for it), with its log lines
+  // written now; -1 when the pass makes the call itself (also when the call ahead went to the
+  // other source: its result and lines are dropped). openPart: see DownloadFromAnswer.
+  int TakeFirstCall(size_t index, bool fromMirror, HANDLE& openPart);
 
   // The pass has decided the mirror's part in entry index; failures is its count now.
   void Decided(size_t index, int failures);
+
+  // Closes a part file the pass has moved into place, on a worker: the pass has the next file
+  // to move, and each close is a round trip to the Wine server.
+  void CloseLater(HANDLE part);
 
  private:
   enum class State { Waiting, Running, Done, TakenByPass };
@@ -39,6 +46,7 @@ class AheadDownloads {
     int result = 0;
     std::vector<std::string> messages;
     HANDLE part = INVALID_HANDLE_VALUE;
+    bool fromMirror = false;
   };
 
   struct Batch {
@@ -49,6 +57,7 @@ class AheadDownloads {
   std::vector<size_t> ReadyBatch();
   bool ClaimBatch(Batch& batch);
   void Work();
+  void CloseMovedParts();
   std::vector<size_t> FetchPipelined(HttpPipeline& pipeline, const Batch& batch);
   void FetchOne(size_t index, bool fromMirror);
   void Finish(size_t index, int result, bool fromMirror, std::vector<std::string> messages,
@@ -70,4 +79,5 @@ class AheadDownloads {
   CONDITION_VARIABLE workAvailable_ = CONDITION_VARIABLE_INIT;
   CONDITION_VARIABLE entryDone_ = CONDITION_VARIABLE_INIT;
   std::vector<std::thread> workers_;
+  std::vector<HANDLE> toClose_;
 };

@@ -103,8 +103,8 @@ struct FirstCall {
   size_t k;
   HANDLE& openPart;
   int Make(const RemoteFile& file, const std::string& url, const std::string& partPath,
-           const DownloadProgress& progress) const {
-    int result = ahead.TakeFirstCall(k, openPart);
+           const DownloadProgress& progress, bool fromMirror) const {
+    int result = ahead.TakeFirstCall(k, fromMirror, openPart);
     if (result < 0) return DownloadFile(file, url, partPath, progress);
     if (result == kDownloadOk) PublishDownloadProgress(file, progress, file.size);
     return result;
@@ -115,7 +115,7 @@ struct FirstCall {
 int DownloadFromMirror(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress,
                        const FirstCall& first) {
   std::string url = MirrorFileUrl(file);
-  int result = first.Make(file, url, partPath, progress);
+  int result = first.Make(file, url, partPath, progress, true);
   if (result == kDownloadFailed && !QuitRequested()) result = DownloadFile(file, url, partPath, progress);
   if (result == kDownloadOk) {
     g_mirrorFailures = 0;
@@ -132,7 +132,7 @@ int DownloadFromServer(const RemoteFile& file, const std::string& partPath, cons
                        const FirstCall* first) {
   std::string url = ServerFileUrl(file);
   for (int attempt = 1;; attempt++) {
-    int result = first && attempt == 1 ? first->Make(file, url, partPath, progress)
+    int result = first && attempt == 1 ? first->Make(file, url, partPath, progress, false)
                                        : DownloadFile(file, url, partPath, progress);
     if (result == kDownloadOk || result == kDownloadStopped) return result;
     // A closing launcher neither reconnects, logs nor sleeps: shutdown waits for this thread.
@@ -181,12 +181,20 @@ int FetchFile(const RemoteFile& file, const std::string& localPath, const std::s
   return DownloadFromServer(file, partPath, progress, &first);
 }
 
-// False after a failed move, with the outcome published.
+// False after a failed move, with the outcome published once the downloads ahead have
+// stopped (RETRY may start the next pass at once). A part file left open for the move is
+// closed by the downloads ahead after a move, and at once after a failure.
 bool MoveIntoPlace(const RemoteFile& file, const std::string& localPath, const std::string& partPath,
-                   HANDLE openPart) {
-  if (MovePartIntoPlace(partPath, localPath, openPart)) return true;
+                   HANDLE openPart, AheadDownloads& ahead) {
+  bool moved = MovePartIntoPlace(partPath, localPath, openPart);
   DWORD error = GetLastError();
+  if (moved) {
+    ahead.CloseLater(openPart);
+    return true;
+  }
+  if (openPart != INVALID_HANDLE_VALUE) CloseHandle(openPart);
   LogLine("Cannot replace %s (error %lu)", localPath.c_str(), error);
+  ahead.Stop();
   if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) {
     EndPass(UpdateFailed, "A game file is in use.",
             "Close Kelmorra (and the editor/servers using this folder), then press RETRY.", 0);
@@ -219,6 +227,7 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const Plan& pl
     ahead.Decided(k - 1, g_mirrorFailures);
     if (result == kDownloadStopped) return DownloadOutcome::Ended;
     if (result != kDownloadOk) {
+      ahead.Stop();
       EndPass(UpdateFailed, "The update could not be downloaded.",
               "Lost the connection to the update server. Press RETRY to continue where it stopped.", 0);
       return DownloadOutcome::Ended;
@@ -228,12 +237,13 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const Plan& pl
       openPart = INVALID_HANDLE_VALUE;
     }
     if (IsLauncherEntry(file)) {
+      ahead.Stop();
       if (!ReplaceRunningLauncher(partPath, localPath)) {
         EndPass(UpdateFailed, "The launcher could not update itself.", "See KMLauncher.log. Press RETRY to try again.", 0);
       }
       return DownloadOutcome::Ended;
     }
-    if (!MoveIntoPlace(file, localPath, partPath, openPart)) return DownloadOutcome::Ended;
+    if (!MoveIntoPlace(file, localPath, partPath, openPart, ahead)) return DownloadOutcome::Ended;
     RecordInstalled(file, localPath);
     bytesDone += file.size;
     LogLine("Updated %s (%s)", file.path.c_str(), Megabytes(file.size).c_str());
