@@ -109,7 +109,9 @@ bool HttpPipeline::SendAll(const std::string& text) {
 }
 
 bool HttpPipeline::Send(const std::string& authority, const std::vector<std::string>& targets) {
-  bool reusable = static_cast<SOCKET>(socket_) != kNoSocket && authority == authority_ && unanswered_ == 0;
+  // Bytes beyond the last answer were never asked for: such a connection is not used again.
+  bool reusable = static_cast<SOCKET>(socket_) != kNoSocket && authority == authority_ && unanswered_ == 0 &&
+                  begin_ == end_;
   if (!reusable && !Connect(authority)) return false;
   std::string requests;
   for (const std::string& target : targets) requests += GetRequest(authority, target);

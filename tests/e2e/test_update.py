@@ -200,6 +200,29 @@ class MirrorTest(UpdateTestCase):
         self.assert_files_equal(game, files)
         self.close(process)
 
+    def test_a_mirror_that_turns_bad_midway_is_left_as_if_asked_one_file_at_a_time(self):
+        files = {"f%02d.bin" % i: blob(3000 + i) for i in range(30)}
+        mirror = self.mirror(dict(list(files.items())[:5]))
+        mirror.rule("/m/f05.bin", answer_after=0.5)  # downloads run on ahead while the pass waits
+        server = self.serve(files, mirror=mirror.url + "/m")
+        game = self.folder()
+        process, _ = self.run_until(game, server, READY)
+        lines = game.log_lines()
+        failing = ["f05.bin", "f06.bin", "f07.bin"]
+        self.assertEqual([l for l in lines if l.startswith("Server answered")],
+                         ["Server answered 404 for %s" % name for name in failing for _ in range(2)])
+        self.assertEqual([l for l in lines if l.startswith("Mirror could not supply")],
+                         ["Mirror could not supply %s - using the content server%s"
+                          % (name, " (mirror turned off for this run)" if name == "f07.bin" else "")
+                          for name in failing])
+        self.assertEqual([l for l in lines if l.startswith("Updated")], ["Updated %s (0.0 MB)" % n for n in files])
+        self.assert_files_equal(game, files)
+        # The mirror was asked for later files ahead of time; the pass set those answers aside
+        # and asked the content server, as it would have asked one file at a time.
+        self.assertIn("/m/f20.bin", mirror.paths_requested())
+        self.assertEqual([len(server.file_requests("/files/" + n)) for n in files], [0] * 5 + [1] * 25)
+        self.close(process)
+
     def test_a_success_between_failures_keeps_the_mirror(self):
         files = self.ordered_release()
         mirror = self.mirror({"f3.bin": files["f3.bin"], "f5.bin": files["f5.bin"]})
@@ -353,6 +376,39 @@ class FetchAheadTest(UpdateTestCase):
         self.assertEqual([line for line in after if "maps/" in line], after[:5])
         self.assert_files_equal(game, {name: files[name] for name in names[:20]})
         self.assertFalse([name for name in names[20:] if game.exists(name)])
+        self.close(process)
+
+
+    def test_answers_a_pipeline_cannot_use_are_asked_for_again_one_at_a_time(self):
+        names = ["maps/tile%02d.dat" % i for i in range(24)]
+        files = {name: blob(2000 + i) for i, name in enumerate(names)}
+        server = ContentServer(dict(files, **{"moved/tile10.dat": files["maps/tile10.dat"]}), manifest_text(files))
+        self.addCleanup(server.stop)
+        server.rule("/files/maps/tile03.dat", close=True)  # the requests sent after it go unanswered
+        server.rule("/files/maps/tile10.dat", redirect="/files/moved/tile10.dat")
+        game = self.folder()
+        process, _ = self.run_until(game, server, READY)
+        self.assert_files_equal(game, files)
+        self.assertEqual([line for line in game.log_lines() if "maps/" in line],
+                         ["Updated %s (0.0 MB)" % name for name in names])
+        # Each file asked for once, the redirected one twice (the second time it is followed).
+        self.assertEqual([len(server.file_requests("/files/" + name)) for name in names], [1] * 10 + [2] + [1] * 13)
+        self.assertEqual(len(server.file_requests("/files/moved/tile10.dat")), 1)
+        self.close(process)
+
+    def test_a_configured_proxy_carries_every_request(self):
+        files = {"maps/tile%02d.dat" % i: blob(2000 + i) for i in range(12)}
+        server = self.serve(files)
+        game = self.folder()
+        game.install_launcher()
+        game.write_config(server.address)
+        process = self.start(game, extra_env={"http_proxy": server.url})  # the server proxies for itself
+        self.wait_for_phase(game, READY, 90)
+        self.assert_files_equal(game, files)
+        with server.lock:
+            targets = [r.target for r in server.requests]
+        self.assertEqual(len(targets), 13)
+        self.assertTrue(all(target.startswith(server.url + "/") for target in targets), targets)
         self.close(process)
 
 

@@ -4,7 +4,7 @@ It serves "/manifest" and "/files/<percent-encoded path>" (or a mirror's "<base>
 honours single "Range: bytes=N-" requests with 206 unless told to ignore them (and "bytes=N-M"
 when made with closed_ranges), and can be told
 per path (the manifest too) to answer a chosen status, cut the body after N bytes (once or
-every time), send wrong bytes, or be slow. It counts the most requests it answered at one
+every time), send wrong bytes, be slow, redirect, or end the connection after the answer. It counts the most requests it answered at one
 time. It answers POST "/register" with a chosen text. Every request is recorded (method, path,
 headers, body) for the test to assert on. stop() closes the socket so that later connections
 are refused and hangs up on the ones the launcher keeps alive.
@@ -45,7 +45,8 @@ class Rule:
     """How the server treats one path."""
 
     def __init__(self, status=None, cut_after=None, cut_times=None, ignore_range=False,
-                 delay_per_chunk=0.0, body=None, body_times=None, answer_after=0.0):
+                 delay_per_chunk=0.0, body=None, body_times=None, answer_after=0.0, redirect=None,
+                 close=False):
         self.status = status
         self.answer_after = answer_after  # seconds before the answer starts
         self.cut_after = cut_after
@@ -54,12 +55,15 @@ class Rule:
         self.delay_per_chunk = delay_per_chunk
         self.body = body  # bytes sent instead of the file's own ...
         self.body_times = body_times  # ... this many times (None: every time)
+        self.redirect = redirect  # a Location answered with 302
+        self.close = close  # "Connection: close", and the connection ends after the answer
 
 
 class Request:
-    def __init__(self, method, path, headers, body):
+    def __init__(self, method, path, headers, body, target=None):
         self.method = method
         self.path = path
+        self.target = target  # as the request line had it (absolute through a proxy)
         self.headers = headers
         self.body = body
 
@@ -158,7 +162,7 @@ class ContentServer:
 
     def _record(self, handler, body=b""):
         path = urllib.parse.unquote_to_bytes(urllib.parse.urlsplit(handler.path).path).decode("latin-1")
-        request = Request(handler.command, path, dict(handler.headers.items()), body)
+        request = Request(handler.command, path, dict(handler.headers.items()), body, handler.path)
         with self.lock:
             self.requests.append(request)
         return path
@@ -189,6 +193,8 @@ class ContentServer:
         time.sleep(rule.answer_after)
         if rule.status:
             return self._send(handler, rule.status, b"")
+        if rule.redirect:
+            return self._send(handler, 302, b"", [("Location", rule.redirect)])
         if rule.body is not None and rule.body_times != 0:
             data = rule.body
             if rule.body_times is not None:
@@ -206,6 +212,9 @@ class ContentServer:
         handler.send_header("Content-Length", str(len(body)))
         if status == 206:
             handler.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, len(data)))
+        if rule.close:
+            handler.send_header("Connection", "close")
+            handler.close_connection = True
         handler.end_headers()
         limit = len(body)
         if rule.cut_after is not None and rule.cut_times != 0:
