@@ -159,24 +159,36 @@ std::vector<size_t> AheadDownloads::FetchPipelined(HttpPipeline& pipeline, const
   }
   size_t answered = 0;
   if (!sent.empty() && pipeline.Send(authority, targets)) {
-    ResponseHead head;
-    while (answered < sent.size() && pipeline.NextHead(head)) {
-      size_t index = sent[answered++];
-      if (head.status >= 300 && head.status < 400) {
-        left.push_back(index);  // WinINet follows redirects
-      } else {
-        const RemoteFile& file = files_[updates_[index]];
-        LogCapture capture;
-        HANDLE part = INVALID_HANDLE_VALUE;
-        int result = DownloadFromAnswer(file, PartPath(file), head.status, pipeline.Body(), &cancel_, part);
-        Finish(index, result, batch.fromMirror, std::move(capture.messages), part);
-      }
-      if (!pipeline.EndAnswer()) break;
+    answered = TakeAnswers(pipeline, sent, batch.fromMirror, left);
+    if (answered == 0 && pipeline.WentStale() && pipeline.Send(authority, targets)) {
+      answered = TakeAnswers(pipeline, sent, batch.fromMirror, left);
     }
   }
   left.insert(left.end(), sent.begin() + answered, sent.end());
   std::sort(left.begin(), left.end());
   return left;
+}
+
+// Takes in the answers to the requests for entries sent, in order, until the connection ends;
+// returns how many came. A redirected entry goes to left.
+size_t AheadDownloads::TakeAnswers(HttpPipeline& pipeline, const std::vector<size_t>& sent, bool fromMirror,
+                                   std::vector<size_t>& left) {
+  size_t answered = 0;
+  ResponseHead head;
+  while (answered < sent.size() && pipeline.NextHead(head)) {
+    size_t index = sent[answered++];
+    if (head.status >= 300 && head.status < 400) {
+      left.push_back(index);  // WinINet follows redirects
+    } else {
+      const RemoteFile& file = files_[updates_[index]];
+      LogCapture capture;
+      HANDLE part = INVALID_HANDLE_VALUE;
+      int result = DownloadFromAnswer(file, PartPath(file), head.status, pipeline.Body(), &cancel_, part);
+      Finish(index, result, fromMirror, std::move(capture.messages), part);
+    }
+    if (!pipeline.EndAnswer()) break;
+  }
+  return answered;
 }
 
 void AheadDownloads::FetchOne(size_t index, bool fromMirror) {

@@ -4,6 +4,11 @@
 // call made ahead and only then are that call's log lines written. So the log, the mirror
 // count, retries, moves into place and outcomes come in the order of one download at a
 // time; only the waiting overlaps.
+//
+// A download runs ahead when the pass's source for it is certain (see fetch_ahead.h), or
+// from the mirror once the mirror has proven itself. Should such a mirror turn bad after all,
+// the pass sets aside what ran ahead for a file it now asks the content server for (its log
+// lines with it) and makes that call itself, which uses a part file the mirror completed.
 #pragma once
 #include "core/base.h"
 #include "update/fetch_ahead.h"
@@ -59,6 +64,8 @@ class AheadDownloads {
   void Work();
   void CloseMovedParts();
   std::vector<size_t> FetchPipelined(HttpPipeline& pipeline, const Batch& batch);
+  size_t TakeAnswers(HttpPipeline& pipeline, const std::vector<size_t>& sent, bool fromMirror,
+                     std::vector<size_t>& left);
   void FetchOne(size_t index, bool fromMirror);
   void Finish(size_t index, int result, bool fromMirror, std::vector<std::string> messages,
               HANDLE part = INVALID_HANDLE_VALUE);

@@ -123,6 +123,8 @@ bool HttpPipeline::Send(const std::string& authority, const std::vector<std::str
     }
   }
   unanswered_ = targets.size();
+  reused_ = reusable;
+  heardSinceSend_ = false;
   return true;
 }
 
@@ -140,6 +142,7 @@ bool HttpPipeline::Fill() {
     int got = recv(s, buffer_.data() + end_, static_cast<int>(buffer_.size() - end_), 0);
     if (got > 0) {
       end_ += static_cast<size_t>(got);
+      heardSinceSend_ = true;
       return true;
     }
     if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK || !WaitUntil(false)) return false;

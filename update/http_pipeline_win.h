@@ -32,6 +32,10 @@ class HttpPipeline : private AnswerBody {
   // closes the connection. Closes it too when the server said it would. False when closed.
   bool EndAnswer();
 
+  // True when the last Send went on a kept connection that then ended without a byte: one
+  // the server had closed while idle. Its requests may be sent again on a new one.
+  bool WentStale() const { return reused_ && !heardSinceSend_; }
+
  private:
   bool Read(unsigned char* buffer, DWORD size, DWORD& got) override;
   bool Connect(const std::string& authority);
@@ -49,5 +53,7 @@ class HttpPipeline : private AnswerBody {
   size_t unanswered_ = 0;  // requests sent whose answers were not read yet
   uint64_t bodyLeft_ = 0;
   bool closesAfterBody_ = false;
+  bool reused_ = false;          // the last Send went on a kept connection
+  bool heardSinceSend_ = false;  // a byte has come since
   bool winsock_ = false;
 };
