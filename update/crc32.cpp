@@ -297,6 +297,35 @@ uint32_t Crc32Update(uint32_t crc, const void* data, size_t size) {
   return kernel(crc, data, size);
 }
 
+namespace {
+// a times b modulo the polynomial, both reflected (the top bit is x^0).
+uint32_t MultiplyModPolynomial(uint32_t a, uint32_t b) {
+  uint32_t product = 0;
+  for (uint32_t bit = 0x80000000u; bit != 0; bit >>= 1) {
+    if (a & bit) product ^= b;
+    b = (b & 1) ? (b >> 1) ^ 0xEDB88320u : b >> 1;
+  }
+  return product;
+}
+
+// x to the power 8 * bytes, modulo the polynomial: what running bytes zeros does to a register.
+uint32_t ZeroBytesFactor(uint64_t bytes) {
+  uint32_t factor = 0x80000000u;  // x^0
+  uint32_t square = 0x00800000u;  // x^8
+  for (; bytes != 0; bytes >>= 1) {
+    if (bytes & 1) factor = MultiplyModPolynomial(square, factor);
+    square = MultiplyModPolynomial(square, square);
+  }
+  return factor;
+}
+}  // namespace
+
+// The register's update is linear: running B from first equals running B from 0, plus first
+// run through as many zero bytes.
+uint32_t Crc32Concat(uint32_t first, uint32_t second, uint64_t secondLength) {
+  return MultiplyModPolynomial(ZeroBytesFactor(secondLength), first) ^ second;
+}
+
 uint32_t Crc32Of(const void* data, size_t size) {
   return ~Crc32Update(kCrc32Start, data, size);
 }

@@ -21,6 +21,10 @@ uint32_t Crc32UpdateBytewise(uint32_t crc, const void* data, size_t size);
 // The portable kernel: eight table look-ups per 8 bytes. Runs on every CPU.
 uint32_t Crc32UpdateSlicing8(uint32_t crc, const void* data, size_t size);
 
+// The register after bytes A then B, from the register after A (first) and the register of B
+// alone run from 0 (second): two parts of a file can be hashed at once.
+uint32_t Crc32Concat(uint32_t first, uint32_t second, uint64_t secondLength);
+
 // The CRC-32 of a whole buffer (start, update, complement).
 uint32_t Crc32Of(const void* data, size_t size);
 

@@ -102,6 +102,19 @@ TEST_F(Crc32Test, ChainedUpdatesOverSplitBuffersMatchOneUpdate) {
   }
 }
 
+TEST_F(Crc32Test, PartsHashedApartJoinIntoTheWholeRegister) {
+  std::vector<uint8_t> bytes = RandomBytes(5000, 5);
+  uint32_t whole = Crc32UpdateBytewise(kCrc32Start, bytes.data(), bytes.size());
+  for (size_t cut : {size_t{0}, size_t{1}, size_t{7}, size_t{2500}, size_t{4999}, size_t{5000}}) {
+    uint32_t first = Crc32Update(kCrc32Start, bytes.data(), cut);
+    uint32_t second = Crc32Update(0, bytes.data() + cut, bytes.size() - cut);
+    EXPECT_EQ(Crc32Concat(first, second, bytes.size() - cut), whole) << cut;
+  }
+  // Lengths far beyond any buffer: 2^33 zero bytes turn a register as 2^32 of them twice.
+  const uint64_t big = uint64_t{1} << 32;
+  EXPECT_EQ(Crc32Concat(Crc32Concat(0x12345678u, 0, big), 0, big), Crc32Concat(0x12345678u, 0, 2 * big));
+}
+
 TEST_F(Crc32Test, LargeBufferMatchesByteTable) {
   // Long enough for many rounds of the widest main loop, with an odd tail.
   std::vector<uint8_t> bytes = RandomBytes((1u << 20) + 77, 5);
