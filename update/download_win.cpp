@@ -219,10 +219,9 @@ int Receive(Attempt& attempt, DWORD status, AnswerBody& body) {
     return kDownloadFailed;
   }
   bool complete = Transfer(body, attempt);
-  if (!attempt.keepOpen || !complete || attempt.Stopping()) attempt.ClosePart();
+  if (!attempt.keepOpen || !complete || attempt.Stopping() || attempt.have != file.size) attempt.ClosePart();
   if (attempt.Stopping()) return kDownloadStopped;
   if (!complete || attempt.have != file.size) {
-    attempt.ClosePart();
     LogLine("Download of %s stopped at %llu of %llu bytes", file.path.c_str(),
             static_cast<unsigned long long>(attempt.have), static_cast<unsigned long long>(file.size));
     return kDownloadFailed;
@@ -301,6 +300,10 @@ bool MovePartIntoPlace(const std::string& partPath, const std::string& localPath
   // The same rename MoveFileExA makes, without opening the file again. A rename within one
   // folder involves no copy, so there is nothing for a write-through to wait for.
   int length = MultiByteToWideChar(CP_ACP, 0, localPath.c_str(), -1, nullptr, 0);
+  if (length <= 1) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
   std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + length * sizeof(WCHAR));
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
   rename->ReplaceIfExists = TRUE;

@@ -115,15 +115,17 @@ bool HttpPipeline::Send(const std::string& authority, const std::vector<std::str
   if (!reusable && !Connect(authority)) return false;
   std::string requests;
   for (const std::string& target : targets) requests += GetRequest(authority, target);
+  bool kept = reusable;
   if (!SendAll(requests)) {
     // A kept connection the server has just closed: once more on a new one.
     if (!reusable || !Connect(authority) || !SendAll(requests)) {
       Close();
       return false;
     }
+    kept = false;
   }
   unanswered_ = targets.size();
-  reused_ = reusable;
+  reused_ = kept;
   heardSinceSend_ = false;
   return true;
 }
