@@ -232,11 +232,8 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const Plan& pl
               "Lost the connection to the update server. Press RETRY to continue where it stopped.", 0);
       return DownloadOutcome::Ended;
     }
-    if (openPart != INVALID_HANDLE_VALUE && (result != kDownloadOk || IsLauncherEntry(file))) {
-      CloseHandle(openPart);
-      openPart = INVALID_HANDLE_VALUE;
-    }
     if (IsLauncherEntry(file)) {
+      if (openPart != INVALID_HANDLE_VALUE) CloseHandle(openPart);
       ahead.Stop();
       if (!ReplaceRunningLauncher(partPath, localPath)) {
         EndPass(UpdateFailed, "The launcher could not update itself.", "See KMLauncher.log. Press RETRY to try again.", 0);
