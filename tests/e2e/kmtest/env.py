@@ -98,15 +98,23 @@ def create_prefix(prefix, env):
     for name in os.listdir("/usr/share/wine/fonts"):
         if name.lower().startswith("tahoma"):
             shutil.copy(os.path.join("/usr/share/wine/fonts", name), fonts)
-    subprocess.run([WINE, "reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog",
-                    "/t", "REG_DWORD", "/d", "0", "/f"], env=env, check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    add_registry_value(env, "HKCU\\Software\\Wine\\WineDbg", "ShowCrashDialog", "REG_DWORD", "0")
     # Xvfb runs no window manager, so Wine must place, size and frame its windows itself:
     # a "managed" window would lose the frame a manager would have drawn (its edges go
     # missing) and would wait in vain for a manager to maximise or minimise it.
-    subprocess.run([WINE, "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
-                    "/t", "REG_SZ", "/d", "N", "/f"], env=env, check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    add_registry_value(env, "HKCU\\Software\\Wine\\X11 Driver", "Managed", "REG_SZ", "N")
+
+
+def add_registry_value(env, key, name, kind, data, attempts=5):
+    """`reg add` in a new prefix; tried again after a pause when it fails, as it once did
+    while the prefix's own start-up was still writing the registry."""
+    for attempt in range(attempts):
+        done = subprocess.run([WINE, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"], env=env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=120)
+        if done.returncode == 0:
+            return
+        time.sleep(1 + attempt)
+    raise RuntimeError("reg add %s %s failed: %s" % (key, name, done.stderr.decode("latin-1")[-2000:]))
 
 
 def setup():
