@@ -125,7 +125,13 @@ def setup():
     display, xvfb_pid = start_xvfb(size)
     prefix = os.path.join(root, "prefix")
     env = wine_environment(prefix, display)
-    create_prefix(prefix, env)
+    try:
+        create_prefix(prefix, env)
+    except BaseException:
+        # Nothing records this display yet, so no cleanup would end it.
+        subprocess.run([WINESERVER, "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        os.kill(xvfb_pid, signal.SIGTERM)
+        raise
     server = subprocess.Popen([WINESERVER, "-p"], env=env, start_new_session=True)
     server.wait(timeout=30)
     artifacts = os.environ.get("KM_ARTIFACTS") or os.path.join(root, "artifacts")
