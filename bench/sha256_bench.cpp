@@ -1,7 +1,7 @@
 // SHA-256 throughput of the portable kernel and of the SHA-extensions kernel (when the CPU
 // has them), over buffers that stay in cache (64 KiB) and one download piece (256 KiB).
-#include "gameconfig/axcrypt.h"
-#include "gameconfig/sha256_ni.h"
+#include "core/sha256.h"
+#include "core/sha256_ni.h"
 #include <benchmark/benchmark.h>
 #include <random>
 #include <vector>

@@ -1,5 +1,5 @@
 # The Windows program, the stand-in client and the Windows-side tests.
-set(KM_ENTRY ${CMAKE_SOURCE_DIR}/core/main_win.cpp)
+set(KM_ENTRY ${CMAKE_SOURCE_DIR}/app/main_win.cpp)
 list(REMOVE_ITEM KM_WIN_SOURCES ${KM_ENTRY})
 set(KM_WIN_LIBS wininet ws2_32 gdiplus shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 bcrypt)
 

@@ -1,7 +1,5 @@
-// The status record, its publication and the start of the update worker; see status_win.h.
+// The status record and its publication; see status_win.h.
 #include "core/status_win.h"
-#include "core/globals_win.h"
-#include "core/worker_flags.h"
 
 CRITICAL_SECTION g_lock;
 Phase g_phase = Connecting;
@@ -60,33 +58,4 @@ StatusCopy CopyStatus() {
   StatusCopy copy{g_phase, g_status, g_detail, g_progress};
   LeaveCriticalSection(&g_lock);
   return copy;
-}
-
-DWORD WINAPI UpdateThread(void*) {
-  UpdateBody();
-  FinishUpdateWorker();
-  return 0;
-}
-
-void StartUpdate() {
-  if (!ClaimUpdateFlag()) return;
-  HANDLE thread = CreateThread(nullptr, 0, UpdateThread, nullptr, 0, nullptr);
-  if (thread) {
-    CloseHandle(thread);
-  } else {
-    ReleaseUnstartedUpdateFlag();
-  }
-}
-
-void SetManifestGameServer(const std::string& address) {
-  EnterCriticalSection(&g_lock);
-  g_manifestGameServer = address;
-  LeaveCriticalSection(&g_lock);
-}
-
-std::string ManifestGameServer() {
-  EnterCriticalSection(&g_lock);
-  std::string address = g_manifestGameServer;
-  LeaveCriticalSection(&g_lock);
-  return address;
 }

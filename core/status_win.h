@@ -3,18 +3,8 @@
 // only for copies and assignments.
 #pragma once
 #include "core/base.h"
+#include "core/phase.h"
 #include <windows.h>
-
-enum Phase : int32_t {
-  Connecting = 0,
-  Checking = 1,
-  Updating = 2,
-  Ready = 3,
-  UpdateFailed = 4,
-  Offline = 5,
-  NotInstalled = 6,
-  Installing = 7,
-};
 
 extern CRITICAL_SECTION g_lock;
 extern Phase g_phase;
@@ -41,10 +31,3 @@ void SetStatus(Phase phase, const std::string& status, const std::string& detail
 void PublishProgress(const std::string& detail, double progress);
 Phase CurrentPhase();
 StatusCopy CopyStatus();
-
-// Starts an update pass on a new worker thread unless one runs.
-void StartUpdate();
-DWORD WINAPI UpdateThread(void* unused);
-
-// One whole update pass (update/update_pass_win.cpp).
-void UpdateBody();

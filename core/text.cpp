@@ -57,3 +57,5 @@ int ParseIntLikeAtoi(const char* text) {
   }
   return static_cast<int>(negative ? -value : value);
 }
+
+std::string Megabytes(uint64_t bytes) { return Fmt("%.1f MB", bytes / 1048576.0); }

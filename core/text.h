@@ -11,6 +11,9 @@ constexpr size_t kFmtMaxChars = 1023;
 std::string Fmt(const char* format, ...) KM_PRINTF(1, 2);
 std::string FmtV(const char* format, va_list args);
 
+// A byte count as the launcher shows it: "12.3 MB" (MiB, one decimal).
+std::string Megabytes(uint64_t bytes);
+
 // Maps A..Z to a..z and leaves every other byte, including bytes above 127, unchanged.
 std::string Lower(std::string text);
 

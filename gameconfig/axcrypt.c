@@ -1,4 +1,4 @@
-/* axcrypt: AES-256, SHA-256, HMAC-SHA-256, Base64 and the field container; see axcrypt.h.
+/* axcrypt: AES-256 and the field container; see axcrypt.h.
  *
  * Everything is byte-oriented and table-light: the field is only encrypted or decrypted when
  * coinit.tmp is checked or rewritten, and the 8192 hashes of the key derivation dwarf the
@@ -7,29 +7,15 @@
  * the build is guarded by a small atomic state machine (no Windows header, works with gcc,
  * clang and mingw). */
 #include "gameconfig/axcrypt.h"
-#include "gameconfig/sha256_ni.h"
+#include "core/base64.h"
+#include "core/hmac_sha256.h"
+#include "core/sha256.h"
 
 #include <string.h>
 #include <time.h>
 
 static uint8_t SB[256];
 static uint8_t ISB[256];
-
-/* The SHA-256 round constants, also used by the SHA-extensions kernel. */
-const uint32_t sha_round_constants[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-
-static const uint32_t iv[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                               0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-
-static const char B64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 /* Hashed with the time and the length into the IV. Readers never recompute the IV, so the
  * value only has to stay fixed. */
@@ -86,148 +72,11 @@ static void build_tables_once(void) {
   }
 }
 
-/* ---- SHA-256 ---- */
-
-static uint32_t rotr32(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+/* ---- AES-256 ---- */
 
 static uint32_t load_be32(const uint8_t* p) {
   return ((uint32_t)p[0] << 24) | ((uint32_t)p[1] << 16) | ((uint32_t)p[2] << 8) | p[3];
 }
-
-static void store_be32(uint8_t* p, uint32_t v) {
-  p[0] = (uint8_t)(v >> 24);
-  p[1] = (uint8_t)(v >> 16);
-  p[2] = (uint8_t)(v >> 8);
-  p[3] = (uint8_t)v;
-}
-
-static void sha_compress(uint32_t state[8], const uint8_t block[64]) {
-  uint32_t w[64];
-  for (int t = 0; t < 16; t++) w[t] = load_be32(block + 4 * t);
-  for (int t = 16; t < 64; t++) {
-    uint32_t s0 = rotr32(w[t - 15], 7) ^ rotr32(w[t - 15], 18) ^ (w[t - 15] >> 3);
-    uint32_t s1 = rotr32(w[t - 2], 17) ^ rotr32(w[t - 2], 19) ^ (w[t - 2] >> 10);
-    w[t] = w[t - 16] + s0 + w[t - 7] + s1;
-  }
-  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-  uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-  for (int t = 0; t < 64; t++) {
-    uint32_t t1 = h + (rotr32(e, 6) ^ rotr32(e, 11) ^ rotr32(e, 25)) + ((e & f) ^ (~e & g)) +
-                  sha_round_constants[t] + w[t];
-    uint32_t t2 = (rotr32(a, 2) ^ rotr32(a, 13) ^ rotr32(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-    h = g;
-    g = f;
-    f = e;
-    e = d + t1;
-    d = c;
-    c = b;
-    b = a;
-    a = t1 + t2;
-  }
-  state[0] += a;
-  state[1] += b;
-  state[2] += c;
-  state[3] += d;
-  state[4] += e;
-  state[5] += f;
-  state[6] += g;
-  state[7] += h;
-}
-
-void sha_init(sha_ctx* ctx) {
-  memcpy(ctx->state, iv, sizeof iv);
-  ctx->total = 0;
-  ctx->pending = 0;
-}
-
-void sha_blocks_portable(uint32_t state[8], const uint8_t* data, size_t blocks) {
-  for (; blocks > 0; blocks--, data += 64) sha_compress(state, data);
-}
-
-/* The kernel sha_add uses: 0 = not chosen yet, 1 = portable, 2 = SHA extensions. Chosen on
- * first use; threads racing there store the same value, and atomics keep that well-defined. */
-static int g_sha_kernel;
-
-int sha_use_extensions(int wanted) {
-  int kernel = wanted && sha_ni_supported() ? 2 : 1;
-  __atomic_store_n(&g_sha_kernel, kernel, __ATOMIC_RELAXED);
-  return kernel == 2;
-}
-
-static void sha_blocks(uint32_t state[8], const uint8_t* data, size_t blocks) {
-  int kernel = __atomic_load_n(&g_sha_kernel, __ATOMIC_RELAXED);
-  if (kernel == 0) kernel = sha_use_extensions(1) ? 2 : 1;
-  if (kernel == 2) {
-    sha_blocks_ni(state, data, blocks);
-  } else {
-    sha_blocks_portable(state, data, blocks);
-  }
-}
-
-/* Whole blocks are compressed straight from the caller's bytes; only a partial block is
- * copied into the context. */
-void sha_add(sha_ctx* ctx, const void* data, size_t length) {
-  const uint8_t* bytes = (const uint8_t*)data;
-  ctx->total += length;
-  if (ctx->pending > 0) {
-    size_t take = 64 - ctx->pending;
-    if (take > length) take = length;
-    memcpy(ctx->block + ctx->pending, bytes, take);
-    ctx->pending += take;
-    bytes += take;
-    length -= take;
-    if (ctx->pending < 64) return;
-    sha_blocks(ctx->state, ctx->block, 1);
-    ctx->pending = 0;
-  }
-  size_t blocks = length / 64;
-  if (blocks > 0) sha_blocks(ctx->state, bytes, blocks);
-  bytes += blocks * 64;
-  length -= blocks * 64;
-  memcpy(ctx->block, bytes, length);
-  ctx->pending = length;
-}
-
-void sha_end(sha_ctx* ctx, uint8_t digest[32]) {
-  uint64_t bits = ctx->total * 8;
-  uint8_t tail[72] = {0x80};
-  size_t pad = (ctx->pending < 56 ? 56 : 120) - ctx->pending;
-  for (int i = 0; i < 8; i++) tail[pad + i] = (uint8_t)(bits >> (56 - 8 * i));
-  sha_add(ctx, tail, pad + 8);
-  for (int i = 0; i < 8; i++) store_be32(digest + 4 * i, ctx->state[i]);
-}
-
-void sha256(const void* data, size_t length, uint8_t digest[32]) {
-  sha_ctx ctx;
-  sha_init(&ctx);
-  sha_add(&ctx, data, length);
-  sha_end(&ctx, digest);
-}
-
-void hmac_sha256(const uint8_t* key, size_t key_length, const void* data, size_t length,
-                 uint8_t mac[32]) {
-  uint8_t block[64] = {0};
-  if (key_length > 64) {
-    sha256(key, key_length, block);
-  } else if (key_length > 0) {
-    memcpy(block, key, key_length);
-  }
-  uint8_t pad[64];
-  uint8_t inner[32];
-  sha_ctx ctx;
-  for (int i = 0; i < 64; i++) pad[i] = (uint8_t)(block[i] ^ 0x36);
-  sha_init(&ctx);
-  sha_add(&ctx, pad, 64);
-  sha_add(&ctx, data, length);
-  sha_end(&ctx, inner);
-  for (int i = 0; i < 64; i++) pad[i] = (uint8_t)(block[i] ^ 0x5C);
-  sha_init(&ctx);
-  sha_add(&ctx, pad, 64);
-  sha_add(&ctx, inner, 32);
-  sha_end(&ctx, mac);
-}
-
-/* ---- AES-256 ---- */
 
 static uint8_t xtime(uint8_t x) { return (uint8_t)((x << 1) ^ ((x & 0x80) ? 0x1B : 0)); }
 
@@ -326,71 +175,6 @@ void aes_decrypt(const uint32_t schedule[60], const uint8_t in[16], uint8_t out[
     if (round > 0) mix_columns(s, kInvMix);
   }
   memcpy(out, s, 16);
-}
-
-/* ---- Base64 ---- */
-
-static size_t b64_text_size(size_t length) {
-  size_t chars = (length + 2) / 3 * 4;
-  size_t breaks = chars > 0 ? (chars - 1) / 76 : 0;
-  return chars + 2 * breaks;
-}
-
-typedef struct b64_writer {
-  char* out;
-  size_t written;
-  int on_line;
-} b64_writer;
-
-static void b64_put(b64_writer* w, char c) {
-  if (w->on_line == 76) {
-    w->out[w->written++] = '\r';
-    w->out[w->written++] = '\n';
-    w->on_line = 0;
-  }
-  w->out[w->written++] = c;
-  w->on_line++;
-}
-
-size_t b64_encode(const uint8_t* data, size_t length, char* out, size_t out_size) {
-  if (out_size < b64_text_size(length) + 1) return 0;
-  b64_writer w = {out, 0, 0};
-  for (size_t i = 0; i < length; i += 3) {
-    uint32_t group = (uint32_t)data[i] << 16;
-    if (i + 1 < length) group |= (uint32_t)data[i + 1] << 8;
-    if (i + 2 < length) group |= data[i + 2];
-    b64_put(&w, B64[group >> 18]);
-    b64_put(&w, B64[(group >> 12) & 63]);
-    b64_put(&w, i + 1 < length ? B64[(group >> 6) & 63] : '=');
-    b64_put(&w, i + 2 < length ? B64[group & 63] : '=');
-  }
-  out[w.written] = '\0';
-  return w.written;
-}
-
-static int b64_value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
-size_t b64_decode(const char* text, uint8_t* out, size_t out_size) {
-  uint32_t bits = 0;
-  int pending = 0;
-  size_t kept = 0;
-  for (; *text; text++) {
-    int value = b64_value(*text);
-    if (value < 0) continue;
-    bits = ((bits << 6) | (uint32_t)value) & 0xFFFF;
-    pending += 6;
-    if (pending < 8) continue;
-    pending -= 8;
-    if (kept < out_size) out[kept++] = (uint8_t)(bits >> pending);
-  }
-  return kept;
 }
 
 /* ---- the field container ---- */

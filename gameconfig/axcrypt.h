@@ -30,41 +30,10 @@ enum {
   AX_DERIVE_ROUNDS = 8192
 };
 
-/* SHA-256 in progress; lives on the caller's stack. */
-typedef struct sha_ctx {
-  uint32_t state[8];
-  uint64_t total;          /* bytes fed so far */
-  uint8_t block[64];
-  size_t pending;          /* bytes waiting in block */
-} sha_ctx;
-
-void sha_init(sha_ctx* ctx);
-void sha_add(sha_ctx* ctx, const void* data, size_t length);
-void sha_end(sha_ctx* ctx, uint8_t digest[32]);
-void sha256(const void* data, size_t length, uint8_t digest[32]);
-
-/* Compresses whole 64-byte blocks into the state; runs on every CPU. sha_add uses the x86
- * SHA extensions instead when the CPU has them (sha256_ni.h); both give the same state. */
-void sha_blocks_portable(uint32_t state[8], const uint8_t* data, size_t blocks);
-/* 1: let sha_add use the SHA extensions when the CPU has them (the default); 0: the portable
- * kernel only (tests and benchmarks compare the two). Returns 1 when the extensions are in use. */
-int sha_use_extensions(int wanted);
-
-/* RFC 2104 HMAC; keys longer than 64 bytes are hashed first. */
-void hmac_sha256(const uint8_t* key, size_t key_length, const void* data, size_t length,
-                 uint8_t mac[32]);
-
 /* AES-256 key expansion into 60 words; the first call also builds the S-boxes. */
 void aes_key(const uint8_t key[32], uint32_t schedule[60]);
 void aes_encrypt(const uint32_t schedule[60], const uint8_t in[16], uint8_t out[16]);
 void aes_decrypt(const uint32_t schedule[60], const uint8_t in[16], uint8_t out[16]);
-
-/* Base64 with "=" padding and CR LF after every 76 characters (none after the last).
- * Returns the characters written without the NUL, or 0 when out_size is too small. */
-size_t b64_encode(const uint8_t* data, size_t length, char* out, size_t out_size);
-/* Decodes the alphabet's characters and skips every other one; keeps at most out_size
- * bytes and drops leftover bits. Returns the bytes kept. */
-size_t b64_decode(const char* text, uint8_t* out, size_t out_size);
 
 /* key = H after 8192 rounds of H = SHA-256(H | pass phrase), H starting as salt | 16 zeros. */
 void derive(const uint8_t salt[16], const char* passphrase, uint8_t key[32]);

@@ -2,6 +2,7 @@
 // which keeps the scale as a 32-bit float; every float that becomes an int goes through
 // TruncToInt so that an absurd input saturates instead of being undefined.
 #include "ui/geometry.h"
+#include "core/phase.h"
 
 #include <algorithm>
 #include <cmath>
@@ -200,7 +201,7 @@ EnabledButtons ButtonEnables(int phase) {
   return kByPhase[phase];
 }
 
-bool IsErrorPhase(int phase) { return phase == 4 || phase == 5; }
+bool IsErrorPhase(int phase) { return phase == UpdateFailed || phase == Offline; }
 
 float ProgressFillWidth(double progress) {
   if (!(progress > 0)) return 0;  // also a NaN progress

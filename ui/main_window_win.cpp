@@ -12,12 +12,13 @@
 #include "core/status_win.h"
 #include "core/worker_flags.h"
 #include "gameconfig/game_start_win.h"
-#include "gameconfig/settings_window_win.h"
+#include "ui/settings_window_win.h"
 #include "install/install_choose_win.h"
 #include "ui/account_window_win.h"
 #include "ui/buttons_win.h"
 #include "ui/notes_panel_win.h"
 #include "ui/paint_win.h"
+#include "update/update_pass_win.h"
 #include <windowsx.h>
 
 DesignRect g_tbMin = kTitleMinRect;
@@ -249,22 +250,28 @@ void ReleaseTitleButton(HWND window, DesignPoint point) {
   }
 }
 
+// The push button pressed and released over itself, if any; every button is released.
+Button* ReleasedButton(DesignPoint point) {
+  Button* clicked = nullptr;
+  for (Button* button : kButtons) {
+    if (button->pressed && Inside(*button, point)) clicked = button;
+    button->pressed = false;
+  }
+  return clicked;
+}
+
 // The enabled flags tested are those of the last tick.
 void ReleasePushButtons(HWND window, DesignPoint point) {
-  bool clicked[5];
-  for (int i = 0; i < 5; i++) {
-    clicked[i] = kButtons[i]->pressed && Inside(*kButtons[i], point);
-    kButtons[i]->pressed = false;
-  }
-  if (clicked[1]) {
+  Button* clicked = ReleasedButton(point);
+  if (clicked == &g_exit) {
     PostMessageA(window, WM_CLOSE, 0, 0);
-  } else if (clicked[0] && g_play.enabled) {
+  } else if (clicked == &g_play && g_play.enabled) {
     PlayAction(window);
-  } else if (clicked[2] && g_retry.enabled) {
+  } else if (clicked == &g_retry && g_retry.enabled) {
     StartUpdate();
-  } else if (clicked[3] && g_account.enabled) {
+  } else if (clicked == &g_account && g_account.enabled) {
     OpenOrRaise(g_accWnd, ShowAccountWindow);
-  } else if (clicked[4] && g_settings.enabled) {
+  } else if (clicked == &g_settings && g_settings.enabled) {
     OpenOrRaise(g_setWnd, ShowSettingsWindow);
   }
 }

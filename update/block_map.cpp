@@ -1,6 +1,6 @@
 // Block maps; see block_map.h.
 #include "update/block_map.h"
-#include "gameconfig/axcrypt.h"
+#include "core/sha256.h"
 #include "update/crc32.h"
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -4,22 +4,18 @@
 // and SHA-256 for a signed release).
 #include "update/delta_update_win.h"
 #include "core/log.h"
-#include "core/status_win.h"
 #include "core/text.h"
 #include "core/worker_flags.h"
 #include "update/block_map.h"
 #include "update/block_scan.h"
 #include "update/crc32.h"
 #include "update/delta_plan.h"
-#include "update/file_state_win.h"
 #include "update/http_win.h"
-#include "update/release_trust_win.h"
+#include "update/part_file_win.h"
+#include <optional>
 
 namespace {
 constexpr DWORD kPiece = 1u << 20;
-constexpr double kMegabyte = 1048576.0;
-
-std::string Mb(uint64_t bytes) { return Fmt("%.1f MB", bytes / kMegabyte); }
 
 // The old file, mapped read-only; others may go on reading it (the game is not running
 // while the launcher updates, but a viewer or a virus scanner may be).
@@ -52,13 +48,11 @@ class MappedFile {
   uint64_t size_ = 0;
 };
 
-// The part file being built, with the running CRC-32 of exactly the bytes in it.
+// The part file being built, and where its bytes came from.
 struct Build {
   const RemoteFile& file;
   const DownloadProgress& progress;
-  HANDLE part = INVALID_HANDLE_VALUE;
-  uint64_t have = 0;
-  uint32_t crc = kCrc32Start;
+  PartFile& part;
   uint64_t reused = 0;
   uint64_t fetched = 0;
   DWORD lastReport = 0;
@@ -68,19 +62,15 @@ void PublishPatchProgress(Build& build, bool force) {
   DWORD now = GetTickCount();
   if (!force && static_cast<DWORD>(now - build.lastReport) <= 100) return;
   build.lastReport = now;
-  const DownloadProgress& progress = build.progress;
-  std::string detail = Fmt("File %d of %d: %s  -  %s of %s (%s reused, %s fetched)", progress.position,
-                           progress.count, build.file.path.c_str(), Mb(build.have).c_str(),
-                           Mb(build.file.size).c_str(), Mb(build.reused).c_str(), Mb(build.fetched).c_str());
-  double fraction = progress.bytesTotal ? double(progress.bytesDone + build.have) / progress.bytesTotal : 0.0;
-  PublishProgress(detail, fraction);
+  uint64_t have = build.part.Size();
+  build.progress.Publish(build.file.path,
+                         Fmt("%s (%s reused, %s fetched)", AmountDone(have, build.file.size).c_str(),
+                             Megabytes(build.reused).c_str(), Megabytes(build.fetched).c_str()),
+                         have);
 }
 
 bool Append(Build& build, const void* data, DWORD size) {
-  DWORD written = 0;
-  if (!WriteFile(build.part, data, size, &written, nullptr) || written != size) return false;
-  build.crc = Crc32Update(build.crc, data, size);
-  build.have += size;
+  if (!build.part.Append(data, size)) return false;
   PublishPatchProgress(build, false);
   return true;
 }
@@ -136,32 +126,6 @@ bool FetchBlockMap(const RemoteFile& file, const std::string& fileUrl, BlockMap&
   return ParseBlockMap(body, map) && map.fileSize == file.size && map.fileCrc == file.crc;
 }
 
-// What an earlier attempt left: a part file no longer than the file, and its CRC-32.
-bool ResumePart(const std::string& partPath, Build& build) {
-  uint64_t size = 0, mtime = 0;
-  if (!FileInfo(partPath, size, mtime)) return true;
-  uint32_t crc = kCrc32Start;
-  if (size > build.file.size || (size > 0 && !HashFile(partPath, crc))) {
-    if (QuitRequested()) return false;
-    DeleteFileA(partPath.c_str());
-    return true;
-  }
-  build.have = size;
-  build.crc = crc;
-  return true;
-}
-
-bool OpenPart(const std::string& partPath, Build& build) {
-  build.part = CreateFileA(partPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
-  if (build.part == INVALID_HANDLE_VALUE) {
-    LogLine("Cannot write %s (error %lu)", partPath.c_str(), GetLastError());
-    return false;
-  }
-  LARGE_INTEGER position;
-  position.QuadPart = static_cast<LONGLONG>(build.have);
-  return SetFilePointerEx(build.part, position, nullptr, FILE_BEGIN) && SetEndOfFile(build.part);
-}
-
 bool FollowPlan(Build& build, const DeltaPlan& plan, const MappedFile& old, const std::string& url) {
   for (const DeltaRun& run : plan.runs) {
     if (!(run.fetch ? FetchRun(build, url, run) : CopyRun(build, old, run))) return false;
@@ -171,27 +135,26 @@ bool FollowPlan(Build& build, const DeltaPlan& plan, const MappedFile& old, cons
 
 bool ScanWithProgress(const BlockMap& map, const MappedFile& old, const Build& build, BlockScan& scan) {
   return ScanOldBytes(map, old.data(), old.size(), scan, [&](uint64_t scanned) {
-    PublishProgress(Fmt("File %d of %d: %s  -  comparing with your version, %s of %s", build.progress.position,
-                        build.progress.count, build.file.path.c_str(), Mb(scanned).c_str(), Mb(old.size()).c_str()),
-                    build.progress.bytesTotal ? double(build.progress.bytesDone) / build.progress.bytesTotal : 0.0);
+    build.progress.Publish(build.file.path,
+                           "comparing with your version, " + AmountDone(scanned, old.size()), 0);
     return QuitRequested() != 0;
   });
 }
 
-// The plan's work after the map and the scan, up to byte end; a result code, or -1 when the
-// part file has reached end.
-int BuildPart(Build& build, const std::string& partPath, const DeltaPlan& plan, const MappedFile& old,
-              const std::string& url, uint64_t end) {
-  if (!OpenPart(partPath, build)) return kDownloadFailed;
+// The plan's work after the map and the scan, up to byte end; a result ends the attempt,
+// nothing means the part file has reached end.
+std::optional<DownloadResult> BuildPart(Build& build, const DeltaPlan& plan, const MappedFile& old,
+                                        const std::string& url, uint64_t end) {
+  if (!build.part.OpenForWriting()) return kDownloadFailed;
   bool complete = FollowPlan(build, plan, old, url);
-  CloseHandle(build.part);
+  build.part.Close();
   if (QuitRequested()) return kDownloadStopped;
-  if (!complete || build.have != end) {
+  if (!complete || build.part.Size() != end) {
     LogLine("Patching %s stopped at %llu of %llu bytes", build.file.path.c_str(),
-            static_cast<unsigned long long>(build.have), static_cast<unsigned long long>(build.file.size));
+            static_cast<unsigned long long>(build.part.Size()), static_cast<unsigned long long>(build.file.size));
     return kDownloadFailed;
   }
-  return -1;
+  return std::nullopt;
 }
 void LogPatched(const Build& build, const DeltaPlan& plan, uint64_t mapBytes, uint64_t end) {
   const char* path = build.file.path.c_str();
@@ -199,16 +162,16 @@ void LogPatched(const Build& build, const DeltaPlan& plan, uint64_t mapBytes, ui
     LogLine("Nothing of %s can be reused from the old file", path);
     return;
   }
-  std::string rest = end < build.file.size ? Fmt("; the last %s comes by download", Mb(build.file.size - end).c_str())
+  std::string rest = end < build.file.size ? Fmt("; the last %s comes by download", Megabytes(build.file.size - end).c_str())
                                            : std::string();
   LogLine("Patched %s: %s reused from the old file, %s fetched (%llu bytes in %u range requests, map %llu bytes)%s",
-          path, Mb(build.reused).c_str(), Mb(build.fetched).c_str(), static_cast<unsigned long long>(build.fetched),
+          path, Megabytes(build.reused).c_str(), Megabytes(build.fetched).c_str(), static_cast<unsigned long long>(build.fetched),
           unsigned(plan.requests), static_cast<unsigned long long>(mapBytes), rest.c_str());
 }
 }  // namespace
 
-int PatchFile(const RemoteFile& file, const std::string& fileUrl, const std::string& oldPath,
-              const std::string& partPath, const DownloadProgress& progress) {
+DownloadResult PatchFile(const RemoteFile& file, const std::string& fileUrl, const std::string& oldPath,
+                         const std::string& partPath, const DownloadProgress& progress) {
   MappedFile old(oldPath);
   if (!old.data()) return kDownloadFailed;
   BlockMap map;
@@ -217,11 +180,12 @@ int PatchFile(const RemoteFile& file, const std::string& fileUrl, const std::str
     LogLine("No usable block map for %s", file.path.c_str());
     return kDownloadFailed;
   }
-  Build build{file, progress};
-  if (!ResumePart(partPath, build)) return kDownloadStopped;
+  PartFile part(file, partPath);
+  if (!part.Resume()) return kDownloadStopped;
+  Build build{file, progress, part};
   BlockScan scan;
   if (!ScanWithProgress(map, old, build, scan)) return kDownloadStopped;
-  DeltaPlan plan = PlanDelta(map, scan, build.have);
+  DeltaPlan plan = PlanDelta(map, scan, part.Size());
   // A last stretch that must be fetched anyway is left to the download, which streams it
   // faster than ranges are read; with nothing reusable that is the whole file.
   uint64_t end = file.size;
@@ -230,19 +194,16 @@ int PatchFile(const RemoteFile& file, const std::string& fileUrl, const std::str
     plan.runs.pop_back();
     plan.requests--;
   }
-  int result = BuildPart(build, partPath, plan, old, fileUrl, end);
-  if (result >= 0) return result;
+  std::optional<DownloadResult> stopped = BuildPart(build, plan, old, fileUrl, end);
+  if (stopped) return *stopped;
   PublishPatchProgress(build, true);
   if (end < file.size) {
     LogPatched(build, plan, mapBytes, end);
-    return kPatchedUpToTail;
+    return kResumeByDownloading;
   }
-  bool crcRight = ~build.crc == file.crc;
-  if (!crcRight) LogLine("CRC mismatch on patched %s - deleting it", file.path.c_str());
-  if (!crcRight || !FileMatchesSha256(partPath, file)) {
-    DeleteFileA(partPath.c_str());
-    return kDownloadBadCrc;
-  }
+  PartFile::Check check = part.VerifyOrDelete();
+  if (check == PartFile::Check::BadCrc) LogLine("CRC mismatch on patched %s - deleting it", file.path.c_str());
+  if (check != PartFile::Check::Ok) return kDownloadBadCrc;
   LogPatched(build, plan, mapBytes, end);
   return kDownloadOk;
 }

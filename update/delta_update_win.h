@@ -12,10 +12,8 @@
 // its map is fileUrl + ".kmmap". kDownloadOk: the part file is complete and verified.
 // kDownloadStopped: the launcher is closing. kDownloadBadCrc: the result was wrong and the
 // part file is gone. kDownloadFailed: no usable map, a server without ranges, a transfer
-// that stopped; the part file holds a correct prefix to resume from. kPatchedUpToTail: the
-// part file holds the new file up to a last stretch that was not reusable, which the
+// that stopped; the part file holds a correct prefix to resume from. kResumeByDownloading:
+// the part file holds the new file up to a last stretch that was not reusable, which the
 // ordinary download fetches by resuming it (all of the file when nothing was reusable).
-constexpr int kPatchedUpToTail = 4;
-
-int PatchFile(const RemoteFile& file, const std::string& fileUrl, const std::string& oldPath,
-              const std::string& partPath, const DownloadProgress& progress);
+DownloadResult PatchFile(const RemoteFile& file, const std::string& fileUrl, const std::string& oldPath,
+                         const std::string& partPath, const DownloadProgress& progress);

@@ -2,8 +2,8 @@
 #include "update/fetch_ahead_win.h"
 #include "core/globals_win.h"
 #include "core/log.h"
-#include "update/download_win.h"
 #include "update/file_state_win.h"
+#include "update/part_file_win.h"
 #include <algorithm>
 
 namespace {
@@ -24,11 +24,7 @@ struct ExclusiveLock {
   SRWLOCK& lock;
 };
 
-std::string SourceUrl(const RemoteFile& file, bool fromMirror) {
-  return fromMirror ? MirrorFileUrl(file) : ServerFileUrl(file);
-}
-
-std::string PartPath(const RemoteFile& file) { return LocalPath(file.path) + ".part"; }
+std::string PartPath(const RemoteFile& file) { return PartPathOf(LocalPath(file.path)); }
 }  // namespace
 
 AheadDownloads::AheadDownloads(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates,
@@ -100,10 +96,10 @@ std::vector<size_t> AheadDownloads::ReadyBatch() {
 // Under lock_: claims the ready batch, all from the source the pass will use.
 bool AheadDownloads::ClaimBatch(Batch& batch) {
   batch.entries = ReadyBatch();
-  batch.fromMirror = FirstSourceIsMirror(standing_);
+  batch.source = FirstSourceIsMirror(standing_) ? Source::Mirror : Source::ContentServer;
   for (size_t index : batch.entries) {
     entries_[index].state = State::Running;
-    entries_[index].fromMirror = batch.fromMirror;
+    entries_[index].source = batch.source;
   }
   return !batch.entries.empty();
 }
@@ -130,7 +126,7 @@ void AheadDownloads::Work() {
     std::vector<size_t> left = pipelining_ ? FetchPipelined(pipeline, batch) : batch.entries;
     for (size_t index : left) {
       if (cancel_) return;
-      FetchOne(index, batch.fromMirror);
+      FetchOne(index, batch.source);
     }
   }
 }
@@ -147,7 +143,7 @@ std::vector<size_t> AheadDownloads::FetchPipelined(HttpPipeline& pipeline, const
     const RemoteFile& file = files_[updates_[index]];
     std::string entryAuthority, target;
     uint64_t size = 0, mtime = 0;
-    bool plain = file.size > 0 && SplitHttpUrl(FullUrl(SourceUrl(file, batch.fromMirror)), entryAuthority, target) &&
+    bool plain = file.size > 0 && SplitHttpUrl(FullUrl(FileUrl(file, batch.source)), entryAuthority, target) &&
                  (authority.empty() || entryAuthority == authority) && !FileInfo(PartPath(file), size, mtime);
     if (!plain) {
       left.push_back(index);
@@ -159,9 +155,9 @@ std::vector<size_t> AheadDownloads::FetchPipelined(HttpPipeline& pipeline, const
   }
   size_t answered = 0;
   if (!sent.empty() && pipeline.Send(authority, targets)) {
-    answered = TakeAnswers(pipeline, sent, batch.fromMirror, left);
+    answered = TakeAnswers(pipeline, sent, batch.source, left);
     if (answered == 0 && pipeline.WentStale() && pipeline.Send(authority, targets)) {
-      answered = TakeAnswers(pipeline, sent, batch.fromMirror, left);
+      answered = TakeAnswers(pipeline, sent, batch.source, left);
     }
   }
   left.insert(left.end(), sent.begin() + answered, sent.end());
@@ -171,7 +167,7 @@ std::vector<size_t> AheadDownloads::FetchPipelined(HttpPipeline& pipeline, const
 
 // Takes in the answers to the requests for entries sent, in order, until the connection ends;
 // returns how many came. A redirected entry goes to left.
-size_t AheadDownloads::TakeAnswers(HttpPipeline& pipeline, const std::vector<size_t>& sent, bool fromMirror,
+size_t AheadDownloads::TakeAnswers(HttpPipeline& pipeline, const std::vector<size_t>& sent, Source source,
                                    std::vector<size_t>& left) {
   size_t answered = 0;
   ResponseHead head;
@@ -183,57 +179,81 @@ size_t AheadDownloads::TakeAnswers(HttpPipeline& pipeline, const std::vector<siz
       const RemoteFile& file = files_[updates_[index]];
       LogCapture capture;
       HANDLE part = INVALID_HANDLE_VALUE;
-      int result = DownloadFromAnswer(file, PartPath(file), head.status, pipeline.Body(), &cancel_, part);
-      Finish(index, result, fromMirror, std::move(capture.messages), part);
+      DownloadResult result = DownloadFromAnswer(file, PartPath(file), head.status, pipeline.Body(), &cancel_, part);
+      Finish(index, result, source, std::move(capture.messages), part);
     }
     if (!pipeline.EndAnswer()) break;
   }
   return answered;
 }
 
-void AheadDownloads::FetchOne(size_t index, bool fromMirror) {
+void AheadDownloads::FetchOne(size_t index, Source source) {
   const RemoteFile& file = files_[updates_[index]];
-  DownloadProgress quiet{0, 0, 0, 0, false};
   LogCapture capture;
-  int result = DownloadFile(file, SourceUrl(file, fromMirror), PartPath(file), quiet, &cancel_);
-  Finish(index, result, fromMirror, std::move(capture.messages));
+  DownloadResult result = DownloadFile(file, FileUrl(file, source), PartPath(file), QuietProgress(), &cancel_);
+  Finish(index, result, source, std::move(capture.messages));
 }
 
-void AheadDownloads::Finish(size_t index, int result, bool fromMirror, std::vector<std::string> messages,
+void AheadDownloads::Finish(size_t index, DownloadResult result, Source source, std::vector<std::string> messages,
                             HANDLE part) {
   ExclusiveLock lock(lock_);
   entries_[index].part = part;
   entries_[index].result = result;
   entries_[index].messages = std::move(messages);
   entries_[index].state = State::Done;
-  suppliedByMirror_[index] = fromMirror && result == kDownloadOk;
+  suppliedByMirror_[index] = source == Source::Mirror && result == kDownloadOk;
   WakeAllConditionVariable(&entryDone_);
   if (suppliedByMirror_[index] && !ReadyBatch().empty()) WakeConditionVariable(&workAvailable_);
 }
 
-int AheadDownloads::TakeFirstCall(size_t index, bool fromMirror, HANDLE& openPart) {
+// The result of the download ahead of entry index from source, with its log lines written
+// now; nothing when there was none (the pass makes the call itself).
+std::optional<DownloadResult> AheadDownloads::TakeResultAhead(size_t index, Source source) {
   std::vector<std::string> messages;
-  int result = -1;
+  DownloadResult result = kDownloadFailed;
   {
     ExclusiveLock lock(lock_);
     Entry& entry = entries_[index];
     if (entry.state == State::Waiting) {
       entry.state = State::TakenByPass;
-      return -1;
+      return std::nullopt;
     }
     while (entry.state != State::Done) SleepConditionVariableSRW(&entryDone_, &lock_, INFINITE, 0);
-    if (entry.fromMirror != fromMirror) {
+    if (entry.source != source) {
       if (entry.part != INVALID_HANDLE_VALUE) CloseHandle(entry.part);
       entry.part = INVALID_HANDLE_VALUE;
-      return -1;
+      return std::nullopt;
     }
     messages.swap(entry.messages);
     result = entry.result;
-    openPart = entry.part;
-    entry.part = INVALID_HANDLE_VALUE;
   }
   LogMessages(messages);
   return result;
+}
+
+DownloadResult AheadDownloads::FirstDownload(size_t index, Source source, const DownloadProgress& progress) {
+  const RemoteFile& file = files_[updates_[index]];
+  std::optional<DownloadResult> ahead = TakeResultAhead(index, source);
+  if (!ahead) return DownloadFile(file, FileUrl(file, source), PartPath(file), progress);
+  if (*ahead == kDownloadOk) progress.Publish(file.path, AmountDone(file.size, file.size), file.size);
+  return *ahead;
+}
+
+bool AheadDownloads::MoveIntoPlace(size_t index, const std::string& localPath) {
+  HANDLE part = INVALID_HANDLE_VALUE;
+  {
+    ExclusiveLock lock(lock_);
+    std::swap(part, entries_[index].part);
+  }
+  bool moved = MovePartIntoPlace(PartPathOf(localPath), localPath, part);
+  DWORD error = GetLastError();
+  if (moved) {
+    CloseLater(part);
+  } else if (part != INVALID_HANDLE_VALUE) {
+    CloseHandle(part);
+  }
+  SetLastError(error);
+  return moved;
 }
 
 void AheadDownloads::Decided(size_t index, int failures) {

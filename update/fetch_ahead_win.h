@@ -11,11 +11,13 @@
 // lines with it) and makes that call itself, which uses a part file the mirror completed.
 #pragma once
 #include "core/base.h"
+#include "update/download_win.h"
 #include "update/fetch_ahead.h"
 #include "update/http_pipeline_win.h"
 #include "update/manifest.h"
 #include <windows.h>
 #include <atomic>
+#include <optional>
 #include <thread>
 
 class AheadDownloads {
@@ -31,43 +33,44 @@ class AheadDownloads {
   AheadDownloads(const AheadDownloads&) = delete;
   AheadDownloads& operator=(const AheadDownloads&) = delete;
 
-  // The result of the first DownloadFile call for entry index of the update list, to the
-  // mirror or not, when that call runs or ran ahead (waiting for it), with its log lines
-  // written now; -1 when the pass makes the call itself (also when the call ahead went to the
-  // other source: its result and lines are dropped). openPart: see DownloadFromAnswer.
-  int TakeFirstCall(size_t index, bool fromMirror, HANDLE& openPart);
+  // The first download of entry index of the update list from source, for the pass: the one
+  // that runs or ran ahead (waiting for it), with its log lines written now, else made now. A
+  // download ahead from the other source is dropped with its result and lines.
+  DownloadResult FirstDownload(size_t index, Source source, const DownloadProgress& progress);
+
+  // Moves entry index's verified part file into place: through the handle a download ahead
+  // left open, else by name. False with the system error number in GetLastError.
+  bool MoveIntoPlace(size_t index, const std::string& localPath);
 
   // The pass has decided the mirror's part in entry index; failures is its count now.
   void Decided(size_t index, int failures);
-
-  // Closes a part file the pass has moved into place, on a worker: the pass has the next file
-  // to move, and each close is a round trip to the Wine server.
-  void CloseLater(HANDLE part);
 
  private:
   enum class State { Waiting, Running, Done, TakenByPass };
   struct Entry {
     State state = State::Waiting;
-    int result = 0;
+    DownloadResult result = kDownloadFailed;
     std::vector<std::string> messages;
     HANDLE part = INVALID_HANDLE_VALUE;
-    bool fromMirror = false;
+    Source source = Source::ContentServer;
   };
 
   struct Batch {
     std::vector<size_t> entries;
-    bool fromMirror = false;
+    Source source = Source::ContentServer;
   };
 
+  std::optional<DownloadResult> TakeResultAhead(size_t index, Source source);
+  void CloseLater(HANDLE part);
   std::vector<size_t> ReadyBatch();
   bool ClaimBatch(Batch& batch);
   void Work();
   void CloseMovedParts();
   std::vector<size_t> FetchPipelined(HttpPipeline& pipeline, const Batch& batch);
-  size_t TakeAnswers(HttpPipeline& pipeline, const std::vector<size_t>& sent, bool fromMirror,
+  size_t TakeAnswers(HttpPipeline& pipeline, const std::vector<size_t>& sent, Source source,
                      std::vector<size_t>& left);
-  void FetchOne(size_t index, bool fromMirror);
-  void Finish(size_t index, int result, bool fromMirror, std::vector<std::string> messages,
+  void FetchOne(size_t index, Source source);
+  void Finish(size_t index, DownloadResult result, Source source, std::vector<std::string> messages,
               HANDLE part = INVALID_HANDLE_VALUE);
 
   const std::vector<RemoteFile>& files_;

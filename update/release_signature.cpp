@@ -2,7 +2,8 @@
 // the signature arithmetic is left to the caller's verifier.
 #include "update/release_signature.h"
 #include "core/text.h"
-#include "gameconfig/axcrypt.h"
+#include "core/base64.h"
+#include "core/sha256.h"
 #include <map>
 #include <sstream>
 

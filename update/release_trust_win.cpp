@@ -5,7 +5,7 @@
 #include "core/globals_win.h"
 #include "core/log.h"
 #include "core/text.h"
-#include "gameconfig/axcrypt.h"
+#include "core/sha256.h"
 #include "update/file_state_win.h"
 #include <bcrypt.h>
 

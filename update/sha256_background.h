@@ -4,7 +4,7 @@
 // every piece is hashed and returns the digest.
 #pragma once
 #include "core/base.h"
-#include "gameconfig/axcrypt.h"
+#include "core/sha256.h"
 #include "update/release_signature.h"
 #include <condition_variable>
 #include <deque>

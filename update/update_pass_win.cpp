@@ -7,6 +7,7 @@
 // configuration and ends in Ready, UpdateFailed or Offline. A set g_quit ends it silently at
 // the next check, leaving part files to resume from. Files outside the manifest and the
 // player's own files are never touched.
+#include "update/update_pass_win.h"
 #include "core/globals_win.h"
 #include "core/log.h"
 #include "core/status_win.h"
@@ -18,6 +19,7 @@
 #include "update/fetch_ahead_win.h"
 #include "update/file_state_win.h"
 #include "update/http_win.h"
+#include "update/part_file_win.h"
 #include "update/manifest.h"
 #include "update/release_trust_win.h"
 #include "update/self_update_win.h"
@@ -28,8 +30,6 @@ constexpr int kServerAttempts = 3;
 constexpr DWORD kRetryPauseMs = 1000;
 
 int g_mirrorFailures = 0;
-
-std::string Megabytes(uint64_t bytes) { return Fmt("%.1f MB", bytes / 1048576.0); }
 
 bool IsLauncherEntry(const RemoteFile& file) { return Lower(file.path) == "kmlauncher.exe"; }
 
@@ -64,20 +64,20 @@ ManifestFetch FetchManifest(Manifest& manifest) {
   return ManifestFetch::Ok;
 }
 
-struct Plan {
+struct UpdateList {
   std::vector<size_t> updates;  // indices into the file list, the launcher last
   uint64_t bytesToFetch = 0;
 };
 
 // The check pass. False when g_quit ended it.
-bool CheckFiles(const std::vector<RemoteFile>& files, uint64_t totalBytes, Plan& plan) {
+bool CheckFiles(const std::vector<RemoteFile>& files, uint64_t totalBytes, UpdateList& toUpdate) {
   SetStatus(Checking, "Checking your game files...", "", 0);
   uint64_t bytesDone = 0;
   for (size_t i = 0; i < files.size(); i++) {
     if (QuitRequested()) return false;
     if (!IsUpToDate(files[i])) {
-      plan.updates.push_back(i);
-      plan.bytesToFetch += files[i].size;
+      toUpdate.updates.push_back(i);
+      toUpdate.bytesToFetch += files[i].size;
     }
     bytesDone += files[i].size;
     PublishProgress(Fmt("%u of %u  -  %s", unsigned(i + 1), unsigned(files.size()), files[i].path.c_str()),
@@ -96,27 +96,13 @@ void PutLauncherLast(const std::vector<RemoteFile>& files, std::vector<size_t>& 
   }
 }
 
-// The first DownloadFile call for entry k of the update list: made ahead, or made now.
-// openPart receives the part file when it was left open for the move.
-struct FirstCall {
-  AheadDownloads& ahead;
-  size_t k;
-  HANDLE& openPart;
-  int Make(const RemoteFile& file, const std::string& url, const std::string& partPath,
-           const DownloadProgress& progress, bool fromMirror) const {
-    int result = ahead.TakeFirstCall(k, fromMirror, openPart);
-    if (result < 0) return DownloadFile(file, url, partPath, progress);
-    if (result == kDownloadOk) PublishDownloadProgress(file, progress, file.size);
-    return result;
-  }
-};
-
 // kDownloadOk, kDownloadStopped, or kDownloadFailed when the mirror failed this file.
-int DownloadFromMirror(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress,
-                       const FirstCall& first) {
-  std::string url = MirrorFileUrl(file);
-  int result = first.Make(file, url, partPath, progress, true);
-  if (result == kDownloadFailed && !QuitRequested()) result = DownloadFile(file, url, partPath, progress);
+DownloadResult DownloadFromMirror(const RemoteFile& file, size_t index, const DownloadProgress& progress,
+                                  AheadDownloads& ahead) {
+  DownloadResult result = ahead.FirstDownload(index, Source::Mirror, progress);
+  if (result == kDownloadFailed && !QuitRequested()) {
+    result = DownloadFile(file, FileUrl(file, Source::Mirror), PartPathOf(LocalPath(file.path)), progress);
+  }
   if (result == kDownloadOk) {
     g_mirrorFailures = 0;
     return kDownloadOk;
@@ -128,12 +114,14 @@ int DownloadFromMirror(const RemoteFile& file, const std::string& partPath, cons
   return kDownloadFailed;
 }
 
-int DownloadFromServer(const RemoteFile& file, const std::string& partPath, const DownloadProgress& progress,
-                       const FirstCall* first) {
-  std::string url = ServerFileUrl(file);
+// From the content server, with retries; the first attempt may have run ahead.
+DownloadResult DownloadFromServer(const RemoteFile& file, size_t index, const DownloadProgress& progress,
+                                  AheadDownloads* ahead) {
+  std::string url = FileUrl(file, Source::ContentServer);
+  std::string partPath = PartPathOf(LocalPath(file.path));
   for (int attempt = 1;; attempt++) {
-    int result = first && attempt == 1 ? first->Make(file, url, partPath, progress, false)
-                                       : DownloadFile(file, url, partPath, progress);
+    DownloadResult result = ahead && attempt == 1 ? ahead->FirstDownload(index, Source::ContentServer, progress)
+                                                  : DownloadFile(file, url, partPath, progress);
     if (result == kDownloadOk || result == kDownloadStopped) return result;
     // A closing launcher neither reconnects, logs nor sleeps: shutdown waits for this thread.
     if (QuitRequested()) return kDownloadStopped;
@@ -147,52 +135,45 @@ int DownloadFromServer(const RemoteFile& file, const std::string& partPath, cons
 bool MirrorInUse() { return !g_mirror.empty() && g_mirrorFailures < kMirrorFailuresToTurnOff; }
 
 // A file with a block map whose old version is here is patched, from the mirror in use and
-// then from the content server. kDownloadFailed when it was not patched whole: the ordinary
-// download then resumes whatever prefix the attempt left.
-int PatchFromOldVersion(const RemoteFile& file, const std::string& localPath, const std::string& partPath,
-                        const DownloadProgress& progress) {
+// then from the content server. kResumeByDownloading when it was not patched whole: the
+// ordinary download then resumes whatever prefix the attempt left.
+DownloadResult PatchFromOldVersion(const RemoteFile& file, const std::string& localPath,
+                                   const DownloadProgress& progress) {
+  std::string partPath = PartPathOf(localPath);
   uint64_t size = 0, mtime = 0, partSize = 0;
-  if (!file.hasBlockMap || !FileInfo(localPath, size, mtime) || size == 0) return kDownloadFailed;
+  if (!file.hasBlockMap || !FileInfo(localPath, size, mtime) || size == 0) return kResumeByDownloading;
   // A complete part file (left by a failed move) only needs its check.
-  if (FileInfo(partPath, partSize, mtime) && partSize >= file.size) return kDownloadFailed;
-  std::vector<std::string> urls;
-  if (MirrorInUse()) urls.push_back(MirrorFileUrl(file));
-  urls.push_back(ServerFileUrl(file));
-  for (const std::string& url : urls) {
-    int result = PatchFile(file, url, localPath, partPath, progress);
-    if (result == kDownloadOk || result == kDownloadStopped) return result;
-    if (result == kPatchedUpToTail) return kDownloadFailed;
+  if (FileInfo(partPath, partSize, mtime) && partSize >= file.size) return kResumeByDownloading;
+  std::vector<Source> sources;
+  if (MirrorInUse()) sources.push_back(Source::Mirror);
+  sources.push_back(Source::ContentServer);
+  for (Source source : sources) {
+    DownloadResult result = PatchFile(file, FileUrl(file, source), localPath, partPath, progress);
+    if (result == kDownloadOk || result == kDownloadStopped || result == kResumeByDownloading) return result;
     if (QuitRequested()) return kDownloadStopped;
     if (result == kDownloadBadCrc) break;
   }
   LogLine("Downloading %s whole", file.path.c_str());
-  return kDownloadFailed;
+  return kResumeByDownloading;
 }
 
-int FetchFile(const RemoteFile& file, const std::string& localPath, const std::string& partPath,
-              const DownloadProgress& progress, const FirstCall& first) {
-  int patched = PatchFromOldVersion(file, localPath, partPath, progress);
-  if (patched != kDownloadFailed) return patched;
+DownloadResult FetchFile(const RemoteFile& file, size_t index, const DownloadProgress& progress,
+                         AheadDownloads& ahead) {
+  DownloadResult patched = PatchFromOldVersion(file, LocalPath(file.path), progress);
+  if (patched != kResumeByDownloading) return patched;
   if (MirrorInUse()) {
-    int result = DownloadFromMirror(file, partPath, progress, first);
+    DownloadResult result = DownloadFromMirror(file, index, progress, ahead);
     if (result != kDownloadFailed) return result;
-    return DownloadFromServer(file, partPath, progress, nullptr);
+    return DownloadFromServer(file, index, progress, nullptr);
   }
-  return DownloadFromServer(file, partPath, progress, &first);
+  return DownloadFromServer(file, index, progress, &ahead);
 }
 
 // False after a failed move, with the outcome published once the downloads ahead have
-// stopped (RETRY may start the next pass at once). A part file left open for the move is
-// closed by the downloads ahead after a move, and at once after a failure.
-bool MoveIntoPlace(const RemoteFile& file, const std::string& localPath, const std::string& partPath,
-                   HANDLE openPart, AheadDownloads& ahead) {
-  bool moved = MovePartIntoPlace(partPath, localPath, openPart);
+// stopped (RETRY may start the next pass at once).
+bool MoveIntoPlace(const RemoteFile& file, size_t index, const std::string& localPath, AheadDownloads& ahead) {
+  if (ahead.MoveIntoPlace(index, localPath)) return true;
   DWORD error = GetLastError();
-  if (moved) {
-    ahead.CloseLater(openPart);
-    return true;
-  }
-  if (openPart != INVALID_HANDLE_VALUE) CloseHandle(openPart);
   LogLine("Cannot replace %s (error %lu)", localPath.c_str(), error);
   ahead.Stop();
   if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) {
@@ -213,18 +194,17 @@ void RecordInstalled(const RemoteFile& file, const std::string& localPath) {
 enum class DownloadOutcome { Done, Ended };
 
 // The download loop; Ended when the pass ended inside it (failure, quit or self-update).
-DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const Plan& plan) {
+DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const UpdateList& toUpdate) {
   uint64_t bytesDone = 0;
-  int count = static_cast<int>(plan.updates.size());
-  AheadDownloads ahead(files, plan.updates, !g_mirror.empty(), kMirrorFailuresToTurnOff);
+  int count = static_cast<int>(toUpdate.updates.size());
+  AheadDownloads ahead(files, toUpdate.updates, !g_mirror.empty(), kMirrorFailuresToTurnOff);
   for (int k = 1; k <= count; k++) {
-    const RemoteFile& file = files[plan.updates[k - 1]];
+    const RemoteFile& file = files[toUpdate.updates[k - 1]];
     std::string localPath = LocalPath(file.path);
-    std::string partPath = localPath + ".part";
-    HANDLE openPart = INVALID_HANDLE_VALUE;
-    int result = FetchFile(file, localPath, partPath, DownloadProgress{bytesDone, plan.bytesToFetch, k, count},
-                           FirstCall{ahead, static_cast<size_t>(k - 1), openPart});
-    ahead.Decided(k - 1, g_mirrorFailures);
+    size_t index = static_cast<size_t>(k - 1);
+    DownloadProgress progress{bytesDone, toUpdate.bytesToFetch, k, count, PublishProgress};
+    DownloadResult result = FetchFile(file, index, progress, ahead);
+    ahead.Decided(index, g_mirrorFailures);
     if (result == kDownloadStopped) return DownloadOutcome::Ended;
     if (result != kDownloadOk) {
       ahead.Stop();
@@ -233,14 +213,13 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const Plan& pl
       return DownloadOutcome::Ended;
     }
     if (IsLauncherEntry(file)) {
-      if (openPart != INVALID_HANDLE_VALUE) CloseHandle(openPart);
-      ahead.Stop();
-      if (!ReplaceRunningLauncher(partPath, localPath)) {
+      ahead.Stop();  // closes the part file a download ahead left open
+      if (!ReplaceRunningLauncher(PartPathOf(localPath), localPath)) {
         EndPass(UpdateFailed, "The launcher could not update itself.", "See KMLauncher.log. Press RETRY to try again.", 0);
       }
       return DownloadOutcome::Ended;
     }
-    if (!MoveIntoPlace(file, localPath, partPath, openPart, ahead)) return DownloadOutcome::Ended;
+    if (!MoveIntoPlace(file, index, localPath, ahead)) return DownloadOutcome::Ended;
     RecordInstalled(file, localPath);
     bytesDone += file.size;
     LogLine("Updated %s (%s)", file.path.c_str(), Megabytes(file.size).c_str());
@@ -250,9 +229,9 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const Plan& pl
   return DownloadOutcome::Done;
 }
 
-void AnnounceUpdate(const Plan& plan, const std::string& name) {
-  std::string size = Megabytes(plan.bytesToFetch);
-  unsigned count = static_cast<unsigned>(plan.updates.size());
+void AnnounceUpdate(const UpdateList& toUpdate, const std::string& name) {
+  std::string size = Megabytes(toUpdate.bytesToFetch);
+  unsigned count = static_cast<unsigned>(toUpdate.updates.size());
   LogLine("%u files need updating (%s)", count, size.c_str());
   std::string headline = name.empty() ? Fmt("Downloading update - %u files, %s", count, size.c_str())
                                       : Fmt("Updating to %s - %u files, %s", name.c_str(), count, size.c_str());
@@ -265,8 +244,7 @@ void FinishReady(const Manifest& manifest) {
                                                : Fmt("Up to date  -  %s", manifest.name.c_str());
   EndPass(Ready, headline, "Press PLAY to enter Kelmorra.", 1);
 }
-}  // namespace
-
+// One whole pass.
 void UpdateBody() {
   LogLine("Checking for updates at %s", g_server.c_str());
   SetStatus(Connecting, "Connecting to the update server...", g_server, 0);
@@ -292,17 +270,34 @@ void UpdateBody() {
   uint64_t totalBytes = 0;
   for (const RemoteFile& file : manifest.files) totalBytes += file.size;
 
-  Plan plan;
-  bool checked = CheckFiles(manifest.files, totalBytes, plan);
+  UpdateList toUpdate;
+  bool checked = CheckFiles(manifest.files, totalBytes, toUpdate);
   SaveCache();
   if (!checked) return;
-  if (plan.updates.empty()) {
+  if (toUpdate.updates.empty()) {
     LogLine("All files up to date");
   } else {
-    PutLauncherLast(manifest.files, plan.updates);
-    AnnounceUpdate(plan, manifest.name);
-    if (DownloadAll(manifest.files, plan) == DownloadOutcome::Ended) return;
+    PutLauncherLast(manifest.files, toUpdate.updates);
+    AnnounceUpdate(toUpdate, manifest.name);
+    if (DownloadAll(manifest.files, toUpdate) == DownloadOutcome::Ended) return;
   }
   if (!g_releaseKey.empty()) RecordInstalledRelease(manifest.version);
   FinishReady(manifest);
+}
+
+DWORD WINAPI UpdateThread(void*) {
+  UpdateBody();
+  FinishUpdateWorker();
+  return 0;
+}
+}  // namespace
+
+void StartUpdate() {
+  if (!ClaimUpdateFlag()) return;
+  HANDLE thread = CreateThread(nullptr, 0, UpdateThread, nullptr, 0, nullptr);
+  if (thread) {
+    CloseHandle(thread);
+  } else {
+    ReleaseUnstartedUpdateFlag();
+  }
 }

@@ -11,7 +11,9 @@ set_tests_properties(crosscheck.axcrypt PROPERTIES
 
 set(KM_TSAN -fsanitize=thread -fno-omit-frame-pointer)
 add_executable(axcrypt_first_use ${CMAKE_SOURCE_DIR}/tests/crosscheck/axcrypt_first_use.c
-               ${CMAKE_SOURCE_DIR}/gameconfig/axcrypt.c ${CMAKE_SOURCE_DIR}/gameconfig/sha256_ni.c)
+               ${CMAKE_SOURCE_DIR}/gameconfig/axcrypt.c ${CMAKE_SOURCE_DIR}/core/sha256.c
+               ${CMAKE_SOURCE_DIR}/core/sha256_ni.c ${CMAKE_SOURCE_DIR}/core/hmac_sha256.c
+               ${CMAKE_SOURCE_DIR}/core/base64.c)
 target_include_directories(axcrypt_first_use PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(axcrypt_first_use PRIVATE ${KM_TSAN})
 target_link_options(axcrypt_first_use PRIVATE ${KM_TSAN})

@@ -4,6 +4,7 @@
 //   field:   any plain text of 1..128 bytes encrypts and decrypts back to itself.
 // Decrypting a text of a valid length and the field check run the key derivation (8192
 // hashes), so they get one selector value in eight each and Base64 the rest.
+#include "core/base64.h"
 #include "gameconfig/axcrypt.h"
 #include <cstdlib>
 #include <cstring>

@@ -4,7 +4,6 @@
 // the same; and setting the game server keeps its plain values (only for inputs whose
 // selector byte is 0: it decrypts and encrypts a field). A file cut inside its fields has
 // no such guarantee; the launcher never writes one (every write is ".new" and one move).
-#include "gameconfig/axcrypt.h"
 #include "gameconfig/coinit.h"
 #include <cstdlib>
 

@@ -1,6 +1,9 @@
 // axcrypt: known-answer vectors that pin the primitives to the published standards, and the
 // container's sizes, round trips and tolerance of damaged text.
+#include "core/base64.h"
 #include "gameconfig/axcrypt.h"
+#include "core/hmac_sha256.h"
+#include "core/sha256.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The SHA-256 kernels: the SHA-extensions kernel must give the portable kernel's digest for
 // every length and every alignment of the input, and both must give the FIPS 180 digests.
 // The background hasher must give the one-shot digest whatever the pieces.
-#include "gameconfig/axcrypt.h"
-#include "gameconfig/sha256_ni.h"
+#include "core/sha256.h"
+#include "core/sha256_ni.h"
 #include "update/sha256_background.h"
 
 #include <gtest/gtest.h>

@@ -10,7 +10,7 @@
 #include "tools/kmcontent/release_swap.h"
 #include "core/text.h"
 #include "update/block_map.h"
-#include "gameconfig/axcrypt.h"
+#include "core/sha256.h"
 #include "update/crc32.h"
 #include <algorithm>
 #include <atomic>

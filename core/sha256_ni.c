@@ -1,7 +1,7 @@
 /* SHA-256 with the x86 SHA extensions; see sha256_ni.h. The state lives in two registers in
  * the order the instructions want (ABEF and CDGH); each sha256rnds2 does two rounds, and
  * the message schedule is extended four words at a time with sha256msg1/msg2. */
-#include "gameconfig/sha256_ni.h"
+#include "core/sha256_ni.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>

@@ -9,7 +9,7 @@
 #include "core/status_win.h"
 #include "core/text.h"
 #include "core/worker_flags.h"
-#include "gameconfig/settings_window_win.h"
+#include "ui/settings_window_win.h"
 #include "install/install_location_win.h"
 #include "install/install_run_win.h"
 #include "ui/account_window_win.h"
@@ -20,6 +20,7 @@
 #include "update/crc32.h"
 #include "update/file_state_win.h"
 #include "update/release_trust_win.h"
+#include "update/update_pass_win.h"
 #include <shellapi.h>
 
 // A release key line built in (cmake -DKM_RELEASE_PUBLIC_KEY=...) makes the launcher take

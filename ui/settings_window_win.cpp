@@ -7,7 +7,7 @@
 // Save holds the coinit lock from its read of coinit.tmp to its write, so an ApplyGameServer
 // on the update worker cannot slip a new file in between; message boxes come after the lock
 // is released so that a player reading one never stalls the update pass.
-#include "gameconfig/settings_window_win.h"
+#include "ui/settings_window_win.h"
 #include "core/globals_win.h"
 #include "core/log.h"
 #include "core/text.h"
