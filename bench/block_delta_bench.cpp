@@ -3,6 +3,7 @@
 // checksum at every offset), and the new file with 1 MiB inserted in the middle (nearly
 // every block found and confirmed by its strong hash). Bytes per second are old-file bytes
 // scanned. Also the map build publish runs over every large file.
+#include "tests/block_map_of_bytes.h"
 #include "update/block_map.h"
 #include "update/block_scan.h"
 #include "update/delta_plan.h"

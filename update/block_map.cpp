@@ -84,12 +84,6 @@ StrongHash StrongHashOf(const uint8_t* data, size_t size, uint32_t strongBytes) 
   return strong;
 }
 
-BlockMap MakeBlockMap(const uint8_t* data, size_t size, uint32_t blockSize) {
-  BlockMapBuilder builder(blockSize);
-  builder.Add(data, size);
-  return builder.Finish(Crc32Of(data, size));
-}
-
 BlockMapBuilder::BlockMapBuilder(uint32_t blockSize) {
   map_.blockSize = blockSize;
   pending_.reserve(blockSize);

@@ -63,10 +63,6 @@ inline uint32_t WeakChecksum(WeakSums sums) { return sums.b * 0x9E3779B1u + sums
 // The first strongBytes bytes of the SHA-256 of the block, the rest zero.
 StrongHash StrongHashOf(const uint8_t* data, size_t size, uint32_t strongBytes);
 
-// The map of a whole file held in memory (publish reads files piece by piece instead, with
-// BlockMapBuilder).
-BlockMap MakeBlockMap(const uint8_t* data, size_t size, uint32_t blockSize);
-
 // Feeds a file's bytes in any pieces; gives the map of all bytes fed.
 class BlockMapBuilder {
  public:

@@ -3,6 +3,7 @@
 // the old one whole.
 #include "tools/kmcontent/publish.h"
 #include "tools/kmcontent/release_layout.h"
+#include "tests/block_map_of_bytes.h"
 #include "update/block_map.h"
 #include "update/crc32.h"
 #include <filesystem>

@@ -1,6 +1,7 @@
 // Block maps, the rolling scan and the delta plan, judged by what the launcher relies on:
 // the old blocks plus the fetched ranges rebuild the new file exactly, few bytes are fetched
 // when little changed, and a damaged map is never read as a map.
+#include "tests/block_map_of_bytes.h"
 #include "update/block_map.h"
 #include "update/block_scan.h"
 #include "update/delta_plan.h"
