@@ -169,8 +169,12 @@ bool FollowPlan(Build& build, const DeltaPlan& plan, const MappedFile& old, cons
   return true;
 }
 
+// The scan polls every few milliseconds; the window hears of it about ten times a second.
 bool ScanWithProgress(const BlockMap& map, const MappedFile& old, const Build& build, BlockScan& scan) {
+  DWORD lastReport = GetTickCount();
   return ScanOldBytes(map, old.data(), old.size(), scan, [&](uint64_t scanned) {
+    if (static_cast<DWORD>(GetTickCount() - lastReport) < 100) return QuitRequested() != 0;
+    lastReport = GetTickCount();
     PublishProgress(Fmt("File %d of %d: %s  -  comparing with your version, %s of %s", build.progress.position,
                         build.progress.count, build.file.path.c_str(), Mb(scanned).c_str(), Mb(old.size()).c_str()),
                     build.progress.bytesTotal ? double(build.progress.bytesDone) / build.progress.bytesTotal : 0.0);
@@ -221,6 +225,10 @@ int PatchFile(const RemoteFile& file, const std::string& fileUrl, const std::str
   if (!ResumePart(partPath, build)) return kDownloadStopped;
   BlockScan scan;
   if (!ScanWithProgress(map, old, build, scan)) return kDownloadStopped;
+  if (scan.overBudget) {
+    LogLine("The block map of %s asks for too much hashing; not using it", file.path.c_str());
+    return kDownloadFailed;
+  }
   DeltaPlan plan = PlanDelta(map, scan, build.have);
   // A last stretch that must be fetched anyway is left to the download, which streams it
   // faster than ranges are read; with nothing reusable that is the whole file.

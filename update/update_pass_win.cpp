@@ -303,6 +303,6 @@ void UpdateBody() {
     AnnounceUpdate(plan, manifest.name);
     if (DownloadAll(manifest.files, plan) == DownloadOutcome::Ended) return;
   }
-  if (!g_releaseKey.empty()) RecordInstalledRelease(manifest.version);
+  if (!g_releaseKey.empty()) RecordInstalledRelease(manifest);
   FinishReady(manifest);
 }
