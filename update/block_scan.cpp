@@ -6,13 +6,25 @@ namespace {
 constexpr uint64_t kSamples = 32;
 constexpr uint64_t kSampleBytes = 128u << 10;
 
-// The map's weak checksums, sorted for look-up, behind a bit filter that turns away almost
-// every offset with one memory access: the filter stays in the second-level cache.
+// The map's checksums, sorted by weak and then strong for look-up, behind a bit filter that
+// turns away almost every offset with one memory access: the filter stays in the
+// second-level cache. Blocks with the same weak and strong values hold the same bytes; they
+// form one group, found with one binary search however many blocks share a weak checksum.
 class WeakIndex {
  public:
+  struct Entry {
+    uint32_t weak;
+    StrongHash strong;
+    size_t block;
+    bool operator<(const Entry& other) const {
+      if (weak != other.weak) return weak < other.weak;
+      return strong != other.strong ? strong < other.strong : block < other.block;
+    }
+  };
+
   explicit WeakIndex(const BlockMap& map) {
     for (size_t i = 0; i < map.blocks.size(); i++) {
-      if (map.BlockLength(i) == map.blockSize) entries_.push_back({map.blocks[i].weak, i});
+      if (map.BlockLength(i) == map.blockSize) entries_.push_back({map.blocks[i].weak, map.blocks[i].strong, i});
     }
     std::sort(entries_.begin(), entries_.end());
     // About one false pass in a thousand offsets, each costing a binary search; at most
@@ -51,21 +63,24 @@ class WeakIndex {
     return p;
   }
 
-  // The map blocks with this weak checksum.
-  template <typename Visit>
-  void ForEach(uint32_t weak, Visit visit) const {
-    auto it = std::lower_bound(entries_.begin(), entries_.end(), Entry{weak, 0});
-    for (; it != entries_.end() && it->weak == weak; ++it) visit(it->block);
+  bool Holds(uint32_t weak) const {
+    auto it = std::lower_bound(entries_.begin(), entries_.end(), weak,
+                               [](const Entry& entry, uint32_t value) { return entry.weak < value; });
+    return it != entries_.end() && it->weak == weak;
   }
 
+  // The group of blocks with these checksums, as [first, last) in entries(); empty if none.
+  std::pair<size_t, size_t> Group(uint32_t weak, const StrongHash& strong) const {
+    auto range = std::equal_range(entries_.begin(), entries_.end(), Entry{weak, strong, 0},
+                                  [](const Entry& a, const Entry& b) {
+                                    return a.weak != b.weak ? a.weak < b.weak : a.strong < b.strong;
+                                  });
+    return {size_t(range.first - entries_.begin()), size_t(range.second - entries_.begin())};
+  }
+
+  const std::vector<Entry>& entries() const { return entries_; }
+
  private:
-  struct Entry {
-    uint32_t weak;
-    size_t block;
-    bool operator<(const Entry& other) const {
-      return weak != other.weak ? weak < other.weak : block < other.block;
-    }
-  };
   std::vector<Entry> entries_;
   std::vector<uint64_t> filter_;
   unsigned shift_ = 20;
@@ -78,6 +93,7 @@ class Scanner {
     scan_.oldOffset.assign(map.blocks.size(), kNotFound);
     scan_.reusableBytes = 0;
     budget_ = StrongHashBudget(oldSize, map.blockSize);
+    groupRecorded_.assign(index_.entries().size(), false);
   }
 
   // Every window starting in [from, end - block size]; false when the poll stopped it.
@@ -88,8 +104,10 @@ class Scanner {
   bool SampleForABlock(bool& found);
 
  private:
-  // Records every map block the window at offset holds; true when there was one.
-  bool Claim(uint32_t weak, uint64_t offset, uint32_t length, size_t onlyBlock);
+  // The strong hash of old bytes, within the budget; false (scan.overBudget) beyond it.
+  bool Hash(uint64_t offset, uint32_t length, StrongHash& strong);
+  // Records every map block the block-size window at offset holds; true when there was one.
+  bool Claim(uint32_t weak, uint64_t offset);
   void Record(size_t block, uint64_t offset);
   // True when the poll asks to stop; asked once work has grown by kScanPollWork.
   bool PollSaysStop(uint64_t offset);
@@ -103,6 +121,7 @@ class Scanner {
   uint64_t budget_ = 0;
   uint64_t rolled_ = 0;  // offsets rolled over, for the poll
   uint64_t nextPoll_ = kScanPollWork;
+  std::vector<bool> groupRecorded_;  // by the group's first entry in the index
 };
 
 void Scanner::Record(size_t block, uint64_t offset) {
@@ -118,30 +137,27 @@ bool Scanner::PollSaysStop(uint64_t offset) {
   return poll_ && poll_(offset);
 }
 
-bool Scanner::Claim(uint32_t weak, uint64_t offset, uint32_t length, size_t onlyBlock) {
-  bool hashed = false, claimed = false;
-  StrongHash strong{};
-  auto consider = [&](size_t block) {
-    if (map_.blocks[block].weak != weak || scan_.overBudget) return;
-    if (!hashed) {
-      if (scan_.bytesHashed + length > budget_) {
-        scan_.overBudget = true;
-        return;
-      }
-      strong = StrongHashOf(old_ + offset, length, map_.strongBytes);
-      scan_.bytesHashed += length;
-    }
-    hashed = true;
-    if (strong != map_.blocks[block].strong) return;
-    Record(block, offset);
-    claimed = true;
-  };
-  if (onlyBlock != SIZE_MAX) {
-    consider(onlyBlock);
-  } else {
-    index_.ForEach(weak, consider);
+bool Scanner::Hash(uint64_t offset, uint32_t length, StrongHash& strong) {
+  if (scan_.bytesHashed + length > budget_) {
+    scan_.overBudget = true;
+    return false;
   }
-  return claimed;
+  strong = StrongHashOf(old_ + offset, length, map_.strongBytes);
+  scan_.bytesHashed += length;
+  return true;
+}
+
+bool Scanner::Claim(uint32_t weak, uint64_t offset) {
+  StrongHash strong;
+  if (!index_.Holds(weak) || !Hash(offset, map_.blockSize, strong)) return false;
+  std::pair<size_t, size_t> group = index_.Group(weak, strong);
+  if (group.first == group.second) return false;
+  // A group is recorded where it is first found; found again, it costs nothing more.
+  if (!groupRecorded_[group.first]) {
+    for (size_t i = group.first; i < group.second; i++) Record(index_.entries()[i].block, offset);
+    groupRecorded_[group.first] = true;
+  }
+  return true;
 }
 
 bool Scanner::RollAlong(uint64_t from, uint64_t end) {
@@ -152,7 +168,7 @@ bool Scanner::RollAlong(uint64_t from, uint64_t end) {
   for (;;) {
     if (PollSaysStop(p)) return false;
     uint32_t weak = WeakChecksum(sums);
-    if (index_.MayHold(weak) && Claim(weak, p, n, SIZE_MAX)) {
+    if (index_.MayHold(weak) && Claim(weak, p)) {
       p += n;
       if (p + n > end) return true;
       sums = WeakSumsOf(old_ + p, n);
@@ -197,7 +213,10 @@ void Scanner::FindShortLastBlock() {
   }
   for (uint64_t offset : candidates) {
     if (scan_.oldOffset[last] != kNotFound || offset > oldSize_ - length) continue;
-    Claim(WeakChecksum(WeakSumsOf(old_ + offset, length)), offset, length, last);
+    StrongHash strong;
+    if (WeakChecksum(WeakSumsOf(old_ + offset, length)) != map_.blocks[last].weak) continue;
+    if (!Hash(offset, length, strong)) return;
+    if (strong == map_.blocks[last].strong) Record(last, offset);
   }
 }
 
