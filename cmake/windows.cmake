@@ -20,6 +20,15 @@ if(KM_RELEASE_PUBLIC_KEY)
   target_compile_definitions(KMLauncher PRIVATE KM_RELEASE_PUBLIC_KEY="${KM_RELEASE_PUBLIC_KEY}")
 endif()
 
+# The lowest release serial a keyed launcher takes before it has installed a signed release
+# (the serial line of the newest signed manifest when it is built). 0: any.
+set(KM_RELEASE_MIN_SERIAL "0" CACHE STRING "lowest release serial a fresh install takes")
+if(NOT KM_RELEASE_MIN_SERIAL MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "KM_RELEASE_MIN_SERIAL must be a decimal number, not '${KM_RELEASE_MIN_SERIAL}'")
+endif()
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/update/release_trust_win.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+             KM_RELEASE_MIN_SERIAL=${KM_RELEASE_MIN_SERIAL}ULL)
+
 # The same launcher with the tests' release key built in, for the signed-release e2e tests.
 # Only the entry file and the resources are compiled again.
 file(STRINGS ${CMAKE_SOURCE_DIR}/tests/e2e/keys/release.pub KM_TEST_RELEASE_KEY LIMIT_COUNT 1)

@@ -20,5 +20,5 @@ InstallArguments ParseInstallArguments(const std::vector<std::string>& arguments
 }
 
 std::string IcaclsCommandLine(const std::string& icaclsPath, const std::string& folderWithoutBackslash) {
-  return "\"" + icaclsPath + "\" \"" + folderWithoutBackslash + "\" /grant *S-1-5-32-545:(OI)(CI)M /T /Q";
+  return "\"" + icaclsPath + "\" \"" + folderWithoutBackslash + "\" /grant *S-1-5-32-545:(OI)(CI)M /T /L /Q";
 }

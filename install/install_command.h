@@ -21,5 +21,6 @@ InstallArguments ParseInstallArguments(const std::vector<std::string>& arguments
                                        const std::string& defaultServer);
 
 // icacls (its full path, quoted) granting the built-in Users group (S-1-5-32-545) modify
-// rights, inherited by files and subfolders, on the folder and everything in it, quietly.
+// rights, inherited by files and subfolders, on the folder and everything in it, quietly;
+// /L: a link inside the folder gets the grant itself, its target is never followed.
 std::string IcaclsCommandLine(const std::string& icaclsPath, const std::string& folderWithoutBackslash);

@@ -16,6 +16,7 @@
 #include "install/install_command.h"
 #include "install/install_folder.h"
 #include "install/install_location_win.h"
+#include "install/real_folder_win.h"
 #include "install/shortcut_win.h"
 #include <objbase.h>
 #include <shellapi.h>
@@ -150,29 +151,43 @@ DWORD WINAPI InstallThread(void*) {
   return 0;
 }
 
-int RunInstallStep(const std::vector<std::string>& arguments) {
-  InstallArguments parsed = ParseInstallArguments(arguments, kDefaultServer);
-  if (!parsed.chosenDir.empty()) g_chosenInstallDir = parsed.chosenDir;
-  std::string installDir = InstallDir();
-  // Any program may start this step elevated with a folder of its choosing; only a folder
-  // of the form every install uses is created, opened to all users and recorded.
-  if (!IsInstallableDir(installDir)) return kInstallNoFolder;
-  std::string folder = installDir.substr(0, installDir.size() - 1);
-  SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
-  if (!Exists(folder)) return kInstallNoFolder;
-
+namespace {
+// Steps 5 to 11, in a folder already created and checked; its exit code.
+int InstallInto(const std::string& installDir, const std::string& folder, const std::string& server) {
   // Appended, never emptied: the installed launcher's own log goes on in the same file.
   g_logFile = fopen((installDir + "KMLauncher.log").c_str(), "a");
-  LogLine("Installing to %s (content server %s)", installDir.c_str(), parsed.server.c_str());
+  LogLine("Installing to %s (content server %s)", installDir.c_str(), server.c_str());
   GrantUsersModify(folder);
   std::string exe = installDir + "KMLauncher.exe";
   if (!CopyFileA(g_exePath.c_str(), exe.c_str(), FALSE)) {
     LogLine("Cannot copy the launcher into %s (error %lu)", installDir.c_str(), GetLastError());
     return kInstallCopyFailed;
   }
-  WriteLauncherConfig(installDir + "KMLauncher.cfg", ConfigTemplate::Install, parsed.server);
+  WriteLauncherConfig(installDir + "KMLauncher.cfg", ConfigTemplate::Install, server);
   MakeShortcuts(exe, folder);
   RecordInstallDir(installDir);
   LogLine("Install step done - the launcher will now download the game");
   return kInstallDone;
+}
+}  // namespace
+
+int RunInstallStep(const std::vector<std::string>& arguments) {
+  InstallArguments parsed = ParseInstallArguments(arguments, kDefaultServer);
+  if (!parsed.chosenDir.empty()) g_chosenInstallDir = parsed.chosenDir;
+  std::string installDir = InstallDir();
+  // Any program may start this step elevated with a folder of its choosing; only a folder
+  // of the form every install uses, reached without a junction or link, is created, opened
+  // to all users and recorded.
+  if (!IsInstallableDir(installDir)) return kInstallNoFolder;
+  std::string folder = installDir.substr(0, installDir.size() - 1);
+  if (!NoReparsePointOnPath(folder)) return kInstallNoFolder;
+  SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
+  // Held from here to the end, the folder cannot be swapped for a link, nor the folders
+  // above it renamed (Windows refuses to rename a folder with an open handle below it);
+  // the path is judged again now that it is held.
+  HANDLE held = HoldRealFolder(folder);
+  if (held == INVALID_HANDLE_VALUE) return kInstallNoFolder;
+  int code = NoReparsePointOnPath(folder) ? InstallInto(installDir, folder, parsed.server) : kInstallNoFolder;
+  CloseHandle(held);
+  return code;
 }

@@ -20,7 +20,10 @@
 #include <array>
 
 constexpr uint32_t kMinBlockSize = 1024;
-constexpr uint32_t kMaxBlockSize = 16u << 20;
+// What publish writes. Every weak hit the strong hash turns down costs one block of hashing,
+// so a map is held to this size: larger blocks would only make a hostile map dearer.
+constexpr uint32_t kPublishBlockSize = 64u << 10;
+constexpr uint32_t kMaxBlockSize = kPublishBlockSize;
 constexpr uint32_t kMinStrongBytes = 8;
 constexpr uint32_t kStrongBytes = 16;  // leading bytes of the block's SHA-256
 constexpr size_t kBlockMapHeaderSize = 28;

@@ -3,17 +3,28 @@
 #include <algorithm>
 
 namespace {
-constexpr uint64_t kPollEvery = 4u << 20;
 constexpr uint64_t kSamples = 32;
 constexpr uint64_t kSampleBytes = 128u << 10;
 
-// The map's weak checksums, sorted for look-up, behind a bit filter that turns away almost
-// every offset with one memory access: the filter stays in the second-level cache.
+// The map's checksums, sorted by weak and then strong for look-up, behind a bit filter that
+// turns away almost every offset with one memory access: the filter stays in the
+// second-level cache. Blocks with the same weak and strong values hold the same bytes; they
+// form one group, found with one binary search however many blocks share a weak checksum.
 class WeakIndex {
  public:
+  struct Entry {
+    uint32_t weak;
+    StrongHash strong;
+    size_t block;
+    bool operator<(const Entry& other) const {
+      if (weak != other.weak) return weak < other.weak;
+      return strong != other.strong ? strong < other.strong : block < other.block;
+    }
+  };
+
   explicit WeakIndex(const BlockMap& map) {
     for (size_t i = 0; i < map.blocks.size(); i++) {
-      if (map.BlockLength(i) == map.blockSize) entries_.push_back({map.blocks[i].weak, i});
+      if (map.BlockLength(i) == map.blockSize) entries_.push_back({map.blocks[i].weak, map.blocks[i].strong, i});
     }
     std::sort(entries_.begin(), entries_.end());
     // About one false pass in a thousand offsets, each costing a binary search; at most
@@ -52,21 +63,24 @@ class WeakIndex {
     return p;
   }
 
-  // The map blocks with this weak checksum.
-  template <typename Visit>
-  void ForEach(uint32_t weak, Visit visit) const {
-    auto it = std::lower_bound(entries_.begin(), entries_.end(), Entry{weak, 0});
-    for (; it != entries_.end() && it->weak == weak; ++it) visit(it->block);
+  bool Holds(uint32_t weak) const {
+    auto it = std::lower_bound(entries_.begin(), entries_.end(), weak,
+                               [](const Entry& entry, uint32_t value) { return entry.weak < value; });
+    return it != entries_.end() && it->weak == weak;
   }
 
+  // The group of blocks with these checksums, as [first, last) in entries(); empty if none.
+  std::pair<size_t, size_t> Group(uint32_t weak, const StrongHash& strong) const {
+    auto range = std::equal_range(entries_.begin(), entries_.end(), Entry{weak, strong, 0},
+                                  [](const Entry& a, const Entry& b) {
+                                    return a.weak != b.weak ? a.weak < b.weak : a.strong < b.strong;
+                                  });
+    return {size_t(range.first - entries_.begin()), size_t(range.second - entries_.begin())};
+  }
+
+  const std::vector<Entry>& entries() const { return entries_; }
+
  private:
-  struct Entry {
-    uint32_t weak;
-    size_t block;
-    bool operator<(const Entry& other) const {
-      return weak != other.weak ? weak < other.weak : block < other.block;
-    }
-  };
   std::vector<Entry> entries_;
   std::vector<uint64_t> filter_;
   unsigned shift_ = 20;
@@ -74,28 +88,40 @@ class WeakIndex {
 
 class Scanner {
  public:
-  Scanner(const BlockMap& map, const uint8_t* old, uint64_t oldSize, BlockScan& scan)
-      : map_(map), index_(map), old_(old), oldSize_(oldSize), scan_(scan) {
+  Scanner(const BlockMap& map, const uint8_t* old, uint64_t oldSize, BlockScan& scan, const ScanPoll& poll)
+      : map_(map), index_(map), old_(old), oldSize_(oldSize), scan_(scan), poll_(poll) {
     scan_.oldOffset.assign(map.blocks.size(), kNotFound);
     scan_.reusableBytes = 0;
-    scan_.sampledOnly = false;
+    budget_ = StrongHashBudget(oldSize, map.blockSize);
+    groupRecorded_.assign(index_.entries().size(), false);
   }
 
   // Every window starting in [from, end - block size]; false when the poll stopped it.
-  bool RollAlong(uint64_t from, uint64_t end, const ScanPoll& poll);
+  // Returns early, true, once the hashing budget is spent (scan.overBudget).
+  bool RollAlong(uint64_t from, uint64_t end);
   void FindShortLastBlock();
-  bool SamplesHoldABlock();
+  // False when the poll stopped it; found says whether a sample held a block.
+  bool SampleForABlock(bool& found);
 
  private:
-  // Records every map block the window at offset holds; true when there was one.
-  bool Claim(uint32_t weak, uint64_t offset, uint32_t length, size_t onlyBlock);
+  // The strong hash of old bytes, within the budget; false (scan.overBudget) beyond it.
+  bool Hash(uint64_t offset, uint32_t length, StrongHash& strong);
+  // Records every map block the block-size window at offset holds; true when there was one.
+  bool Claim(uint32_t weak, uint64_t offset);
   void Record(size_t block, uint64_t offset);
+  // True when the poll asks to stop; asked once work has grown by kScanPollWork.
+  bool PollSaysStop(uint64_t offset);
 
   const BlockMap& map_;
   WeakIndex index_;
   const uint8_t* old_;
   uint64_t oldSize_;
   BlockScan& scan_;
+  const ScanPoll& poll_;
+  uint64_t budget_ = 0;
+  uint64_t rolled_ = 0;  // offsets rolled over, for the poll
+  uint64_t nextPoll_ = kScanPollWork;
+  std::vector<bool> groupRecorded_;  // by the group's first entry in the index
 };
 
 void Scanner::Record(size_t block, uint64_t offset) {
@@ -104,61 +130,74 @@ void Scanner::Record(size_t block, uint64_t offset) {
   scan_.reusableBytes += map_.BlockLength(block);
 }
 
-bool Scanner::Claim(uint32_t weak, uint64_t offset, uint32_t length, size_t onlyBlock) {
-  bool hashed = false, claimed = false;
-  StrongHash strong{};
-  auto consider = [&](size_t block) {
-    if (map_.blocks[block].weak != weak) return;
-    if (!hashed) strong = StrongHashOf(old_ + offset, length, map_.strongBytes);
-    hashed = true;
-    if (strong != map_.blocks[block].strong) return;
-    Record(block, offset);
-    claimed = true;
-  };
-  if (onlyBlock != SIZE_MAX) {
-    consider(onlyBlock);
-  } else {
-    index_.ForEach(weak, consider);
-  }
-  return claimed;
+bool Scanner::PollSaysStop(uint64_t offset) {
+  uint64_t work = rolled_ + scan_.bytesHashed;
+  if (work < nextPoll_) return false;
+  nextPoll_ = work + kScanPollWork;
+  return poll_ && poll_(offset);
 }
 
-bool Scanner::RollAlong(uint64_t from, uint64_t end, const ScanPoll& poll) {
+bool Scanner::Hash(uint64_t offset, uint32_t length, StrongHash& strong) {
+  if (scan_.bytesHashed + length > budget_) {
+    scan_.overBudget = true;
+    return false;
+  }
+  strong = StrongHashOf(old_ + offset, length, map_.strongBytes);
+  scan_.bytesHashed += length;
+  return true;
+}
+
+bool Scanner::Claim(uint32_t weak, uint64_t offset) {
+  StrongHash strong;
+  if (!index_.Holds(weak) || !Hash(offset, map_.blockSize, strong)) return false;
+  std::pair<size_t, size_t> group = index_.Group(weak, strong);
+  if (group.first == group.second) return false;
+  // A group is recorded where it is first found; found again, it costs nothing more.
+  if (!groupRecorded_[group.first]) {
+    for (size_t i = group.first; i < group.second; i++) Record(index_.entries()[i].block, offset);
+    groupRecorded_[group.first] = true;
+  }
+  return true;
+}
+
+bool Scanner::RollAlong(uint64_t from, uint64_t end) {
   const uint32_t n = map_.blockSize;
   if (end < from + n) return true;
   uint64_t p = from;
-  uint64_t nextPoll = from + kPollEvery;
   WeakSums sums = WeakSumsOf(old_ + p, n);
   for (;;) {
+    if (PollSaysStop(p)) return false;
     uint32_t weak = WeakChecksum(sums);
-    if (index_.MayHold(weak) && Claim(weak, p, n, SIZE_MAX)) {
+    if (index_.MayHold(weak) && Claim(weak, p)) {
       p += n;
       if (p + n > end) return true;
       sums = WeakSumsOf(old_ + p, n);
       continue;
     }
-    if (p + n >= end) return true;
-    // The hot path: roll on until the filter lets a checksum through.
-    uint64_t stop = std::min<uint64_t>(end - n, nextPoll);
+    if (scan_.overBudget || p + n >= end) return true;
+    // The hot path: roll on until the filter lets a checksum through, or it is time to poll.
+    uint64_t work = rolled_ + scan_.bytesHashed;
+    uint64_t room = nextPoll_ > work ? nextPoll_ - work : 1;
+    uint64_t stop = std::min<uint64_t>(end - n, p + room);
+    uint64_t before = p;
     p = index_.RollUntilPass(old_, p, stop, n, sums);
-    if (p >= nextPoll) {
-      nextPoll = p + kPollEvery;
-      if (poll && poll(p)) return false;
-    }
+    rolled_ += p - before;
   }
 }
 
 // Rolls over kSamples short stretches spread evenly over the old file. Reuse they all miss
 // is less than about one stretch in kSamples of the file, so a file that has none of the
 // new blocks costs only these few megabytes of scanning before it is downloaded whole.
-bool Scanner::SamplesHoldABlock() {
+bool Scanner::SampleForABlock(bool& found) {
   uint64_t stretch = kSampleBytes + map_.blockSize;
-  for (uint64_t k = 0; k < kSamples; k++) {
+  found = false;
+  for (uint64_t k = 0; k < kSamples && !scan_.overBudget; k++) {
     uint64_t start = k * (oldSize_ / kSamples);
-    RollAlong(start, std::min(oldSize_, start + stretch), nullptr);
-    if (scan_.reusableBytes > 0) return true;
+    if (!RollAlong(start, std::min(oldSize_, start + stretch))) return false;
+    found = scan_.reusableBytes > 0;
+    if (found) return true;
   }
-  return false;
+  return true;
 }
 
 // The last block is shorter than the window the scan rolls, so it is looked for where it
@@ -174,19 +213,43 @@ void Scanner::FindShortLastBlock() {
   }
   for (uint64_t offset : candidates) {
     if (scan_.oldOffset[last] != kNotFound || offset > oldSize_ - length) continue;
-    Claim(WeakChecksum(WeakSumsOf(old_ + offset, length)), offset, length, last);
+    StrongHash strong;
+    if (WeakChecksum(WeakSumsOf(old_ + offset, length)) != map_.blocks[last].weak) continue;
+    if (!Hash(offset, length, strong)) return;
+    if (strong == map_.blocks[last].strong) Record(last, offset);
   }
+}
+
+// A map that spent the budget is a bad map: what it found is dropped with it.
+bool FinishedOverBudget(BlockScan& scan) {
+  if (!scan.overBudget) return false;
+  std::fill(scan.oldOffset.begin(), scan.oldOffset.end(), kNotFound);
+  scan.reusableBytes = 0;
+  return true;
 }
 }  // namespace
 
+// The old file once over (what the scan hashes when every block is found), plus the sampled
+// stretches, which are scanned again, and a few blocks for the short last one.
+uint64_t StrongHashBudget(uint64_t oldSize, uint32_t blockSize) {
+  return oldSize + kSamples * (kSampleBytes + blockSize) + 4 * uint64_t(blockSize);
+}
+
 bool ScanOldBytes(const BlockMap& map, const uint8_t* old, uint64_t oldSize, BlockScan& scan, const ScanPoll& poll) {
+  scan.sampledOnly = false;
+  scan.overBudget = false;
+  scan.bytesHashed = 0;
   if (oldSize > 4 * kSamples * (kSampleBytes + map.blockSize)) {
-    Scanner sampler(map, old, oldSize, scan);
-    scan.sampledOnly = !sampler.SamplesHoldABlock();
+    Scanner sampler(map, old, oldSize, scan, poll);
+    bool found = false;
+    if (!sampler.SampleForABlock(found)) return false;
+    if (FinishedOverBudget(scan)) return true;
+    scan.sampledOnly = !found;
     if (scan.sampledOnly) return true;
   }
-  Scanner scanner(map, old, oldSize, scan);
-  if (!scanner.RollAlong(0, oldSize, poll)) return false;
+  Scanner scanner(map, old, oldSize, scan, poll);
+  if (!scanner.RollAlong(0, oldSize)) return false;
   scanner.FindShortLastBlock();
+  FinishedOverBudget(scan);
   return true;
 }

@@ -3,6 +3,11 @@
 // inserted or removed before them are found as well as blocks that stayed in place. A weak
 // hit is confirmed by the strong hash before it counts. A large old file is first sampled
 // at a few places, so one with nothing reusable costs little.
+//
+// The map is untrusted: one whose weak checksums hit at every offset but whose strong hashes
+// never match would have a block hashed at every byte of the old file. So the strong hashing
+// of one scan is bounded (kept to about the old file once over), and a map that would go
+// beyond it is a bad map: nothing is reused and the file is downloaded whole.
 #pragma once
 #include "core/base.h"
 #include "update/block_map.h"
@@ -15,9 +20,17 @@ struct BlockScan {
   uint64_t reusableBytes = 0;       // bytes of the new file those blocks cover
   bool sampledOnly = false;         // stretches spread over a large old file held no block,
                                     // so the rest was not scanned: nothing found
+  bool overBudget = false;          // the map asked for more strong hashing than the bound
+                                    // allows: a bad map, nothing found
+  uint64_t bytesHashed = 0;         // strong hashing done, in bytes
 };
 
-// Called about every 4 MiB of old bytes scanned with the count so far; true stops the scan.
+// The most strong hashing one scan of an old file of this size may do.
+uint64_t StrongHashBudget(uint64_t oldSize, uint32_t blockSize);
+
+// Called after about every kScanPollWork bytes of work (offsets rolled over plus bytes
+// hashed, a few milliseconds) with the old-file offset reached; true stops the scan.
+constexpr uint64_t kScanPollWork = 1u << 20;
 using ScanPoll = std::function<bool(uint64_t scanned)>;
 
 // False when the poll stopped it. The old bytes are read in place (a mapped file).

@@ -133,8 +133,12 @@ bool FollowPlan(Build& build, const DeltaPlan& plan, const MappedFile& old, cons
   return true;
 }
 
+// The scan polls every few milliseconds; the window hears of it about ten times a second.
 bool ScanWithProgress(const BlockMap& map, const MappedFile& old, const Build& build, BlockScan& scan) {
+  DWORD lastReport = GetTickCount();
   return ScanOldBytes(map, old.data(), old.size(), scan, [&](uint64_t scanned) {
+    if (static_cast<DWORD>(GetTickCount() - lastReport) < 100) return QuitRequested() != 0;
+    lastReport = GetTickCount();
     build.progress.Publish(build.file.path,
                            "comparing with your version, " + AmountDone(scanned, old.size()), 0);
     return QuitRequested() != 0;
@@ -185,6 +189,10 @@ DownloadResult PatchFile(const RemoteFile& file, const std::string& fileUrl, con
   Build build{file, progress, part};
   BlockScan scan;
   if (!ScanWithProgress(map, old, build, scan)) return kDownloadStopped;
+  if (scan.overBudget) {
+    LogLine("The block map of %s asks for too much hashing; not using it", file.path.c_str());
+    return kDownloadFailed;
+  }
   DeltaPlan plan = PlanDelta(map, scan, part.Size());
   // A last stretch that must be fetched anyway is left to the download, which streams it
   // faster than ranges are read; with nothing reusable that is the whole file.

@@ -25,6 +25,8 @@ struct Manifest {
   std::string gameServer;
   std::vector<RemoteFile> files;          // manifest order, player files and unsafe paths left out
   std::vector<std::string> unsafePaths;   // refused paths as written, for the log
+  uint64_t serial = 0;                    // signed manifests only (release_signature.h)
+  uint32_t releaseTag = 0;                // signed manifests only: the signed bytes, in brief
 };
 
 // "map <path>" announces a block map beside the file of that path. The grammar above reads

@@ -8,10 +8,12 @@
 #include <sstream>
 
 const char kSignedVersionKey[] = ":signed version";
+const char kSignedSerialKey[] = ":signed serial";
 
 namespace {
 constexpr char kFileHashPrefix[] = "sha256 ";
 constexpr char kSignaturePrefix[] = "signature ";
+constexpr char kSerialPrefix[] = "serial ";
 
 std::string HexOf(const uint8_t* data, size_t size) {
   static const char digits[] = "0123456789abcdef";
@@ -79,6 +81,68 @@ bool ReadFileHashes(const std::string& text, std::map<std::string, Sha256Digest>
   return true;
 }
 
+// Only the form SerialLine writes: 1 to 20 digits without a leading zero, below 2^64.
+bool ParseSerial(const std::string& digits, uint64_t& serial) {
+  if (digits.empty() || digits.size() > 20 || (digits[0] == '0' && digits.size() > 1)) return false;
+  uint64_t value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9' || value > (UINT64_MAX - (c - '0')) / 10) return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  serial = value;
+  return true;
+}
+
+}  // namespace
+
+bool ReadReleaseSerial(const std::string& text, uint64_t& serial, std::string& reason) {
+  std::istringstream lines(text);
+  std::string line;
+  bool seen = false;
+  serial = 0;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!StartsWith(line, kSerialPrefix)) continue;
+    if (seen || !ParseSerial(line.substr(strlen(kSerialPrefix)), serial)) {
+      reason = seen ? "two serial lines" : "a malformed serial line";
+      return false;
+    }
+    seen = true;
+  }
+  return true;
+}
+
+namespace {
+
+// Refused like an older version: a lower serial of the installed version, or its serial
+// again over other bytes. The serial of another version says nothing about this one.
+bool OlderThanInstalled(const Manifest& parsed, const ReleaseCheck& check, std::string& reason) {
+  if (parsed.serial < check.minSerial) {
+    reason = Fmt("release serial %llu is older than serial %llu, the oldest this launcher takes",
+                 static_cast<unsigned long long>(parsed.serial), static_cast<unsigned long long>(check.minSerial));
+    return true;
+  }
+  if (!check.haveInstalled) return false;
+  if (parsed.version < check.highestInstalled) {
+    reason = Fmt("version %d is older than version %d, already installed here", parsed.version,
+                 check.highestInstalled);
+    return true;
+  }
+  if (parsed.version != check.highestInstalled || !check.haveInstalledSerial) return false;
+  unsigned long long serial = parsed.serial, installed = check.installedSerial;
+  if (serial < installed) {
+    reason = Fmt("version %d serial %llu is older than version %d serial %llu, already installed here",
+                 parsed.version, serial, parsed.version, installed);
+    return true;
+  }
+  if (serial == installed && parsed.releaseTag != check.installedTag) {
+    reason = Fmt("version %d serial %llu differs from the release of that serial already installed here",
+                 parsed.version, serial);
+    return true;
+  }
+  return false;
+}
+
 bool AttachFileHashes(const std::string& text, Manifest& manifest, std::string& reason) {
   std::map<std::string, Sha256Digest> hashes;
   if (!ReadFileHashes(text, hashes, reason)) return false;
@@ -94,7 +158,8 @@ bool AttachFileHashes(const std::string& text, Manifest& manifest, std::string& 
   return true;
 }
 
-bool VerifyBody(const std::string& body, const ReleaseCheck& check, size_t& signedSize, std::string& reason) {
+bool VerifyBody(const std::string& body, const ReleaseCheck& check, size_t& signedSize, Sha256Digest& digest,
+                std::string& reason) {
   P256Point key;
   if (!DecodeBase64Of64(check.publicKey, key)) {
     reason = "the launcher's release key is malformed";
@@ -105,7 +170,8 @@ bool VerifyBody(const std::string& body, const ReleaseCheck& check, size_t& sign
     reason = "the manifest is not signed";
     return false;
   }
-  if (!check.verify(key, Sha256Of(body.data(), signedSize), signature)) {
+  digest = Sha256Of(body.data(), signedSize);
+  if (!check.verify(key, digest, signature)) {
     reason = "the signature does not match (the manifest was changed or signed with another key)";
     return false;
   }
@@ -145,23 +211,25 @@ std::string SignatureLine(const P256Signature& signature) {
   return kSignaturePrefix + Base64Of(signature.data(), signature.size()) + "\n";
 }
 
+std::string SerialLine(uint64_t serial) {
+  return kSerialPrefix + std::to_string(serial) + "\n";
+}
+
 bool CheckSignedRelease(const std::string& body, const ReleaseCheck& check, Manifest& manifest,
                         std::string& reason) {
   manifest = Manifest();
   size_t signedSize = 0;
-  if (!VerifyBody(body, check, signedSize, reason)) return false;
+  Sha256Digest digest{};
+  if (!VerifyBody(body, check, signedSize, digest, reason)) return false;
   std::string signedText = body.substr(0, signedSize);
   Manifest parsed = ParseManifest(signedText);
   if (!parsed.accepted) {
     reason = "the signed text is not a manifest";
     return false;
   }
-  if (!AttachFileHashes(signedText, parsed, reason)) return false;
-  if (check.haveInstalled && parsed.version < check.highestInstalled) {
-    reason = Fmt("version %d is older than version %d, already installed here", parsed.version,
-                 check.highestInstalled);
-    return false;
-  }
+  if (!AttachFileHashes(signedText, parsed, reason) || !ReadReleaseSerial(signedText, parsed.serial, reason)) return false;
+  parsed.releaseTag = static_cast<uint32_t>(digest[0]) << 24 | digest[1] << 16 | digest[2] << 8 | digest[3];
+  if (OlderThanInstalled(parsed, check, reason)) return false;
   manifest = std::move(parsed);
   return true;
 }

@@ -3,11 +3,16 @@
 // file line and skips, so a launcher without a release key reads a signed manifest exactly
 // as the unsigned one:
 //
+//     serial <decimal>                                                 at most one
 //     sha256 <64 lower-case hex digits> <path as in its file line>     one per file
 //     signature <Base64 of r || s, 64 bytes>                           the last line
 //
 // The signature is ECDSA P-256 over the SHA-256 of every byte before the signature line. A
 // release key is written as one line: Base64 of the public point X || Y (64 bytes).
+//
+// The serial grows with every publish of a release tree, whatever the version, so two
+// releases published under one version (a hotfix) are ordered too: a launcher that installed
+// the later one never goes back to the earlier. Without a serial line the serial is 0.
 #pragma once
 #include "core/base.h"
 #include "update/manifest.h"
@@ -26,6 +31,11 @@ bool DecodeBase64Of64(const std::string& text, std::array<uint8_t, 64>& bytes);
 
 std::string FileHashLine(const std::string& path, const Sha256Digest& digest);  // with its LF
 std::string SignatureLine(const P256Signature& signature);                      // with its LF
+std::string SerialLine(uint64_t serial);                                          // with its LF
+
+// The serial line of a manifest's text (0 without one); false, with the reason, for a
+// malformed serial line or two of them.
+bool ReadReleaseSerial(const std::string& text, uint64_t& serial, std::string& reason);
 
 // Verifies an ECDSA P-256 signature of a SHA-256 digest (the platform's code, not ours).
 using SignatureVerifier = bool (*)(const P256Point& key, const Sha256Digest& digest,
@@ -35,17 +45,27 @@ struct ReleaseCheck {
   std::string publicKey;        // the release key line built into the launcher
   bool haveInstalled = false;   // a signed release was installed in this folder before
   int highestInstalled = 0;     // the highest version of those
+  bool haveInstalledSerial = false;  // the serial and tag of that version's release are known
+  uint64_t installedSerial = 0;
+  uint32_t installedTag = 0;
+  uint64_t minSerial = 0;       // built into the launcher: the floor of a fresh install
   SignatureVerifier verify = nullptr;
 };
 
 // The whole check of a manifest body. On success the manifest is the parse of the body
-// with every listed file's SHA-256 attached. On failure the manifest is left empty and
-// reason says why, for the log: unsigned, signature not by this key or over other bytes,
-// a file without its SHA-256, or a version older than one already installed.
+// with every listed file's SHA-256, the serial and the tag attached. On failure the manifest
+// is left empty and reason says why, for the log: unsigned, signature not by this key or
+// over other bytes, a file without its SHA-256, a malformed serial, or a release older than
+// one already installed: a lower version, or the same version with a lower serial, or with
+// the same serial but other signed bytes (serial and tag known), or a serial below minSerial.
 bool CheckSignedRelease(const std::string& body, const ReleaseCheck& check, Manifest& manifest,
                         std::string& reason);
 
-// The cache key under which the launcher records the highest signed version it installed.
-// A manifest path can never be this key (a ':' makes a path unsafe), and launchers without
-// a release key keep the entry like any other.
+// The cache keys under which the launcher records the signed release it installed. A
+// manifest path can never be one of them (a ':' makes a path unsafe), and launchers without
+// a release key keep the entries like any other. Version: size = the highest version.
+// Serial: size = serial, mtime = the version it belongs to, CRC = the tag; launchers built
+// before serials keep it untouched, and a version entry they raised leaves it belonging to
+// an older version, where it no longer counts.
 extern const char kSignedVersionKey[];
+extern const char kSignedSerialKey[];

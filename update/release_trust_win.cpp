@@ -9,6 +9,12 @@
 #include "update/file_state_win.h"
 #include <bcrypt.h>
 
+// The lowest release serial a fresh install takes (cmake -DKM_RELEASE_MIN_SERIAL=...): the
+// newest serial when the launcher was built keeps even its first update from going back.
+#ifndef KM_RELEASE_MIN_SERIAL
+#define KM_RELEASE_MIN_SERIAL 0
+#endif
+
 std::string g_releaseKey;
 
 namespace {
@@ -18,6 +24,16 @@ bool InstalledRelease(int& version) {
   CacheEntry entry;
   if (!FindCacheEntry(kSignedVersionKey, entry)) return false;
   version = static_cast<int>(std::min<uint64_t>(entry.size, INT_MAX));
+  return true;
+}
+
+// The serial and tag recorded with the installed version; false when none was recorded for
+// that version (a launcher without serials raised the version, or none was installed).
+bool InstalledSerial(int version, uint64_t& serial, uint32_t& tag) {
+  CacheEntry entry;
+  if (!FindCacheEntry(kSignedSerialKey, entry) || entry.mtime != static_cast<uint64_t>(version)) return false;
+  serial = entry.size;
+  tag = entry.crc;
   return true;
 }
 
@@ -74,6 +90,9 @@ bool ParseVerifiedManifest(const std::string& body, Manifest& manifest) {
   ReleaseCheck check;
   check.publicKey = g_releaseKey;
   check.haveInstalled = InstalledRelease(check.highestInstalled);
+  check.haveInstalledSerial =
+      check.haveInstalled && InstalledSerial(check.highestInstalled, check.installedSerial, check.installedTag);
+  check.minSerial = static_cast<uint64_t>(KM_RELEASE_MIN_SERIAL);
   check.verify = VerifyWithCng;
   std::string reason;
   if (CheckSignedRelease(body, check, manifest, reason)) return true;
@@ -81,10 +100,18 @@ bool ParseVerifiedManifest(const std::string& body, Manifest& manifest) {
   return false;
 }
 
-void RecordInstalledRelease(int version) {
+void RecordInstalledRelease(const Manifest& manifest) {
   int highest = 0;
-  if (version < 0 || (InstalledRelease(highest) && highest >= version)) return;
-  StoreCacheEntry(kSignedVersionKey, CacheEntry{0, static_cast<uint64_t>(version), 0});
+  bool have = InstalledRelease(highest);
+  if (manifest.version < 0 || (have && highest > manifest.version)) return;
+  uint64_t serial = 0;
+  uint32_t tag = 0;
+  bool same = have && highest == manifest.version && InstalledSerial(highest, serial, tag) &&
+              serial == manifest.serial && tag == manifest.releaseTag;
+  if (same) return;
+  uint64_t version = static_cast<uint64_t>(manifest.version);
+  StoreCacheEntry(kSignedVersionKey, CacheEntry{0, version, 0});
+  StoreCacheEntry(kSignedSerialKey, CacheEntry{manifest.releaseTag, manifest.serial, version});
   SaveCache();
 }
 

@@ -14,8 +14,9 @@ extern std::string g_releaseKey;
 // empty) when the body is refused.
 bool ParseVerifiedManifest(const std::string& body, Manifest& manifest);
 
-// Remembers a signed version as installed in this folder (kept in the file-state cache).
-void RecordInstalledRelease(int version);
+// Remembers a signed release (version, serial and tag) as installed in this folder, kept in
+// the file-state cache; never one older than the version recorded.
+void RecordInstalledRelease(const Manifest& manifest);
 
 // True when the file at path has the SHA-256 the signed manifest gives for file (always
 // true for a file without one). Logged when it does not.

@@ -281,7 +281,7 @@ void UpdateBody() {
     AnnounceUpdate(toUpdate, manifest.name);
     if (DownloadAll(manifest.files, toUpdate) == DownloadOutcome::Ended) return;
   }
-  if (!g_releaseKey.empty()) RecordInstalledRelease(manifest.version);
+  if (!g_releaseKey.empty()) RecordInstalledRelease(manifest);
   FinishReady(manifest);
 }
 

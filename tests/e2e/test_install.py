@@ -285,3 +285,23 @@ class ElevatedStepTest(InstallTestCase):
         self.assertFalse([os.path.join(d, n) for d, _, names in os.walk(game.linux) for n in names
                           if n == "Kelmorra-report.txt"])
 
+    def test_folders_reached_through_a_link_exit_2_and_its_target_is_untouched(self):
+        """A KelmorraGold planted as a link to another folder, or a link above it. Wine cannot
+        make junctions; it shows a symbolic link made on the Linux side as a reparse point."""
+        game = self.folder()
+        game.write("victim/keep.txt", "mine")
+        os.symlink(game.path("victim"), game.path("KelmorraGold"))
+        os.makedirs(game.path("deep"))
+        os.symlink(game.path("victim"), game.path("deep/link"))
+        for folder in (game.windows + "KelmorraGold", game.windows + "deep\\link\\KelmorraGold",
+                       game.windows + "deep\\link\\sub\\KelmorraGold"):
+            self.assertEqual(self.elevated_step(game, "127.0.0.1:9", folder), 2, folder)
+        self.assertEqual(os.listdir(game.path("victim")), ["keep.txt"])
+        self.assertIsNone(self.recorded_install_path())
+        self.assertFalse([s for s in SHORTCUTS if os.path.exists(self.drive_c(s))])
+
+        # A KelmorraGold made beforehand as a real folder is installed into.
+        os.makedirs(game.path("deep/KelmorraGold"))
+        self.assertEqual(self.elevated_step(game, "127.0.0.1:9", game.windows + "deep\\KelmorraGold"), 0)
+        self.assertTrue(game.exists("deep/KelmorraGold/KMLauncher.exe"))
+

@@ -2,16 +2,19 @@
 version is in the game folder, is rebuilt by the real launcher from its old blocks plus
 Range requests to nginx, byte for byte, with the bytes nginx served counted from its access
 log; a launcher killed in the middle of a patch finishes it on the next start; a server
-that ignores closed ranges makes the launcher finish with the whole-file download; a signed
-release whose fetched ranges were forged with the CRC-32 kept is never moved into place.
+that ignores closed ranges makes the launcher finish with the whole-file download, and so
+does a hostile map that would have the scan hash a block at every offset; a signed release
+whose fetched ranges were forged with the CRC-32 kept is never moved into place.
 
 KM_PATCH_MIB sets the size of the patched file (16 MiB unless given)."""
 import os
 import re
 import shutil
+import struct
 import subprocess
 import tempfile
 import time
+import zlib
 
 from kmtest.case import LauncherTestCase, READY, UPDATE_FAILED
 from kmtest.nginx import COUNTED, start as start_nginx
@@ -141,6 +144,25 @@ class PatchTest(LauncherTestCase):
         # The copies before the first missing block stayed: the download resumed after them.
         self.assertTrue(any(re.fullmatch(r"bytes=\d+-", r) and int(r[6:-1]) >= len(self.old) // 2 - BLOCK
                             for r in ranges), ranges)
+
+    def test_a_map_that_stalls_the_scan_is_dropped_and_the_file_downloaded_whole(self):
+        # Every block's weak checksum is that of a run of zero bytes (0), its strong hash
+        # never matches: over an old file of zeros each offset would be hashed.
+        count = -(-len(self.new) // BLOCK)
+        head = b"KMBMAP1\n" + struct.pack("<IIQI", BLOCK, 16, len(self.new), zlib.crc32(self.new))
+        body = head + (struct.pack("<I", 0) + b"\xa5" * 16) * count
+        files = {BIG: self.new, BIG + ".kmmap": body + struct.pack("<I", zlib.crc32(body))}
+        server = ContentServer(files, manifest_text({BIG: self.new}, version=2, extra=["map " + BIG]),
+                               closed_ranges=True)
+        self.addCleanup(server.stop)
+        game = self.folder()
+        game.write(BIG, bytes(SIZE))
+        self.start_launcher(game, server=server.address)
+        self.wait_for_phase(game, READY, timeout=180)
+        self.assertEqual(game.read(BIG), self.new)
+        lines = game.log_lines()
+        self.assertIn("The block map of %s asks for too much hashing; not using it" % BIG, lines)
+        self.assertIn("Downloading %s whole" % BIG, lines)
 
     def test_forged_ranges_of_a_signed_release_are_caught_by_its_sha256(self):
         manifest, published = publish_signed({BIG: self.new}, 3, with_maps=True)

@@ -1,10 +1,11 @@
 """Signed releases with the real launcher built with the tests' release key: it installs a
 signed release, refuses an unsigned one, one changed in a single byte, one signed by another
-key and an older one, never places a file (or starts a new launcher) whose bytes were changed
+key, an older one and the first release of a version published twice, never places a file (or starts a new launcher) whose bytes were changed
 with size and CRC-32 kept, and verifies a resumed part file as a whole. A launcher built
 without a key updates from a signed release as from any other."""
 import os
 import shutil
+import tempfile
 
 from kmtest.case import READY, UPDATE_FAILED, OFFLINE
 from kmtest.launcher import launcher_exe, wait_until
@@ -68,6 +69,37 @@ class SignedReleaseTest(UpdateTestCase):
         self.refused(game, self.serve_release(older_manifest, older_files),
                      "version 4 is older than version 5, already installed here")
         self.assertEqual(game.read("readme.txt"), files["readme.txt"])
+
+    def test_a_version_published_again_replaces_the_first_release_for_good(self):
+        tree = os.path.join(tempfile.mkdtemp(prefix="km-tree-"), "release")
+        self.addCleanup(shutil.rmtree, os.path.dirname(tree), True)
+        files = game_files()
+        first = publish(files, 7, tree=tree)
+        hotfix = dict(files, **{"readme.txt": b"Hotfixed readme\r\n"})
+        second = publish(hotfix, 7, tree=tree)
+        self.assertIn("\nserial 1\n", first[0])
+        self.assertIn("\nserial 2\n", second[0])
+
+        game = self.keyed_folder()
+        process, status = self.run_until(game, self.serve_release(*second), READY)
+        self.assertEqual(status[1], "Up to date  -  version 7")
+        self.assert_files_equal(game, hotfix)
+        self.close(process)
+        crc = game.read("KMLauncher.crc")
+        self.assertIn(b"00000000 7 0 :signed version\r\n", crc)
+        self.assertRegex(crc, rb"(?m)^[0-9A-F]{8} 2 7 :signed serial\r$")
+
+        # The first release of version 7 served again: refused before any file is asked for.
+        self.refused(game, self.serve_release(*first),
+                     "version 7 serial 1 is older than version 7 serial 2, already installed here")
+        self.assertEqual(game.read("readme.txt"), hotfix["readme.txt"])
+        # The installed release itself is still taken, with nothing to download.
+        server = self.serve_release(*second)
+        after = len(game.statuses())
+        process = self.start_launcher(game, server=server.address)
+        self.assertEqual(self.wait_for_phase(game, READY, after=after)[1], "Up to date  -  version 7")
+        self.assertFalse(any(p.startswith("/files/") for p in server.paths_requested()))
+        self.close(process)
 
     def test_file_changed_with_size_and_crc_kept_is_never_moved_into_place(self):
         files = game_files()

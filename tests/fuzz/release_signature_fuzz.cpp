@@ -1,6 +1,7 @@
 // Fuzzes the signed-release check with a verifier that accepts every signature, so that the
 // parse behind it is reached: an accepted body has a well-formed last signature line, its
-// manifest is the plain parse of the signed bytes, and every listed file carries a hash.
+// manifest is the plain parse of the signed bytes, every listed file carries a hash, and the
+// floor of version and serial holds.
 #include "update/release_signature.h"
 #include <cstdlib>
 
@@ -14,6 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check.publicKey = std::string(86, 'A') + "==";
   check.haveInstalled = size % 2 == 1;
   check.highestInstalled = 5;
+  check.haveInstalledSerial = size % 4 == 1;
+  check.installedSerial = 3;
+  check.minSerial = size % 3 == 0 ? 2 : 0;
   check.verify = AcceptAll;
   Manifest manifest;
   std::string reason;
@@ -26,6 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Manifest plain = ParseManifest(body.substr(0, signatureLine + 1));
   if (plain.files.size() != manifest.files.size() || plain.version != manifest.version) abort();
   if (check.haveInstalled && manifest.version < check.highestInstalled) abort();
+  if (manifest.serial < check.minSerial) abort();
+  bool sameVersion = check.haveInstalledSerial && manifest.version == check.highestInstalled;
+  if (sameVersion && manifest.serial < check.installedSerial) abort();
   for (const RemoteFile& file : manifest.files) {
     if (!file.hasSha256) abort();
   }

@@ -6,10 +6,12 @@
 #include "tests/block_map_of_bytes.h"
 #include "update/block_map.h"
 #include "update/crc32.h"
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -263,6 +265,49 @@ TEST_F(PublishRun, ProgressEndsWithEveryByteCounted) {
   EXPECT_EQ(last.filesTotal, 2u);
   EXPECT_EQ(last.bytesDone, 120000u);
   EXPECT_EQ(last.bytesTotal, 120000u);
+}
+
+// The id of a process that has ended: a child that exits at once.
+long EndedProcessId() {
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return child;
+}
+
+TEST_F(PublishRun, StagingFoldersOfInterruptedRunsAreDeletedAndNothingElse) {
+  Write("a.dat", "one");
+  ASSERT_TRUE(Publish(Options("1"), nullptr).ok);
+  std::string ended = std::to_string(EndedProcessId()), running = std::to_string(getppid());
+  fs::path releases = out() / "releases";
+  for (const fs::path& folder : {releases / (".v2.new-" + ended), releases / (".v1.2.new-" + ended),
+                                 root_ / (".release.new-" + ended), releases / (".v2.new-" + running),
+                                 releases / ".v2.new-", releases / (".v2.new-" + ended + "x"), releases / "v2.new-1",
+                                 root_ / (".other.new-" + ended)}) {
+    fs::create_directories(folder / "files");
+    std::ofstream(folder / "files" / "half.dat") << "half";
+  }
+  std::ofstream(releases / (".v3.new-" + ended)) << "a file, not a staging folder";
+  fs::create_directory_symlink(root_ / "build", releases / (".v4.new-" + ended));
+
+  Write("a.dat", "two");
+  PublishResult result = Publish(Options("2"), nullptr);
+  ASSERT_TRUE(result.ok);
+  std::vector<std::string> removed = result.staleStaging;
+  std::sort(removed.begin(), removed.end());
+  EXPECT_EQ(removed, (std::vector<std::string>{(root_ / (".release.new-" + ended)).string(),
+                                               (releases / (".v1.2.new-" + ended)).string(),
+                                               (releases / (".v2.new-" + ended)).string()}));
+  for (const std::string& path : removed) EXPECT_FALSE(fs::exists(path)) << path;
+  // A run still going, names of another pattern, a file and a link are left alone.
+  for (const fs::path& kept : {releases / (".v2.new-" + running), releases / ".v2.new-",
+                               releases / (".v2.new-" + ended + "x"), releases / "v2.new-1",
+                               root_ / (".other.new-" + ended), releases / (".v3.new-" + ended)}) {
+    EXPECT_TRUE(fs::exists(kept)) << kept;
+  }
+  EXPECT_TRUE(fs::is_symlink(releases / (".v4.new-" + ended)));
+  EXPECT_EQ(Read(build() / "a.dat"), "two");
+  EXPECT_EQ(Read(out() / "files" / "a.dat"), "two");
 }
 
 }  // namespace

@@ -181,4 +181,76 @@ TEST_F(ReleaseSigning, FileWithoutItsHashConflictingHashesAndOlderVersionsAreRef
   EXPECT_EQ(manifest.files[1].sha256, two);
 }
 
+TEST_F(ReleaseSigning, TheSerialOrdersReleasesOfOneVersionAndABuiltInMinimumIsAFloor) {
+  std::string v7 = "KMCONTENT\nversion 7\n";
+  auto body = [&](const std::string& version, uint64_t serial, const std::string& extra = "") {
+    return Signed("KMCONTENT\nversion " + version + "\n" + extra + SerialLine(serial));
+  };
+  Manifest installed;
+  std::string reason;
+  std::string installedBody = body("7", 5);
+  ASSERT_TRUE(CheckSignedRelease(installedBody, Check(), installed, reason)) << reason;
+  EXPECT_EQ(installed.serial, 5u);
+  ReleaseCheck check = Check();
+  check.haveInstalled = check.haveInstalledSerial = true;
+  check.highestInstalled = 7;
+  check.installedSerial = 5;
+  check.installedTag = installed.releaseTag;
+
+  Manifest manifest;
+  EXPECT_TRUE(CheckSignedRelease(installedBody, check, manifest, reason)) << reason;  // the same release again
+  EXPECT_TRUE(CheckSignedRelease(body("7", 6), check, manifest, reason)) << reason;
+  EXPECT_TRUE(CheckSignedRelease(body("8", 1), check, manifest, reason)) << reason;
+  EXPECT_FALSE(CheckSignedRelease(body("7", 4), check, manifest, reason));
+  EXPECT_EQ(reason, "version 7 serial 4 is older than version 7 serial 5, already installed here");
+  EXPECT_FALSE(CheckSignedRelease(body("7", 5, "name Other\n"), check, manifest, reason));
+  EXPECT_EQ(reason, "version 7 serial 5 differs from the release of that serial already installed here");
+  EXPECT_FALSE(CheckSignedRelease(body("6", 9), check, manifest, reason));
+  EXPECT_EQ(reason, "version 6 is older than version 7, already installed here");
+  EXPECT_TRUE(manifest.files.empty() && manifest.version == 0);
+
+  // A version recorded by a launcher without serials: any serial of it is taken.
+  check.haveInstalledSerial = false;
+  EXPECT_TRUE(CheckSignedRelease(body("7", 4), check, manifest, reason)) << reason;
+  // A fresh install with a built-in floor; a manifest without a serial line has serial 0.
+  ReleaseCheck fresh = Check();
+  fresh.minSerial = 5;
+  EXPECT_TRUE(CheckSignedRelease(body("1", 5), fresh, manifest, reason)) << reason;
+  EXPECT_FALSE(CheckSignedRelease(body("9", 4), fresh, manifest, reason));
+  EXPECT_EQ(reason, "release serial 4 is older than serial 5, the oldest this launcher takes");
+  EXPECT_FALSE(CheckSignedRelease(Signed(v7), fresh, manifest, reason));
+
+  for (const char* line : {"serial 05\n", "serial \n", "serial 5x\n", "serial -5\n", "serial 18446744073709551616\n",
+                           "serial 1\nserial 2\n"}) {
+    EXPECT_FALSE(CheckSignedRelease(Signed(v7 + line), Check(), manifest, reason)) << line;
+  }
+  EXPECT_TRUE(CheckSignedRelease(Signed(v7 + "serial 18446744073709551615\n"), Check(), manifest, reason));
+  EXPECT_EQ(manifest.serial, UINT64_MAX);
+}
+
+TEST_F(ReleaseSigning, EveryPublishOfATreeGetsAHigherSerialEvenWhenItsRecordIsLost) {
+  WriteBuild("a.dat", "one");
+  auto publishInto = [&](bool dryRun) {
+    PublishOptions options;
+    options.buildDir = (root_ / "build").string();
+    options.outDir = (root_ / "release").string();
+    options.info.version = "7";
+    options.signKeyFile = (root_ / "keys" / "release.key").string();
+    options.dryRun = dryRun;
+    PublishResult result = Publish(options, PublishProgressFn());
+    EXPECT_TRUE(result.ok);
+    Manifest manifest;
+    std::string reason;
+    EXPECT_TRUE(CheckSignedRelease(result.manifest, Check(), manifest, reason)) << reason;
+    return manifest.serial;
+  };
+  EXPECT_EQ(publishInto(false), 1u);
+  EXPECT_EQ(publishInto(false), 2u);  // the same version again
+  EXPECT_EQ(Read(root_ / "release" / "serial"), "serial 2\n");
+  fs::remove(root_ / "release" / "serial");
+  EXPECT_EQ(publishInto(false), 3u);  // read from the kept manifests
+  EXPECT_EQ(publishInto(true), 4u);
+  EXPECT_EQ(publishInto(false), 4u);  // a dry run writes nothing, not even its serial
+}
+
 }  // namespace

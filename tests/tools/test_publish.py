@@ -1,8 +1,10 @@
 """`kmcontent publish` as operators run it: the release tree it writes, the builds it refuses
-(with their messages and a non-zero exit, and nothing written), and a release replaced
-while something keeps reading it."""
+(with their messages and a non-zero exit, and nothing written), a release replaced
+while something keeps reading it, and what a run killed midway leaves."""
 import os
+import subprocess
 import threading
+import time
 import unittest
 import zlib
 
@@ -133,6 +135,30 @@ class Publish(unittest.TestCase):
         self.assertEqual(problems, [])
         self.assertIn("version 6", complete)
         self.assertEqual(sorted(os.listdir(self.folder.path)), ["build", "release"])
+
+    def test_a_run_killed_midway_leaves_a_staging_folder_the_next_run_deletes(self):
+        kmtools.write_file(self.build, "a.dat", b"first")
+        kmtools.publish(self.build, self.release, "1")
+        releases = os.path.join(self.release, "releases")
+        with open(os.path.join(self.build, "big.dat"), "wb") as f:
+            f.truncate(512 << 20)  # long enough to copy that the run is caught in the middle
+        process = subprocess.Popen([kmtools.kmcontent(), "publish", "--build", self.build, "--out", self.release,
+                                    "--version", "2", "--block-maps-from", "0"],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 60
+        staging = []
+        while not staging and process.poll() is None and time.monotonic() < deadline:
+            staging = [name for name in os.listdir(releases) if name.startswith(".v2.new-")]
+        process.kill()
+        process.wait()
+        self.assertEqual(staging, [".v2.new-%d" % process.pid])
+        self.assertTrue(os.path.isdir(os.path.join(releases, staging[0])))
+
+        os.remove(os.path.join(self.build, "big.dat"))
+        result = kmtools.publish(self.build, self.release, "3")
+        self.assertIn("Deleted %s, left by an interrupted publish\n" % os.path.join(releases, staging[0]),
+                      result.stdout)
+        self.assertEqual(sorted(os.listdir(releases)), ["v1", "v3"])
 
     def test_a_folder_that_is_not_a_release_is_kept(self):
         kmtools.write_file(self.build, "a.dat", b"x")

@@ -32,6 +32,7 @@ Rebuilt Rebuild(const std::string& oldFile, const std::string& newFile, uint64_t
   BlockMap map = MakeBlockMap(Bytes(newFile), newFile.size(), kBlock);
   BlockScan scan;
   EXPECT_TRUE(ScanOldBytes(map, Bytes(oldFile), oldFile.size(), scan));
+  EXPECT_FALSE(scan.overBudget);  // an honest map never reaches the hashing bound
   Rebuilt result;
   result.plan = PlanDelta(map, scan, from, mergeGap);
   result.bytes = newFile.substr(0, from);
@@ -175,6 +176,60 @@ TEST(DeltaScan, PollStopsTheScan) {
   }));
   EXPECT_GT(seen, 0u);
   EXPECT_LT(seen, oldFile.size());
+}
+
+// A hostile map whose weak checksums all equal that of a run of zero bytes, with strong
+// hashes that never match: every offset of a zero run in the old file is a weak hit.
+BlockMap StallMap(uint32_t blockSize, uint64_t fileSize) {
+  std::string zeros(blockSize, '\0');
+  BlockMap map;
+  map.blockSize = blockSize;
+  map.fileSize = fileSize;
+  BlockEntry entry;
+  entry.weak = WeakChecksum(WeakSumsOf(Bytes(zeros), zeros.size()));
+  entry.strong.fill(0xA5);
+  map.blocks.assign(fileSize / blockSize, entry);
+  return map;
+}
+
+TEST(DeltaScanBound, TheStallMapIsRefusedOrStopsWithinItsHashingBound) {
+  // The 72-byte map of the report: two 16 MiB blocks. Blocks that large are refused.
+  std::string stall = SerializeBlockMap(StallMap(16u << 20, 32u << 20));
+  ASSERT_EQ(stall.size(), 72u);
+  BlockMap parsed;
+  EXPECT_FALSE(ParseBlockMap(stall, parsed));
+
+  // The same trick with the largest blocks allowed, over an old file of zeros large enough
+  // to be sampled first: the scan gives up as soon as the bound is spent, polling as it goes.
+  std::string zeros(32u << 20, '\0');
+  BlockMap map;
+  ASSERT_TRUE(ParseBlockMap(SerializeBlockMap(StallMap(kMaxBlockSize, 8u << 20)), map));
+  BlockScan scan;
+  uint64_t polls = 0;
+  EXPECT_TRUE(ScanOldBytes(map, Bytes(zeros), zeros.size(), scan, [&](uint64_t) { return ++polls, false; }));
+  EXPECT_TRUE(scan.overBudget);
+  EXPECT_LE(scan.bytesHashed, StrongHashBudget(zeros.size(), map.blockSize));
+  EXPECT_LE(StrongHashBudget(zeros.size(), map.blockSize), zeros.size() + (8u << 20));
+  EXPECT_GE(polls, scan.bytesHashed / kScanPollWork - 1);
+  EXPECT_EQ(scan.reusableBytes, 0u);
+  EXPECT_EQ(PlanDelta(map, scan, 0).fetchBytes, map.fileSize);  // downloaded whole
+
+  // The honest map of that file finds every block, within the same bound.
+  BlockMap honest = MakeBlockMap(Bytes(zeros), 8u << 20, kMaxBlockSize);
+  ASSERT_TRUE(ScanOldBytes(honest, Bytes(zeros), zeros.size(), scan));
+  EXPECT_FALSE(scan.overBudget);
+  EXPECT_EQ(scan.reusableBytes, honest.fileSize);
+}
+
+TEST(DeltaScanBound, SamplingStopsOnTheStopRequest) {
+  std::string oldFile = RandomBytes(40u << 20, 18);
+  std::string unrelated = RandomBytes(4u << 20, 19);
+  BlockMap map = MakeBlockMap(Bytes(unrelated), unrelated.size(), kBlock);
+  BlockScan scan;
+  uint64_t polls = 0;
+  EXPECT_FALSE(ScanOldBytes(map, Bytes(oldFile), oldFile.size(), scan, [&](uint64_t) { return ++polls, true; }));
+  EXPECT_EQ(polls, 1u);
+  EXPECT_FALSE(scan.sampledOnly);  // stopped while sampling, before any verdict
 }
 
 TEST(ManifestBlockMaps, MapLinesFlagTheirFilesAndChangeNothingElse) {

@@ -72,10 +72,10 @@ TEST(InstallCommand, FolderAlreadyEndingInBackslashKeepsOne) {
   EXPECT_EQ(ParseInstallArguments({"x", "/install", "s", "D:\\K\\"}, "d").chosenDir, "D:\\K\\");
 }
 
-TEST(InstallCommand, IcaclsGrantsUsersModifyOnTheQuotedFolder) {
+TEST(InstallCommand, IcaclsGrantsUsersModifyOnTheQuotedFolderWithoutFollowingLinks) {
   EXPECT_EQ(IcaclsCommandLine("C:\\windows\\system32\\icacls.exe", "C:\\Program Files\\KelmorraGold"),
             "\"C:\\windows\\system32\\icacls.exe\" \"C:\\Program Files\\KelmorraGold\" "
-            "/grant *S-1-5-32-545:(OI)(CI)M /T /Q");
+            "/grant *S-1-5-32-545:(OI)(CI)M /T /L /Q");
 }
 
 TEST(InstallableDir, OnlyAKelmorraGoldFolderOnADriveWrittenPlainlyIsSetUp) {

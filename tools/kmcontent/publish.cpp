@@ -7,6 +7,7 @@
 #include "tools/kmcontent/publish_rules.h"
 #include "tools/kmcontent/release_key.h"
 #include "tools/kmcontent/release_layout.h"
+#include "tools/kmcontent/release_staging.h"
 #include "tools/kmcontent/release_swap.h"
 #include "core/text.h"
 #include "update/block_map.h"
@@ -31,9 +32,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kCopyBuffer = 1 << 20;
-// Large enough that the map of a 2 GB archive stays under 1 MB, small enough that a change
-// of a few bytes costs little more than a round trip.
-constexpr uint32_t kPublishBlockSize = 64u << 10;
+// Blocks of kPublishBlockSize (block_map.h): large enough that the map of a 2 GB archive
+// stays under 1 MB, small enough that a change of a few bytes costs little more than a round
+// trip.
 
 struct BuildFile {
   std::string path;    // relative, "/" separators
@@ -325,9 +326,6 @@ fs::path ReleaseFolder(const std::string& outDir) {
   return out.has_filename() ? out : out.parent_path();
 }
 
-fs::path StagingFolder(const fs::path& out) {
-  return out.parent_path() / ("." + out.filename().string() + ".new-" + std::to_string(getpid()));
-}
 
 // Files of at least mapsFrom bytes get a block map, unless the build itself has a file of
 // the map's name.
@@ -342,13 +340,13 @@ void ChooseBlockMaps(std::vector<BuildFile>& files, uint64_t mapsFrom) {
   }
 }
 
-// The SHA-256 and signature lines after the file lines, when a key is given.
-bool SignWhenAsked(std::string& manifest, const std::vector<BuildFile>& files, const SigningKey* key,
-                   std::string& error) {
+// The serial, SHA-256 and signature lines after the file lines, when a key is given.
+bool SignWhenAsked(std::string& manifest, uint64_t serial, const std::vector<BuildFile>& files,
+                   const SigningKey* key, std::string& error) {
   if (key == nullptr) return true;
   std::vector<std::pair<std::string, Sha256Digest>> hashes;
   for (const BuildFile& file : files) hashes.emplace_back(file.path, file.sha256);
-  return SignManifest(manifest, hashes, *key, error);
+  return SignManifest(manifest, serial, hashes, *key, error);
 }
 
 // Copies (or, for a dry run, only reads) every file and fills in sizes, CRCs and the
@@ -371,7 +369,7 @@ bool CopyAndDescribe(std::vector<BuildFile>& files, const PublishOptions& option
   }
   result.files = files.size();
   result.manifest = FormatManifest(options.info, listed);
-  return ok && SignWhenAsked(result.manifest, files, key, error);
+  return ok && SignWhenAsked(result.manifest, result.serial, files, key, error);
 }
 
 // A first release, or one in the older single-release layout: the whole layered tree is
@@ -379,13 +377,14 @@ bool CopyAndDescribe(std::vector<BuildFile>& files, const PublishOptions& option
 bool BuildNewTree(std::vector<BuildFile>& files, const PublishOptions& options, const SigningKey* key,
                   const PublishProgressFn& progress, PublishResult& result, std::string& error) {
   fs::path out = ReleaseFolder(options.outDir);
-  fs::path staging = StagingFolder(out);
+  fs::path staging = StagingFolder(out.parent_path(), out.filename().string());
   fs::path inner = staging / "releases" / result.releaseName;
   std::error_code ec;
   fs::remove_all(staging, ec);
   bool ok = CopyAndDescribe(files, options, key, inner / "files", progress, result, error) &&
             WriteManifest(inner, result.manifest, error) &&
-            release_layout::CreateLinks(staging, result.releaseName, error) && FlushToDisk(staging, error) &&
+            release_layout::CreateLinks(staging, result.releaseName, error) &&
+            release_layout::StoreSerial(staging, result.serial, error) && FlushToDisk(staging, error) &&
             SwapInRelease(staging.string(), out.string(), error);
   if (!ok) fs::remove_all(staging, ec);
   return ok;
@@ -397,7 +396,7 @@ bool AddRelease(std::vector<BuildFile>& files, const PublishOptions& options, co
                 const PublishProgressFn& progress, PublishResult& result, std::string& error) {
   fs::path out = ReleaseFolder(options.outDir);
   fs::path target = out / "releases" / result.releaseName;
-  fs::path staging = out / "releases" / ("." + result.releaseName + ".new-" + std::to_string(getpid()));
+  fs::path staging = StagingFolder(out / "releases", result.releaseName);
   std::error_code ec;
   fs::remove_all(staging, ec);
   bool ok = CopyAndDescribe(files, options, key, staging / "files", progress, result, error) &&
@@ -410,7 +409,8 @@ bool AddRelease(std::vector<BuildFile>& files, const PublishOptions& options, co
     fs::remove_all(staging, ec);
     return false;
   }
-  if (!release_layout::AppendHistory(out, result.releaseName, error) ||
+  if (!release_layout::StoreSerial(out, result.serial, error) ||
+      !release_layout::AppendHistory(out, result.releaseName, error) ||
       !release_layout::SwitchCurrent(out, result.releaseName, error)) {
     fs::remove_all(target, ec);
     return false;
@@ -421,9 +421,22 @@ bool AddRelease(std::vector<BuildFile>& files, const PublishOptions& options, co
   return true;
 }
 
+// Staging folders an interrupted run left beside the release and among its kept releases.
+void RemoveInterruptedRuns(const fs::path& out, PublishResult& result) {
+  std::string error;
+  for (const auto& place : {std::make_pair(out.parent_path(), out.filename().string()),
+                            std::make_pair(out / "releases", std::string())}) {
+    for (const std::string& path : RemoveLeftStaging(place.first, place.second, error)) {
+      result.staleStaging.push_back(path);
+    }
+  }
+  if (!error.empty()) result.problems.push_back("warning: " + error);
+}
+
 bool BuildAndSwap(std::vector<BuildFile>& files, const PublishOptions& options, const SigningKey* key,
                   const PublishProgressFn& progress, PublishResult& result) {
   std::string error;
+  RemoveInterruptedRuns(ReleaseFolder(options.outDir), result);
   bool layered = release_layout::IsLayered(ReleaseFolder(options.outDir));
   bool ok = layered ? AddRelease(files, options, key, progress, result, error)
                     : BuildNewTree(files, options, key, progress, result, error);
@@ -437,6 +450,7 @@ void NameRelease(PublishOptions& options, PublishResult& result) {
   fs::path out = options.outDir.empty() ? fs::path() : ReleaseFolder(options.outDir);
   bool layered = !out.empty() && release_layout::IsLayered(out);
   result.releaseName = layered ? release_layout::NewName(out, options.info.version) : "v" + options.info.version;
+  result.serial = (out.empty() ? 0 : release_layout::LastSerial(out)) + 1;
   if (options.info.mirror.empty()) options.info.mirror = release_layout::FilesBase(result.releaseName);
 }
 

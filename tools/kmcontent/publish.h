@@ -40,6 +40,8 @@ struct PublishResult {
   double seconds = 0;                 // copying and hashing
   std::string manifest;               // the manifest text (also of a dry run)
   std::string releaseName;            // under RELEASE/releases/
+  uint64_t serial = 0;                // one above every serial the tree gave before
+  std::vector<std::string> staleStaging;  // staging folders of interrupted runs, deleted
   std::vector<std::string> removed;   // earlier releases deleted after the grace period
 };
 

@@ -39,7 +39,11 @@ int RollBack(const std::string& release, const std::string& to) {
 }
 
 void ReportReleases(const std::string& outDir, const PublishResult& result) {
-  printf("Current release: %s/releases/%s\n", outDir.c_str(), result.releaseName.c_str());
+  printf("Current release: %s/releases/%s (serial %llu)\n", outDir.c_str(), result.releaseName.c_str(),
+         static_cast<unsigned long long>(result.serial));
+  for (const std::string& path : result.staleStaging) {
+    printf("Deleted %s, left by an interrupted publish\n", path.c_str());
+  }
   for (const std::string& name : result.removed) printf("Deleted the earlier release %s\n", name.c_str());
   for (const std::string& problem : result.problems) fprintf(stderr, "kmcontent publish: %s\n", problem.c_str());
 }

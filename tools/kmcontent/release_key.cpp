@@ -173,9 +173,10 @@ bool VerifyWithLibcrypto(const P256Point& point, const Sha256Digest& digest, con
          EVP_PKEY_verify(ctx.get(), der, static_cast<size_t>(derSize), digest.data(), digest.size()) == 1;
 }
 
-bool SignManifest(std::string& manifest, const std::vector<std::pair<std::string, Sha256Digest>>& files,
-                  const SigningKey& key, std::string& error) {
-  std::string text = manifest;
+bool SignManifest(std::string& manifest, uint64_t serial,
+                  const std::vector<std::pair<std::string, Sha256Digest>>& files, const SigningKey& key,
+                  std::string& error) {
+  std::string text = manifest + SerialLine(serial);
   for (const auto& file : files) text += FileHashLine(file.first, file.second);
   P256Signature signature;
   if (!key.Sign(text, signature, error)) return false;
@@ -185,8 +186,8 @@ bool SignManifest(std::string& manifest, const std::vector<std::pair<std::string
   check.verify = VerifyWithLibcrypto;
   Manifest verified;
   std::string reason;
-  if (!CheckSignedRelease(text, check, verified, reason)) {
-    error = "the signed manifest does not verify: " + reason;
+  if (!CheckSignedRelease(text, check, verified, reason) || verified.serial != serial) {
+    error = "the signed manifest does not verify: " + (reason.empty() ? "its serial reads otherwise" : reason);
     return false;
   }
   manifest = text;

@@ -25,10 +25,12 @@ class SigningKey {
   void* key_ = nullptr;  // EVP_PKEY
 };
 
-// Adds the SHA-256 lines (one per file, paths as in their file lines) and the signature line
-// to a manifest text, then verifies the result as a launcher with this key would.
-bool SignManifest(std::string& manifest, const std::vector<std::pair<std::string, Sha256Digest>>& files,
-                  const SigningKey& key, std::string& error);
+// Adds the serial line, the SHA-256 lines (one per file, paths as in their file lines) and
+// the signature line to a manifest text, then verifies the result as a launcher with this
+// key would.
+bool SignManifest(std::string& manifest, uint64_t serial,
+                  const std::vector<std::pair<std::string, Sha256Digest>>& files, const SigningKey& key,
+                  std::string& error);
 
 // ECDSA P-256 verification of a SHA-256 digest with libcrypto (a SignatureVerifier).
 bool VerifyWithLibcrypto(const P256Point& key, const Sha256Digest& digest, const P256Signature& signature);

@@ -1,5 +1,6 @@
 // The layered release tree; see release_layout.h.
 #include "tools/kmcontent/release_layout.h"
+#include "update/release_signature.h"
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -13,6 +14,7 @@ namespace {
 const char kReleases[] = "releases";
 const char kCurrent[] = "current";
 const char kHistory[] = "history";
+const char kSerial[] = "serial";
 
 std::string Describe(const std::string& what, const fs::path& path) {
   return what + " " + path.string() + ": " + strerror(errno);
@@ -48,6 +50,14 @@ bool WriteHistory(const fs::path& release, const std::vector<std::string>& names
   }
   if (rename(temporary.c_str(), path.c_str()) != 0) return error = Describe("cannot write", path), false;
   return true;
+}
+
+uint64_t SerialInFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  uint64_t serial = 0;
+  std::string reason;
+  return ReadReleaseSerial(text, serial, reason) ? serial : 0;
 }
 
 }  // namespace
@@ -146,6 +156,31 @@ std::string Previous(const fs::path& release) {
     if (fs::exists(release / kReleases / *at / "manifest", ec)) return *at;
   }
   return std::string();
+}
+
+uint64_t LastSerial(const fs::path& release) {
+  uint64_t last = SerialInFile(release / kSerial);
+  last = std::max(last, SerialInFile(release / "manifest"));
+  std::error_code ec;
+  for (fs::directory_iterator it(release / kReleases, ec), end; !ec && it != end; it.increment(ec)) {
+    last = std::max(last, SerialInFile(it->path() / "manifest"));
+  }
+  return last;
+}
+
+bool StoreSerial(const fs::path& folder, uint64_t serial, std::string& error) {
+  fs::path path = folder / kSerial;
+  fs::path temporary = folder / (std::string(".") + kSerial + ".new-" + std::to_string(getpid()));
+  std::string line = SerialLine(serial);
+  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  bool ok = fd >= 0 && write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) && fsync(fd) == 0;
+  if (fd >= 0 && close(fd) != 0) ok = false;
+  if (!ok || rename(temporary.c_str(), path.c_str()) != 0 || !FlushFolder(folder)) {
+    error = Describe("cannot write", path);
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace release_layout

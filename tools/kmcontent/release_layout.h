@@ -8,6 +8,8 @@
 //   RELEASE/manifest -> current/manifest       what launchers and static servers ask for
 //   RELEASE/files -> current/files
 //   RELEASE/history                            release names, oldest first
+//   RELEASE/serial                             the serial of the last publish (see
+//                                              update/release_signature.h)
 #pragma once
 #include "core/base.h"
 #include <filesystem>
@@ -40,6 +42,13 @@ bool SwitchCurrent(const fs::path& release, const std::string& name, std::string
 
 // Deletes the releases beyond the current one and the `keep` newest others; their names.
 std::vector<std::string> Prune(const fs::path& release, unsigned keep, std::string& error);
+
+// The highest serial this tree has given: that of RELEASE/serial, or of a kept manifest
+// when higher (a serial file lost or never written); 0 for a tree without any.
+uint64_t LastSerial(const fs::path& release);
+
+// Writes folder/serial through a file renamed into place, flushed to disk.
+bool StoreSerial(const fs::path& folder, uint64_t serial, std::string& error);
 
 // The release before the current one in the history (still on disk), or empty.
 std::string Previous(const fs::path& release);

@@ -23,25 +23,28 @@ def kmcontent(*args):
         raise AssertionError("kmcontent %s failed: %s" % (args[0], done.stderr))
 
 
-def publish(files, version, key=None, with_maps=False):
+def publish(files, version, key=None, with_maps=False, tree=None):
     """(manifest text, {path: bytes}) of a release published from files {path: bytes}; with
     with_maps, the block maps publish wrote for large files too (a server without them
-    makes the launcher download every file whole)."""
+    makes the launcher download every file whole). With tree, a release folder the caller
+    keeps, the release is published into it after the ones published there before (into a
+    new folder for each call otherwise)."""
     work = tempfile.mkdtemp(prefix="km-signed-")
+    release = tree or os.path.join(work, "release")
     try:
         for path, data in files.items():
             target = os.path.join(work, "build", *path.split("/"))
             os.makedirs(os.path.dirname(target), exist_ok=True)
             with open(target, "wb") as f:
                 f.write(data)
-        kmcontent("publish", "--build", os.path.join(work, "build"), "--out", os.path.join(work, "release"),
+        kmcontent("publish", "--build", os.path.join(work, "build"), "--out", release,
                   "--version", str(version), "--sign", key or test_key())
-        with open(os.path.join(work, "release", "manifest"), "rb") as f:
+        with open(os.path.join(release, "manifest"), "rb") as f:
             manifest = f.read().decode("latin-1")
         published = {}
         for path in files:
             for name in (path, path + ".kmmap") if with_maps else (path,):
-                target = os.path.join(work, "release", "files", *name.split("/"))
+                target = os.path.join(release, "files", *name.split("/"))
                 if os.path.exists(target):
                     with open(target, "rb") as f:
                         published[name] = f.read()
