@@ -1,5 +1,6 @@
 // Client addresses; see client_address.h.
 #include "tools/kmcontent/client_address.h"
+#include "tools/kmcontent/address_limit.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ bool LooksLikeAddress(const std::string& text) {
 }  // namespace
 
 std::string ClientAddress(const std::string& peer, const std::string& forwardedFor, const std::string& trustedProxy) {
-  if (trustedProxy.empty() || peer != trustedProxy || forwardedFor.empty()) return peer;
+  if (forwardedFor.empty() || AddressList(trustedProxy).count(peer) == 0) return peer;
   size_t comma = forwardedFor.rfind(',');
   std::string last = forwardedFor.substr(comma == std::string::npos ? 0 : comma + 1);
   size_t begin = last.find_first_not_of(" \t");

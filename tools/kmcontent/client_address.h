@@ -5,6 +5,6 @@
 #include "core/base.h"
 
 // peer: the connection's address (no port). forwardedFor: the X-Forwarded-For value or
-// empty. trustedProxy: the operator's proxy address or empty. The last address of the list
+// empty. trustedProxy: the operator's proxy addresses, comma-separated, or empty. The last address of the list
 // is the one the proxy itself added; it is used when it looks like an address.
 std::string ClientAddress(const std::string& peer, const std::string& forwardedFor, const std::string& trustedProxy);
