@@ -217,9 +217,9 @@ void RequestCompleted(void* cls, MHD_Connection* connection, void** context, MHD
     entry.bytes = acked > request->headBytes ? std::min(acked - request->headBytes, request->bodyLength) : 0;
     entry.note = entry.note.empty() ? "aborted" : entry.note + " aborted";
   }
-  WriteAccessLog(FormatRequestLogLine(entry));
   server->metrics.CountRequest(entry.status, entry.bytes);
   if (!request->handled) server->metrics.Refuse(Refusal::HeadNotAccepted);
+  WriteAccessLog(FormatRequestLogLine(entry));  // after counting: a request in the log is in the counters
   if (request->handled) {
     if (WatchedConnection* watched = WatchOf(connection)) server->watch.AnswerComplete(watched);
   }
