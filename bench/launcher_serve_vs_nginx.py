@@ -74,7 +74,7 @@ def timed_update(facts, port):
 
 
 def compare(args, facts, folder, release, what):
-    serve, serve_port = start_kmcontent(args.kmcontent, release, folder, "--no-accounts")
+    serve, serve_port = start_kmcontent(args.kmcontent, release, folder)
     nginx, nginx_port = start_nginx(release, folder)
     ratios = []
     try:

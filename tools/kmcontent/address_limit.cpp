@@ -20,18 +20,3 @@ void AddressLimit::Release(const std::string& address) {
   if (found == open_.end()) return;
   if (--found->second == 0) open_.erase(found);  // the map holds only addresses with connections
 }
-
-std::set<std::string> AddressList(const std::string& text) {
-  std::set<std::string> addresses;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t comma = text.find(',', start);
-    if (comma == std::string::npos) comma = text.size();
-    std::string item = text.substr(start, comma - start);
-    size_t begin = item.find_first_not_of(" \t");
-    size_t end = item.find_last_not_of(" \t");
-    if (begin != std::string::npos) addresses.insert(item.substr(begin, end - begin + 1));
-    start = comma + 1;
-  }
-  return addresses;
-}

@@ -23,6 +23,3 @@ class AddressLimit {
   unsigned limit_;
   std::set<std::string> exempt_;
 };
-
-// The addresses of a comma-separated list ("10.0.0.2, ::1"), blanks trimmed, empty ones left out.
-std::set<std::string> AddressList(const std::string& text);
