@@ -10,11 +10,11 @@
 // reloads the TLS credentials, SIGINT/SIGTERM stop accepting and let running answers finish
 // up to a deadline.
 #include "tools/kmcontent/serve.h"
+#include "core/text.h"
 #include "tools/kmcontent/access_log.h"
 #include "tools/kmcontent/accounts.h"
-#include "tools/kmcontent/client_address.h"
-#include "core/text.h"
 #include "tools/kmcontent/address_limit.h"
+#include "tools/kmcontent/client_address.h"
 #include "tools/kmcontent/connection_watch.h"
 #include "tools/kmcontent/listen_socket.h"
 #include "tools/kmcontent/metrics_endpoint.h"
@@ -159,6 +159,12 @@ MHD_Result Route(Server* server, MHD_Connection* connection, ServeRequest* reque
   return QueueText(connection, request, MHD_HTTP_NOT_FOUND, "Not found\n");
 }
 
+// Whether the request says a body follows.
+bool DeclaresBody(MHD_Connection* connection) {
+  std::string length = HeaderValue(connection, "Content-Length");
+  return (!length.empty() && length != "0") || !HeaderValue(connection, "Transfer-Encoding").empty();
+}
+
 // A declared body over the limit is refused before any of it is read.
 bool BodyTooLarge(Server* server, MHD_Connection* connection) {
   std::string length = HeaderValue(connection, "Content-Length");
@@ -181,8 +187,9 @@ MHD_Result Handle(void* cls, MHD_Connection* connection, const char*, const char
       server->metrics.Refuse(Refusal::BodyTooLarge);
       return QueueText(connection, request, MHD_HTTP_CONTENT_TOO_LARGE, "Request too large\n", "refused: body too large");
     }
-    // The library keeps a connection only when the answer is queued after the first call.
-    if (request->method != "POST") return MHD_YES;
+    // The library keeps a connection only when the answer is queued after the first call, and
+    // takes an answer during a body only at its end; a body no route reads is answered at once.
+    if (request->method != "POST" && !DeclaresBody(connection)) return MHD_YES;
   }
   if (server->draining) request->closeAfter = true;
   MHD_Result result = Route(server, connection, request, uploadData, uploadSize);
@@ -376,7 +383,9 @@ void PrintStarted(const Server& server, int port) {
   printf("kmcontent: serving %s on %s://%s%s%s:%d/ (%s)\n", options.releaseDir.c_str(),
          UsesTls(options) ? "https" : "http", v6 ? "[" : "", options.host.c_str(), v6 ? "]" : "", port,
          accounts.c_str());
-  if (server.metricsPort != 0) printf("kmcontent: metrics on http://%s:%d/metrics\n", options.metricsHost.c_str(), server.metricsPort);
+  if (server.metricsPort != 0) {
+    printf("kmcontent: metrics on http://%s:%d/metrics\n", options.metricsHost.c_str(), server.metricsPort);
+  }
   fflush(stdout);
 }
 
