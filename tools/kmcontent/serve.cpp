@@ -250,12 +250,15 @@ unsigned EventThreads(const ServeOptions& options) {
 
 bool UsesTls(const ServeOptions& options) { return !options.tlsCert.empty(); }
 
+// The library passes the pointer on to GnuTLS untyped; this line keeps the type checked.
+gnutls_certificate_retrieve_function2* const kCertificateCallback = CurrentTlsCredentials;
+
 MHD_Daemon* StartDaemon(Server& server, int listenFd) {
   const ServeOptions& o = server.options;
   unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
   MHD_OptionItem plain[] = {{MHD_OPTION_END, 0, nullptr}};
   MHD_OptionItem tls[] = {
-      {MHD_OPTION_HTTPS_CERT_CALLBACK, 0, reinterpret_cast<void*>(&CurrentTlsCredentials)},
+      {MHD_OPTION_HTTPS_CERT_CALLBACK, 0, reinterpret_cast<void*>(kCertificateCallback)},
       {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kTlsPriorities)},
       {MHD_OPTION_END, 0, nullptr}};
   if (UsesTls(o)) flags |= MHD_USE_TLS;
