@@ -24,7 +24,6 @@ curl, Xvfb and wine64.
 import argparse
 import os
 import shutil
-import statistics
 import subprocess
 import sys
 import tempfile
@@ -35,8 +34,8 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 
 from kmtest import env, launcher  # noqa: E402
-from serve_vs_nginx import (MIB, MemorySampler, children, remove_unless_kept, start_nginx, stop,  # noqa: E402
-                            write_random_file)
+from benchsupport import (MIB, MemorySampler, children, remove_unless_kept, start_nginx, stop,  # noqa: E402
+                          summary, write_random_file)
 
 TIMEOUT = 1800
 
@@ -226,10 +225,6 @@ def peak_rss_kib(facts, nginx):
     expect_complete(run)
     run.finish()
     return peak
-
-
-def summary(values):
-    return "median %.3f (%.3f to %.3f)" % (statistics.median(values), min(values), max(values))
 
 
 def with_nginx(release, folder, body):

@@ -25,7 +25,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from serve_vs_nginx import MIB, free_port, stop, wait_for_port  # noqa: E402
+from benchsupport import MIB, free_port, stop, wait_for_port  # noqa: E402
 from test_patch import TREE_AT_RATE  # noqa: E402
 from kmtest.nginx import COUNTED, start as start_nginx_process  # noqa: E402
 

@@ -25,7 +25,6 @@ run is bounded by a time-out; nothing leaves 127.0.0.1. Needs nginx and curl.
 import argparse
 import http.client
 import os
-import re
 import shutil
 import socket
 import subprocess
@@ -35,35 +34,12 @@ import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "bench"))
+
+from benchsupport import (MIB, MemorySampler, children, remove_unless_kept, start_kmcontent,  # noqa: E402
+                          start_nginx, stop, write_random_file)
+
 CONCURRENT = 50
-MIB = 1024 * 1024
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_for_port(port, deadline=10):
-    end = time.time() + deadline
-    while time.time() < end:
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=1):
-                return
-        except OSError:
-            time.sleep(0.05)
-    raise RuntimeError("nothing listens on port %d" % port)
-
-
-def write_random_file(path, size):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    piece = os.urandom(4 * MIB)
-    with open(path, "wb") as f:
-        left = size
-        while left > 0:
-            f.write(piece[:min(left, len(piece))])
-            left -= len(piece)
 
 
 def make_build(folder, big_mb, many_mb):
@@ -100,37 +76,6 @@ def bench_publish(kmcontent, build, folder):
     release = os.path.join(folder, "release")
     full = run_publish(kmcontent, build, "--out", release)
     return size, hashing, full, release
-
-
-class MemorySampler:
-    """Peak resident memory (VmRSS) of some processes, sampled every 20 ms."""
-
-    def __init__(self, pids_function):
-        self.pids_function = pids_function
-        self.peak_kib = 0
-        self.running = True
-        self.thread = threading.Thread(target=self.run, daemon=True)
-        self.thread.start()
-
-    @staticmethod
-    def rss_kib(pid):
-        try:
-            with open("/proc/%d/status" % pid) as f:
-                match = re.search(r"^VmRSS:\s+(\d+) kB", f.read(), re.M)
-                return int(match.group(1)) if match else 0
-        except OSError:
-            return 0
-
-    def run(self):
-        while self.running:
-            total = sum(self.rss_kib(pid) for pid in self.pids_function())
-            self.peak_kib = max(self.peak_kib, total)
-            time.sleep(0.02)
-
-    def stop(self):
-        self.running = False
-        self.thread.join()
-        return self.peak_kib
 
 
 def curl(url, *extra):
@@ -261,75 +206,6 @@ def print_patch_day(name, result):
           % (name, p50, p99, worst, count, failures, rate / 1e6, at_rest / 1024, peak / 1024))
 
 
-def start_kmcontent(kmcontent, release, folder):
-    port = free_port()
-    process = subprocess.Popen([kmcontent, "serve", "--release", release, "--listen", "127.0.0.1:%d" % port,
-                                "--accounts", os.path.join(folder, "accounts.db"),
-                                "--log", os.path.join(folder, "kmcontent-requests.log")],
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wait_for_port(port)
-    return process, port
-
-
-NGINX_CONF = """
-{user}
-worker_processes auto;
-daemon off;
-pid {prefix}/nginx.pid;
-error_log {prefix}/error.log;
-events {{ worker_connections 1024; }}
-http {{
-    log_format timed '$msec $request_time $status $body_bytes_sent $uri';
-    access_log {prefix}/access.log timed;
-    client_body_temp_path {prefix}/body;
-    proxy_temp_path {prefix}/proxy;
-    fastcgi_temp_path {prefix}/fastcgi;
-    uwsgi_temp_path {prefix}/uwsgi;
-    scgi_temp_path {prefix}/scgi;
-    sendfile on;
-    tcp_nopush on;
-    default_type application/octet-stream;
-    server {{
-        listen 127.0.0.1:{port};
-        root {release};
-        location = /manifest {{ }}
-        location /files/ {{ }}
-    }}
-}}
-"""
-
-
-def start_nginx(release, folder):
-    nginx = shutil.which("nginx") or "/usr/sbin/nginx"
-    prefix = os.path.join(folder, "nginx")
-    os.makedirs(prefix, exist_ok=True)
-    port = free_port()
-    conf = os.path.join(prefix, "nginx.conf")
-    with open(conf, "w") as f:
-        f.write(NGINX_CONF.format(prefix=prefix, port=port, release=release,
-                                  user="user root root;" if os.geteuid() == 0 else ""))
-    process = subprocess.Popen([nginx, "-p", prefix, "-c", conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wait_for_port(port)
-    return process, port
-
-
-def children(pid):
-    try:
-        with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
-            return [int(child) for child in f.read().split()]
-    except OSError:
-        return []
-
-
-def stop(process):
-    process.terminate()
-    try:
-        process.wait(timeout=20)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
-
-
 def peak_for_one_download(kmcontent, release, folder, path, size):
     process, port = start_kmcontent(kmcontent, release, folder)
     try:
@@ -339,13 +215,6 @@ def peak_for_one_download(kmcontent, release, folder, path, size):
         return sampler.stop()
     finally:
         stop(process)
-
-
-def remove_unless_kept(folder, keep):
-    if keep:
-        print("kept %s" % folder)
-    else:
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 def main():

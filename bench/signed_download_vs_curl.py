@@ -23,7 +23,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from serve_vs_nginx import MIB, start_nginx, stop, write_random_file  # noqa: E402
+from benchsupport import MIB, start_nginx, stop, write_random_file  # noqa: E402
 
 
 def time_curl(url, target):

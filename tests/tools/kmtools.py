@@ -76,7 +76,7 @@ class Server:
             list(self.extra),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, errors="replace")
         first = self.process.stdout.readline()
-        match = re.search(r"http://127\.0\.0\.1:(\d+)/", first)
+        match = re.search(r"https?://127\.0\.0\.1:(\d+)/", first)
         if not match:
             self.process.kill()
             raise AssertionError("serve did not start: %r %s" % (first, self.process.stderr.read()))

@@ -11,6 +11,7 @@ import socket
 import subprocess
 import tempfile
 import unittest
+from unittest import mock
 
 import kmtools
 
@@ -121,6 +122,50 @@ class PostgresAccounts(unittest.TestCase):
         finally:
             self.cluster.start()
         self.assertEqual(self.register(server, form("Later", "1234"))[1], "OK Account Later created.")
+
+
+@unittest.skipUnless(postgres_bin() and shutil.which("psql"), "PostgreSQL is not installed")
+class PasswordFromLibpq(unittest.TestCase):
+    """A role that must give its password: serve finds it where libpq looks (a password file,
+    PGPASSWORD), never on its command line."""
+
+    def setUp(self):
+        self.cluster = Cluster()
+        self.addCleanup(self.cluster.remove)
+        self.cluster.query("CREATE ROLE kmsecret LOGIN PASSWORD 'from-the-file'")
+        self.cluster.query("CREATE DATABASE kmsecret OWNER kmsecret")
+        hba = os.path.join(self.cluster.data, "pg_hba.conf")
+        with open(hba) as f:
+            rules = f.read()
+        with open(hba, "w") as f:
+            f.write("host all kmsecret 127.0.0.1/32 scram-sha-256\n" + rules)
+        self.cluster.run("pg_ctl", "-D", self.cluster.data, "reload")
+        self.folder = kmtools.TempFolder(self)
+        kmtools.write_file(self.folder.join("release"), "manifest", b"KMCONTENT\nversion 1\nfiles 0\n")
+        self.uri = "postgresql://kmsecret@127.0.0.1:%d/kmsecret" % self.cluster.port
+
+    def serve_with(self, environment):
+        with mock.patch.dict(os.environ, environment):
+            return kmtools.serve(self, self.folder.join("release"), self.uri)
+
+    def test_the_password_comes_from_a_password_file_or_the_environment(self):
+        passfile = self.folder.join("pgpass")
+        with open(passfile, "w") as f:
+            f.write("127.0.0.1:%d:kmsecret:kmsecret:from-the-file\n" % self.cluster.port)
+        os.chmod(passfile, 0o600)
+        server = self.serve_with({"PGPASSFILE": passfile})
+        status, _, answer = server.request("POST", "/register", {}, form("Filed", "1234"))
+        self.assertTrue(answer.startswith(b"OK"), answer)
+        server.stop()
+        server = self.serve_with({"PGPASSWORD": "from-the-file", "PGPASSFILE": "/nonexistent"})
+        self.assertEqual(server.get("/healthz")[0], 200)
+
+        with mock.patch.dict(os.environ, {"PGPASSFILE": "/nonexistent"}):
+            os.environ.pop("PGPASSWORD", None)
+            result = kmtools.run_kmcontent("serve", "--release", self.folder.join("release"), "--listen",
+                                           "127.0.0.1:0", "--accounts", self.uri)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("password", result.stderr)
 
 
 if __name__ == "__main__":

@@ -101,6 +101,13 @@ std::string RegisterAccount(AccountStore* store, const std::string& formBody) {
   return kStoreFailed;
 }
 
+Registration RegistrationOutcome(const std::string& answer) {
+  if (answer.compare(0, 2, "OK") == 0) return Registration::Created;
+  if (answer == kTaken) return Registration::Taken;
+  if (answer == kStoreFailed) return Registration::Failed;
+  return Registration::Invalid;
+}
+
 bool AccountStoreReachable(AccountStore* store) { return store->backend->Reachable(); }
 
 std::string AccountStoreDescription(const std::string& location) {

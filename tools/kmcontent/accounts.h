@@ -4,6 +4,7 @@
 // letter case; the database's UNIQUE constraint decides when two requests race for one.
 #pragma once
 #include "core/base.h"
+#include "tools/kmcontent/serve_metrics.h"
 
 struct AccountStore;
 
@@ -14,6 +15,9 @@ void CloseAccountStore(AccountStore* store);
 // The whole answer to one form body: "OK ..." when the account was created, otherwise
 // "ERR " and a message for the player. Safe to call from many threads at once.
 std::string RegisterAccount(AccountStore* store, const std::string& formBody);
+
+// What an answer of RegisterAccount says happened, for the counters.
+Registration RegistrationOutcome(const std::string& answer);
 
 // Whether the store answers a query (for /healthz).
 bool AccountStoreReachable(AccountStore* store);

@@ -24,9 +24,16 @@ void ConnectionWatch::HeadComplete(WatchedConnection* connection) {
   connection->inHead = false;
 }
 
+void ConnectionWatch::RequestLineArrived(WatchedConnection* connection) {
+  std::lock_guard<std::mutex> hold(lock_);
+  connection->lineSeen = true;
+  connection->requests++;
+}
+
 void ConnectionWatch::AnswerComplete(WatchedConnection* connection) {
   std::lock_guard<std::mutex> hold(lock_);
   connection->inHead = true;
+  connection->lineSeen = false;
   connection->headSince = std::chrono::steady_clock::now();
 }
 
@@ -38,7 +45,8 @@ size_t ConnectionWatch::CutLate(std::chrono::steady_clock::duration deadline) {
     if (!connection->inHead || now - connection->headSince <= deadline) continue;
     shutdown(connection->fd, SHUT_RDWR);
     connection->headSince = now;  // once is enough; the library closes it next
-    cut++;
+    bool idle = connection->requests > 0 && !connection->lineSeen;
+    cut += idle ? 0 : 1;
   }
   return cut;
 }

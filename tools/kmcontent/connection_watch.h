@@ -11,6 +11,9 @@
 
 struct WatchedConnection {
   int fd = -1;
+  std::string address;      // the peer's, as the per-address limit counted it
+  unsigned requests = 0;    // request lines received on this connection (written by its event thread)
+  bool lineSeen = false;    // the request line of the head being waited for has arrived
   std::chrono::steady_clock::time_point headSince;  // the head being waited for began
   bool inHead = true;                               // false while a request is being answered
 };
@@ -21,7 +24,9 @@ class ConnectionWatch {
   void Remove(WatchedConnection* connection);
   void HeadComplete(WatchedConnection* connection);
   void AnswerComplete(WatchedConnection* connection);  // the next head may begin
-  // Shuts down every connection whose head began more than `deadline` ago; how many.
+  void RequestLineArrived(WatchedConnection* connection);
+  // Shuts down every connection whose head began more than `deadline` ago. Returns how many
+  // of them were sending a head; the others were kept-alive connections left idle.
   size_t CutLate(std::chrono::steady_clock::duration deadline);
   size_t Busy();  // connections with a request being answered
 

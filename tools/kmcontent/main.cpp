@@ -6,6 +6,8 @@
 #include "tools/kmcontent/release_key.h"
 #include "tools/kmcontent/serve.h"
 #include "tools/kmcontent/serve_options.h"
+#include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -46,6 +48,7 @@ const char kKeygenHelp[] =
     "kmcontent keygen: make a release key pair for signed releases.\n"
     "\n"
     "  --out DIR          writes DIR/release.key (private, mode 0600) and DIR/release.pub\n"
+    "                     (DIR is created with mode 0700 when missing)\n"
     "                     (the line to build the launcher with); never overwrites either\n"
     "\n"
     "Keep release.key off the content server; sign with kmcontent publish --sign.\n";
@@ -159,6 +162,11 @@ int RunKeygenCommand(int argc, char** argv) {
   if (values.count("help") != 0) return fputs(kKeygenHelp, stdout), 0;
   if (values.count("out") == 0) return Refuse("keygen", "--out is required");
   std::string dir = Value(values, "out");
+  // A folder made here is the owner's alone: it is about to hold the private key.
+  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+    fprintf(stderr, "kmcontent keygen: cannot create %s: %s\n", dir.c_str(), strerror(errno));
+    return 1;
+  }
   if (!GenerateReleaseKey(dir, error)) {
     fprintf(stderr, "kmcontent keygen: %s\n", error.c_str());
     return 1;

@@ -1,19 +1,27 @@
 // The server: libmicrohttpd with a few event threads (epoll), each serving many connections;
 // file bodies go out with sendfile, account creation runs on worker threads while its
 // connection is parked, so a download or a slow client never holds up anyone else's request.
-// The library guards the edges (connections in all and per address, idle time-out, the size
-// of a request head); a watch thread adds a deadline for the whole head. Signals are taken
-// by the main thread with sigwait: SIGHUP reopens the log, SIGINT/SIGTERM stop accepting
-// and let running answers finish up to a deadline.
+// Connections are kept alive (pipelined requests answered in order) up to a number of
+// requests each. The library guards the edges (connections in all, idle time-out, the size
+// of a request head); an accept check holds each address but a trusted proxy to its share of
+// connections, and a watch thread adds a deadline for the whole head, on a kept connection
+// counted from the end of the answer before. With --tls-cert the library speaks TLS through
+// GnuTLS. Signals are taken by the main thread with sigwait: SIGHUP reopens the log and
+// reloads the TLS credentials, SIGINT/SIGTERM stop accepting and let running answers finish
+// up to a deadline.
 #include "tools/kmcontent/serve.h"
+#include "core/text.h"
 #include "tools/kmcontent/access_log.h"
 #include "tools/kmcontent/accounts.h"
+#include "tools/kmcontent/address_limit.h"
 #include "tools/kmcontent/client_address.h"
 #include "tools/kmcontent/connection_watch.h"
 #include "tools/kmcontent/listen_socket.h"
+#include "tools/kmcontent/metrics_endpoint.h"
 #include "tools/kmcontent/request_log.h"
 #include "tools/kmcontent/serve_files.h"
 #include "tools/kmcontent/serve_register.h"
+#include "tools/kmcontent/tls_credentials.h"
 #include <algorithm>
 #include <atomic>
 #include <csignal>
@@ -33,6 +41,11 @@ struct Server {
   RegisterService* accounts = nullptr;
   AccountStore* store = nullptr;
   ConnectionWatch watch;
+  ServeMetrics metrics;
+  MetricsSource metricsSource{&metrics, std::string()};
+  std::unique_ptr<AddressLimit> perAddress;
+  int metricsPort = 0;                 // the one taken
+  std::atomic<bool> draining{false};   // answers say Connection: close
   std::atomic<bool> stopping{false};
 };
 
@@ -62,20 +75,39 @@ std::string PeerAddress(MHD_Connection* connection, int& port) {
   return SocketAddressText(info->client_addr, port);
 }
 
+// Before the library takes a connection: the per-address limit.
+MHD_Result AcceptConnection(void* cls, const struct sockaddr* address, socklen_t) {
+  auto* server = static_cast<Server*>(cls);
+  int port = 0;
+  if (server->perAddress->Admit(SocketAddressText(address, port))) return MHD_YES;
+  server->metrics.Refuse(Refusal::PerClient);
+  return MHD_NO;
+}
+
 void NotifyConnection(void* cls, MHD_Connection* connection, void** socketContext, MHD_ConnectionNotificationCode code) {
   auto* server = static_cast<Server*>(cls);
   if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-    *socketContext = server->watch.Add(SocketOf(connection));
+    WatchedConnection* watched = server->watch.Add(SocketOf(connection));
+    int port = 0;
+    watched->address = PeerAddress(connection, port);
+    *socketContext = watched;
+    server->metrics.connections++;
+    server->metrics.openConnections++;
   } else if (*socketContext != nullptr) {
-    server->watch.Remove(static_cast<WatchedConnection*>(*socketContext));
+    auto* watched = static_cast<WatchedConnection*>(*socketContext);
+    server->perAddress->Release(watched->address);
+    server->watch.Remove(watched);
     *socketContext = nullptr;
+    server->metrics.openConnections--;
   }
 }
 
-void* RequestLineArrived(void*, const char* uri, MHD_Connection*) {
+void* RequestLineArrived(void* cls, const char* uri, MHD_Connection* connection) {
+  auto* server = static_cast<Server*>(cls);
   auto* request = new ServeRequest;
   request->start = Clock::now();
   request->target = uri;
+  if (WatchedConnection* watched = WatchOf(connection)) server->watch.RequestLineArrived(watched);
   return request;
 }
 
@@ -89,11 +121,11 @@ void FirstCall(Server* server, MHD_Connection* connection, ServeRequest* request
   request->remote = (v6 ? "[" + request->client + "]" : request->client) +
                     (request->client == peer ? ":" + std::to_string(port) : std::string());
   request->ackedAtStart = BytesAcked(SocketOf(connection));
+  WatchedConnection* watched = WatchOf(connection);
+  request->closeAfter = watched != nullptr && watched->requests >= server->options.requestsPerConnection;
 }
 
 std::string PathOf(const std::string& target) { return target.substr(0, target.find('?')); }
-
-bool StartsWith(const std::string& text, const char* prefix) { return text.compare(0, strlen(prefix), prefix) == 0; }
 
 MHD_Result AnswerHealth(Server* server, MHD_Connection* connection, ServeRequest* request) {
   struct stat info;
@@ -118,10 +150,19 @@ MHD_Result Route(Server* server, MHD_Connection* connection, ServeRequest* reque
   if (!read) return QueueText(connection, request, MHD_HTTP_NOT_FOUND, "Not found\n");
   if (path == "/manifest") return AnswerManifest(connection, request, server->options.releaseDir);
   if (path == "/healthz") return AnswerHealth(server, connection, request);
+  if (path == "/metrics" && server->options.metricsPublic) {
+    return AnswerMetrics(connection, request, server->metricsSource);
+  }
   if (StartsWith(path, "/files/") || StartsWith(path, "/releases/")) {
     return AnswerReleaseFile(connection, request, server->options.releaseDir);
   }
   return QueueText(connection, request, MHD_HTTP_NOT_FOUND, "Not found\n");
+}
+
+// Whether the request says a body follows.
+bool DeclaresBody(MHD_Connection* connection) {
+  std::string length = HeaderValue(connection, "Content-Length");
+  return (!length.empty() && length != "0") || !HeaderValue(connection, "Transfer-Encoding").empty();
 }
 
 // A declared body over the limit is refused before any of it is read.
@@ -143,9 +184,14 @@ MHD_Result Handle(void* cls, MHD_Connection* connection, const char*, const char
   if (!request->handled) {
     FirstCall(server, connection, request, method);
     if (BodyTooLarge(server, connection)) {
+      server->metrics.Refuse(Refusal::BodyTooLarge);
       return QueueText(connection, request, MHD_HTTP_CONTENT_TOO_LARGE, "Request too large\n", "refused: body too large");
     }
+    // The library keeps a connection only when the answer is queued after the first call, and
+    // takes an answer during a body only at its end; a body no route reads is answered at once.
+    if (request->method != "POST" && !DeclaresBody(connection)) return MHD_YES;
   }
+  if (server->draining) request->closeAfter = true;
   MHD_Result result = Route(server, connection, request, uploadData, uploadSize);
   // The deadline covers the head and a body: it ends once the request is answered or parked.
   if (!request->received && (request->status != 0 || request->registerState != 0)) {
@@ -178,7 +224,9 @@ void RequestCompleted(void* cls, MHD_Connection* connection, void** context, MHD
     entry.bytes = acked > request->headBytes ? std::min(acked - request->headBytes, request->bodyLength) : 0;
     entry.note = entry.note.empty() ? "aborted" : entry.note + " aborted";
   }
-  WriteAccessLog(FormatRequestLogLine(entry));
+  server->metrics.CountRequest(entry.status, entry.bytes);
+  if (!request->handled) server->metrics.Refuse(Refusal::HeadNotAccepted);
+  WriteAccessLog(FormatRequestLogLine(entry));  // after counting: a request in the log is in the counters
   if (request->handled) {
     if (WatchedConnection* watched = WatchOf(connection)) server->watch.AnswerComplete(watched);
   }
@@ -200,15 +248,25 @@ unsigned EventThreads(const ServeOptions& options) {
   return std::max(2u, std::thread::hardware_concurrency());
 }
 
+bool UsesTls(const ServeOptions& options) { return !options.tlsCert.empty(); }
+
+// The library passes the pointer on to GnuTLS untyped; this line keeps the type checked.
+gnutls_certificate_retrieve_function2* const kCertificateCallback = CurrentTlsCredentials;
+
 MHD_Daemon* StartDaemon(Server& server, int listenFd) {
   const ServeOptions& o = server.options;
   unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
-  unsigned perClient = o.trustedProxy.empty() ? o.perClientConnections : 0;  // all come from the proxy
+  MHD_OptionItem plain[] = {{MHD_OPTION_END, 0, nullptr}};
+  MHD_OptionItem tls[] = {
+      {MHD_OPTION_HTTPS_CERT_CALLBACK, 0, reinterpret_cast<void*>(kCertificateCallback)},
+      {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kTlsPriorities)},
+      {MHD_OPTION_END, 0, nullptr}};
+  if (UsesTls(o)) flags |= MHD_USE_TLS;
   return MHD_start_daemon(
-      flags, 0, nullptr, nullptr, Handle, &server, MHD_OPTION_EXTERNAL_LOGGER, LogLibraryError, nullptr,
-      MHD_OPTION_LISTEN_SOCKET, listenFd,
+      flags, 0, AcceptConnection, &server, Handle, &server, MHD_OPTION_EXTERNAL_LOGGER, LogLibraryError, nullptr,
+      MHD_OPTION_ARRAY, UsesTls(o) ? tls : plain, MHD_OPTION_LISTEN_SOCKET, listenFd,
       MHD_OPTION_THREAD_POOL_SIZE, EventThreads(o), MHD_OPTION_CONNECTION_LIMIT, o.maxConnections,
-      MHD_OPTION_PER_IP_CONNECTION_LIMIT, perClient, MHD_OPTION_CONNECTION_TIMEOUT, o.idleSeconds,
+      MHD_OPTION_CONNECTION_TIMEOUT, o.idleSeconds,
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<size_t>(o.maxHeaderBytes),
       MHD_OPTION_CONNECTION_MEMORY_INCREMENT, static_cast<size_t>(1024), MHD_OPTION_LISTEN_BACKLOG_SIZE, 1024u,
       MHD_OPTION_URI_LOG_CALLBACK, RequestLineArrived, &server, MHD_OPTION_NOTIFY_COMPLETED, RequestCompleted,
@@ -219,7 +277,8 @@ MHD_Daemon* StartDaemon(Server& server, int listenFd) {
 void WatchHeads(Server* server) {
   auto deadline = std::chrono::seconds(server->options.headSeconds);
   while (!server->stopping) {
-    server->watch.CutLate(deadline);
+    size_t late = server->watch.CutLate(deadline);
+    server->metrics.refusals[static_cast<int>(Refusal::HeadLate)] += late;
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
   }
 }
@@ -235,17 +294,29 @@ sigset_t BlockServeSignals() {
   return signals;
 }
 
-void WaitForStop(const sigset_t& signals) {
+// SIGHUP: a rotated log, a renewed certificate. A certificate that cannot be read keeps the
+// one in use, so a mistake in a renewal never takes the server down.
+void Reload(const ServeOptions& options) {
+  ReopenAccessLog();
+  if (!UsesTls(options)) return;
+  std::string error;
+  if (!LoadTlsCredentials(options.tlsCert, options.tlsKey, error)) {
+    fprintf(stderr, "kmcontent serve: TLS credentials not reloaded, the old ones stay: %s\n", error.c_str());
+  }
+}
+
+void WaitForStop(const ServeOptions& options, const sigset_t& signals) {
   for (;;) {
     int received = 0;
     if (sigwait(&signals, &received) != 0) continue;
     if (received != SIGHUP) return;
-    ReopenAccessLog();
+    Reload(options);
   }
 }
 
 // No new connections; answers under way may finish until the deadline or a second signal.
 void Drain(Server& server, MHD_Daemon* daemon, const sigset_t& signals) {
+  server.draining = true;
   MHD_socket listener = MHD_quiesce_daemon(daemon);
   if (listener != MHD_INVALID_SOCKET) close(listener);
   auto end = Clock::now() + std::chrono::seconds(server.options.drainSeconds);
@@ -253,7 +324,7 @@ void Drain(Server& server, MHD_Daemon* daemon, const sigset_t& signals) {
   while (server.watch.Busy() > 0 && Clock::now() < end) {
     int received = sigtimedwait(&signals, nullptr, &tick);
     if (received == SIGINT || received == SIGTERM) break;
-    if (received == SIGHUP) ReopenAccessLog();
+    if (received == SIGHUP) Reload(server.options);
   }
 }
 
@@ -278,6 +349,14 @@ bool CheckRelease(const std::string& release) {
   return true;
 }
 
+bool LoadTls(const ServeOptions& options) {
+  if (!UsesTls(options)) return true;
+  std::string error;
+  if (LoadTlsCredentials(options.tlsCert, options.tlsKey, error)) return true;
+  fprintf(stderr, "kmcontent serve: %s\n", error.c_str());
+  return false;
+}
+
 bool OpenStores(Server& server) {
   const ServeOptions& options = server.options;
   if (!options.logPath.empty() && !OpenAccessLog(options.logPath)) {
@@ -291,7 +370,7 @@ bool OpenStores(Server& server) {
     fprintf(stderr, "kmcontent serve: cannot open the account database %s\n", error.c_str());
     return false;
   }
-  server.accounts = StartRegisterService(server.store, options);
+  server.accounts = StartRegisterService(server.store, options, &server.metrics);
   return true;
 }
 
@@ -300,12 +379,36 @@ void CloseStores(Server& server) {
   CloseAccountStore(server.store);
 }
 
-void PrintStarted(const ServeOptions& options, int port) {
+void PrintStarted(const Server& server, int port) {
+  const ServeOptions& options = server.options;
   bool v6 = options.host.find(':') != std::string::npos;
   std::string accounts = options.accounts ? "accounts in " + AccountStoreDescription(options.accountsPath) : "no accounts";
-  printf("kmcontent: serving %s on http://%s%s%s:%d/ (%s)\n", options.releaseDir.c_str(), v6 ? "[" : "",
-         options.host.c_str(), v6 ? "]" : "", port, accounts.c_str());
+  printf("kmcontent: serving %s on %s://%s%s%s:%d/ (%s)\n", options.releaseDir.c_str(),
+         UsesTls(options) ? "https" : "http", v6 ? "[" : "", options.host.c_str(), v6 ? "]" : "", port,
+         accounts.c_str());
+  if (server.metricsPort != 0) {
+    printf("kmcontent: metrics on http://%s:%d/metrics\n", options.metricsHost.c_str(), server.metricsPort);
+  }
   fflush(stdout);
+}
+
+// The listener of /metrics, when one is asked for; false when it cannot start.
+bool StartMetrics(Server& server, MHD_Daemon*& daemon) {
+  const ServeOptions& options = server.options;
+  daemon = nullptr;
+  if (options.metricsHost.empty()) return true;
+  std::string error;
+  int port = 0;
+  int fd = OpenListenSocket(options.metricsHost, options.metricsPort, port, error);
+  if (fd >= 0) daemon = StartMetricsDaemon(fd, &server.metricsSource);
+  if (daemon != nullptr) {
+    server.metricsPort = port;
+    return true;
+  }
+  if (fd >= 0) close(fd);
+  fprintf(stderr, "kmcontent serve: cannot serve metrics on %s:%d: %s\n", options.metricsHost.c_str(),
+          options.metricsPort, error.empty() ? "the HTTP server could not start" : error.c_str());
+  return false;
 }
 
 }  // namespace
@@ -314,8 +417,11 @@ int RunServe(const ServeOptions& options) {
   if (!CheckRelease(options.releaseDir)) return 1;
   sigset_t signals = BlockServeSignals();  // before any thread starts, so all inherit it
   RaiseFileLimit();
+  if (!LoadTls(options)) return 1;
   Server server;
   server.options = options;
+  server.metricsSource.releaseDir = options.releaseDir;
+  server.perAddress.reset(new AddressLimit(options.perClientConnections, AddressList(options.trustedProxy)));
   std::string error;
   int port = 0;
   int listenFd = OpenListenSocket(options.host, options.port, port, error);
@@ -335,16 +441,23 @@ int RunServe(const ServeOptions& options) {
     CloseStores(server);
     return 1;
   }
+  MHD_Daemon* metricsDaemon = nullptr;
+  if (!StartMetrics(server, metricsDaemon)) {
+    MHD_stop_daemon(daemon);
+    CloseStores(server);
+    return 1;
+  }
   g_started = true;
   std::thread watcher(WatchHeads, &server);
-  PrintStarted(options, port);
-  WaitForStop(signals);
+  PrintStarted(server, port);
+  WaitForStop(options, signals);
   Drain(server, daemon, signals);
   server.stopping = true;
   watcher.join();
   StopRegisterService(server.accounts);
   server.accounts = nullptr;
   MHD_stop_daemon(daemon);
+  if (metricsDaemon != nullptr) MHD_stop_daemon(metricsDaemon);
   CloseAccountStore(server.store);
   return 0;
 }

@@ -1,5 +1,6 @@
 // serve: the content server of one release tree, plus the account server. Runs until
-// SIGINT or SIGTERM; every answered request is one line of the request log.
+// SIGINT or SIGTERM; every answered request is one line of the request log. SIGHUP reopens
+// the log and reloads the TLS certificate and key.
 #pragma once
 #include "core/base.h"
 
@@ -18,9 +19,14 @@ struct ServeOptions {
   unsigned headSeconds = 10;            // the whole request head must arrive within this
   unsigned idleSeconds = 30;            // a connection without any progress is closed
   unsigned drainSeconds = 30;           // on SIGTERM, running downloads may finish this long
-  std::string trustedProxy;             // X-Forwarded-For is believed only from this address
+  unsigned requestsPerConnection = 1000;  // then the answer says Connection: close
+  std::string trustedProxy;             // X-Forwarded-For is believed only from these addresses (a, b)
   unsigned registerPerMinute = 20;      // accounts one address may create per minute (burst too)
   unsigned registerAnswerMs = 500;      // every account answer that hashes takes at least this
+  std::string tlsCert, tlsKey;          // both set: HTTPS only, with these PEM files
+  std::string metricsHost;              // empty: no listener of its own for /metrics
+  int metricsPort = 0;
+  bool metricsPublic = false;           // /metrics also on the public listen address
 };
 
 // Exit code: 0 after a clean stop, 1 when the server could not start.

@@ -38,10 +38,20 @@ MHD_Result Failed(MHD_Connection* connection, ServeRequest* request, const char*
   return QueueText(connection, request, status, outOfHandles ? "Busy, try again\n" : "Server error\n");
 }
 
+// A folder whose name starts with a dot holds something unfinished or private (publish's
+// staging, an editor's or a version control's folder), never released files.
+bool InHiddenFolder(const std::string& relative) {
+  size_t lastSlash = relative.rfind('/');
+  if (lastSlash == std::string::npos) return false;
+  return relative[0] == '.' || ("/" + relative.substr(0, lastSlash)).find("/.") != std::string::npos;
+}
+
 bool IsMissing(int error) { return error == ENOENT || error == ENOTDIR; }
 
+// publish writes a release into ".vN.new-PID" before it is one: a name that starts with a dot
+// is never a release.
 bool IsReleaseName(const std::string& name) {
-  if (name.empty() || name == "." || name == "..") return false;
+  if (name.empty() || name[0] == '.') return false;
   for (char c : name) {
     bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
     if (!plain && c != '.' && c != '-' && c != '_') return false;
@@ -125,6 +135,7 @@ MHD_Result SendFile(MHD_Connection* connection, ServeRequest* request, const Fil
 // The file `relative` inside filesDir, links followed and kept inside.
 MHD_Result SendInside(MHD_Connection* connection, ServeRequest* request, const std::string& filesDir,
                       const std::string& relative, const char* cacheControl) {
+  if (InHiddenFolder(relative)) return NotFound(connection, request, "refused: hidden folder");
   char root[PATH_MAX];
   char resolved[PATH_MAX];
   if (realpath(filesDir.c_str(), root) == nullptr) {
@@ -168,6 +179,7 @@ MHD_Result AnswerReleaseFile(MHD_Connection* connection, ServeRequest* request, 
   size_t nameEnd = target.find('/', strlen(kReleasesPrefix));
   if (nameEnd == std::string::npos) return NotFound(connection, request);
   std::string name = target.substr(strlen(kReleasesPrefix), nameEnd - strlen(kReleasesPrefix));
+  if (!name.empty() && name[0] == '.') return NotFound(connection, request, "refused: hidden folder");
   if (!IsReleaseName(name)) return NotFound(connection, request, "refused: unsafe path");
   if (!FilePathFromTarget(target.substr(nameEnd), relative)) {
     return NotFound(connection, request, target.compare(nameEnd, 7, "/files/") == 0 ? "refused: unsafe path" : nullptr);

@@ -1,11 +1,15 @@
 // serve's command line; see serve_options.h.
 #include "tools/kmcontent/serve_options.h"
+#include "tools/kmcontent/account_backend.h"
+#include <libpq-fe.h>
 
 const std::vector<OptionDef> kServeOptionDefs = {
     {"release", true},      {"listen", true},        {"accounts", true},        {"no-accounts", false},
     {"log", true},          {"threads", true},       {"max-connections", true}, {"per-client", true},
     {"max-body", true},     {"max-header", true},    {"head-timeout", true},    {"idle-timeout", true},
-    {"drain", true},        {"trusted-proxy", true}, {"register-rate", true},   {"help", false}};
+    {"drain", true},        {"trusted-proxy", true}, {"register-rate", true},   {"max-requests", true},
+    {"tls-cert", true},     {"tls-key", true},       {"metrics-listen", true},  {"metrics-public", false},
+    {"help", false}};
 
 const char kServeHelp[] =
     "kmcontent serve: serve a release tree over HTTP and create accounts.\n"
@@ -13,19 +17,25 @@ const char kServeHelp[] =
     "  --release RELEASE      the tree written by publish\n"
     "  --listen ADDR          host:port to listen on (default 127.0.0.1:25858; port 0: any free)\n"
     "  --accounts FILE|URI    SQLite account database (default accounts.db; created if missing),\n"
-    "                         or postgresql://... to keep accounts in PostgreSQL\n"
+    "                         or postgresql://... to keep accounts in PostgreSQL (no password in\n"
+    "                         it: libpq reads it from PGPASSFILE, ~/.pgpass or PGPASSWORD)\n"
     "  --no-accounts          no account server: POST /register is 404\n"
     "  --log FILE             append the request log here (default: standard output; SIGHUP reopens)\n"
     "  --threads N            event threads (default: one per CPU)\n"
     "  --max-connections N    connections at once (default 1000)\n"
-    "  --per-client N         connections from one address at once (default 64; off with --trusted-proxy)\n"
+    "  --per-client N         connections from one address at once (default 64; not for a trusted proxy)\n"
+    "  --max-requests N       requests on one kept-alive connection (default 1000)\n"
     "  --max-body BYTES       largest request body accepted (default 8192; larger: 413)\n"
     "  --max-header BYTES     largest request head accepted (default 16384; larger: 431)\n"
     "  --head-timeout SECONDS a request head and body must arrive whole within this (default 10)\n"
     "  --idle-timeout SECONDS a connection without progress is closed (default 30)\n"
     "  --drain SECONDS        on SIGTERM, running downloads may finish this long (default 30)\n"
-    "  --trusted-proxy ADDR   believe X-Forwarded-For from this address only\n"
+    "  --trusted-proxy ADDR   believe X-Forwarded-For from these addresses only (a,b)\n"
     "  --register-rate N      accounts one address may create per minute (default 20)\n"
+    "  --tls-cert FILE        serve HTTPS only, with this PEM certificate chain (SIGHUP reloads it)\n"
+    "  --tls-key FILE         and this PEM private key\n"
+    "  --metrics-listen ADDR  host:port answering GET /metrics (Prometheus text), for monitoring only\n"
+    "  --metrics-public       answer GET /metrics on --listen too\n"
     "\n"
     "Answers GET/HEAD /manifest, /files/<path>, /releases/<release>/files/<path> (byte ranges),\n"
     "/healthz, and POST /register. Stops on SIGINT or SIGTERM.\n";
@@ -49,11 +59,41 @@ const CountOption kCounts[] = {
     {"idle-timeout", 3600, &ServeOptions::idleSeconds, 1},
     {"drain", 3600, &ServeOptions::drainSeconds, 1},
     {"register-rate", 100000, &ServeOptions::registerPerMinute, 1},
+    {"max-requests", 1000000, &ServeOptions::requestsPerConnection, 1},
 };
 
 std::string Value(const OptionValues& values, const char* name) {
   auto it = values.find(name);
   return it == values.end() ? std::string() : it->second;
+}
+
+// Whether libpq would find a password inside the connection string itself.
+bool HoldsPassword(const std::string& uri) {
+  char* message = nullptr;
+  PQconninfoOption* parsed = PQconninfoParse(uri.c_str(), &message);
+  PQfreemem(message);
+  bool found = false;
+  for (PQconninfoOption* option = parsed; option != nullptr && option->keyword != nullptr; option++) {
+    found = found || (strcmp(option->keyword, "password") == 0 && option->val != nullptr && option->val[0] != '\0');
+  }
+  PQconninfoFree(parsed);
+  return found;
+}
+
+bool TakeTls(const OptionValues& values, ServeOptions& options, std::string& error) {
+  options.tlsCert = Value(values, "tls-cert");
+  options.tlsKey = Value(values, "tls-key");
+  if (options.tlsCert.empty() != options.tlsKey.empty()) return error = "--tls-cert and --tls-key go together", false;
+  return true;
+}
+
+bool TakeMetrics(const OptionValues& values, ServeOptions& options, std::string& error) {
+  options.metricsPublic = values.count("metrics-public") != 0;
+  if (values.count("metrics-listen") == 0) return true;
+  if (!ParseListenAddress(Value(values, "metrics-listen"), options.metricsHost, options.metricsPort)) {
+    return error = "--metrics-listen must be host:port, e.g. 127.0.0.1:9358", false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -68,9 +108,16 @@ bool ServeOptionsFromValues(const OptionValues& values, ServeOptions& options, s
     return error = "--accounts and --no-accounts exclude each other", false;
   }
   if (values.count("accounts") != 0) options.accountsPath = Value(values, "accounts");
+  if (IsPostgresUri(options.accountsPath) && HoldsPassword(options.accountsPath)) {
+    error = "--accounts must not hold the database password: every local user can read a command line.\n"
+            "Put the password in a password file (~/.pgpass, or the file PGPASSFILE or passfile= names,\n"
+            "mode 0600), or in PGPASSWORD in the server's environment (systemd: EnvironmentFile=)";
+    return false;
+  }
   options.accounts = values.count("no-accounts") == 0;
   options.logPath = Value(values, "log");
   options.trustedProxy = Value(values, "trusted-proxy");
+  if (!TakeTls(values, options, error) || !TakeMetrics(values, options, error)) return false;
   for (const CountOption& count : kCounts) {
     if (values.count(count.name) == 0) continue;
     unsigned value = 0;

@@ -26,6 +26,7 @@ struct Job {
 
 struct RegisterService {
   AccountStore* store = nullptr;
+  ServeMetrics* metrics = nullptr;
   unsigned maxBody = 0;
   std::chrono::milliseconds answerTime{0};
   TokenBuckets buckets;
@@ -52,6 +53,9 @@ void Work(RegisterService* service) {
     }
     ServeRequest* request = job.request;
     request->answer = RegisterAccount(service->store, request->body);
+    Registration outcome = RegistrationOutcome(request->answer);
+    service->metrics->Register(outcome);
+    if (outcome == Registration::Failed) service->metrics->storeErrors++;
     std::this_thread::sleep_until(request->start + service->answerTime);
     if (request->answer.compare(0, 2, "OK") == 0) request->note = "account created";
     request->registerState = 2;
@@ -83,24 +87,30 @@ MHD_Result SendAnswer(MHD_Connection* connection, ServeRequest* request, int sta
 
 // The whole body has arrived: refuse, or hand it to a worker.
 MHD_Result BodyComplete(RegisterService* service, MHD_Connection* connection, ServeRequest* request) {
-  if (request->bodyTooLarge) return QueueText(connection, request, MHD_HTTP_CONTENT_TOO_LARGE, "Request too large\n", "refused: body too large");
+  if (request->bodyTooLarge) {
+    service->metrics->Refuse(Refusal::BodyTooLarge);
+    return QueueText(connection, request, MHD_HTTP_CONTENT_TOO_LARGE, "Request too large\n", "refused: body too large");
+  }
   double retryAfter = 0;
   double now = std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
   if (!service->buckets.Take(request->client, now, retryAfter)) {
     request->note = "refused: too many accounts from this address";
     request->retryAfter = std::to_string(static_cast<long>(std::ceil(retryAfter)));
+    service->metrics->Register(Registration::RateLimited);
     return SendAnswer(connection, request, MHD_HTTP_TOO_MANY_REQUESTS,
                       "ERR Too many new accounts from your address. Try again in a few minutes.");
   }
-  if (!Enqueue(service, connection, request)) return SendAnswer(connection, request, MHD_HTTP_SERVICE_UNAVAILABLE, kBusy);
-  return MHD_YES;
+  if (Enqueue(service, connection, request)) return MHD_YES;
+  service->metrics->Register(Registration::Busy);
+  return SendAnswer(connection, request, MHD_HTTP_SERVICE_UNAVAILABLE, kBusy);
 }
 
 }  // namespace
 
-RegisterService* StartRegisterService(AccountStore* store, const ServeOptions& options) {
+RegisterService* StartRegisterService(AccountStore* store, const ServeOptions& options, ServeMetrics* metrics) {
   auto* service = new RegisterService(options.registerPerMinute);
   service->store = store;
+  service->metrics = metrics;
   service->maxBody = options.maxBodyBytes;
   service->answerTime = std::chrono::milliseconds(options.registerAnswerMs);
   for (unsigned i = 0; i < kWorkers; i++) service->workers.emplace_back(Work, service);

@@ -5,12 +5,14 @@
 // account store takes the same minimum time, so the time does not tell whether a name is taken.
 #pragma once
 #include "tools/kmcontent/serve.h"
+#include "tools/kmcontent/serve_metrics.h"
 #include "tools/kmcontent/serve_request.h"
 
 struct AccountStore;
 struct RegisterService;
 
-RegisterService* StartRegisterService(AccountStore* store, const ServeOptions& options);
+// Outcomes are counted in metrics.
+RegisterService* StartRegisterService(AccountStore* store, const ServeOptions& options, ServeMetrics* metrics);
 // Waits for the accounts being created, then ends the workers.
 void StopRegisterService(RegisterService* service);
 

@@ -20,6 +20,7 @@ MHD_Result QueueAnswer(MHD_Connection* connection, ServeRequest* request, int st
     request->note = "error: out of memory";
     return MHD_NO;
   }
+  if (request->closeAfter) MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
   uint64_t headBytes = kLibraryHeadBytes;
   MHD_get_response_headers(response, CountHeader, &headBytes);
   request->status = status;

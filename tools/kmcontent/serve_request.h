@@ -20,6 +20,7 @@ struct ServeRequest {
   uint64_t headBytes = 0;  // about how many bytes the status line and header fields take
   uint64_t ackedAtStart = 0;  // bytes the peer had acknowledged on this connection before
   std::string note;        // why a request was refused, or what failed
+  bool closeAfter = false; // the answer ends the connection (request limit reached, draining)
   // POST /register
   std::string body;
   bool bodyTooLarge = false;
@@ -30,7 +31,7 @@ struct ServeRequest {
   std::string retryAfter;
 };
 
-// Sets the header fields every answer carries, queues it, records status and length, and
+// Sets the header fields every answer carries (Connection: close when closeAfter), queues it, records status and length, and
 // releases the response. A response that is null (out of memory) ends the connection.
 MHD_Result QueueAnswer(MHD_Connection* connection, ServeRequest* request, int status, MHD_Response* response,
                        uint64_t bodyLength);

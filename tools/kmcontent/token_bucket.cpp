@@ -25,11 +25,6 @@ bool TokenBuckets::Take(const std::string& client, double now, double& retryAfte
   return false;
 }
 
-size_t TokenBuckets::Clients() {
-  std::lock_guard<std::mutex> hold(lock_);
-  return buckets_.size();
-}
-
 // A bucket that has refilled completely is the same as no bucket.
 void TokenBuckets::DropFullBuckets(double now) {
   for (auto it = buckets_.begin(); it != buckets_.end();) {

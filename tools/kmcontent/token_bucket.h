@@ -14,9 +14,9 @@ class TokenBuckets {
   // bucket is empty; then retryAfter says in how many seconds the next token comes.
   bool Take(const std::string& client, double now, double& retryAfter);
 
-  size_t Clients();  // buckets held (full ones are dropped as the map grows)
-
  private:
+  friend struct TokenBucketsProbe;  // the tests count the buckets held
+
   struct Bucket {
     double tokens = 0;
     double updated = 0;
