@@ -3,6 +3,12 @@ set(KM_ENTRY ${CMAKE_SOURCE_DIR}/core/main_win.cpp)
 list(REMOVE_ITEM KM_WIN_SOURCES ${KM_ENTRY})
 set(KM_WIN_LIBS wininet ws2_32 gdiplus shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 bcrypt)
 
+# The CRC-32 kernels may spill 32- and 64-byte vectors to a stack GCC aligns to 16 only here;
+# unaligned moves make that safe, and crc32.cpp then offers its wide kernels (see there).
+set_source_files_properties(${CMAKE_SOURCE_DIR}/update/crc32.cpp PROPERTIES
+                            COMPILE_OPTIONS "-Wa,-muse-unaligned-vector-move"
+                            COMPILE_DEFINITIONS KM_UNALIGNED_VECTOR_MOVES)
+
 add_library(kmwin STATIC ${KM_WIN_SOURCES})
 target_link_libraries(kmwin PUBLIC kmportable ${KM_WIN_LIBS})
 target_compile_definitions(kmwin PUBLIC NOMINMAX _WIN32_WINNT=0x0601)

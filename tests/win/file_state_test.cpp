@@ -1,6 +1,7 @@
 // The file-state cache against real files and file times: what is read, what is trusted,
 // and the cache file on disk.
 #include "core/globals_win.h"
+#include "core/text.h"
 #include "core/worker_flags.h"
 #include "update/crc32.h"
 #include "update/file_state_win.h"
@@ -11,6 +12,12 @@
 namespace {
 RemoteFile Entry(const std::string& path, const std::string& content) {
   return RemoteFile{path, content.size(), Crc32Of(content.data(), content.size())};
+}
+
+std::string PatternBytes(size_t size) {
+  std::string content(size, '\0');
+  for (size_t i = 0; i < size; i++) content[i] = static_cast<char>((i * 2654435761u) >> 13);
+  return content;
 }
 
 void SetWriteTime(const std::string& path, uint64_t fileTime) {
@@ -116,8 +123,7 @@ TEST_F(FileState, ReadThatFailsPartWayIsNotAWholeFile) {
 }
 
 TEST_F(FileState, HashOfAFileOverSeveralViewsInTwoHalvesEqualsTheCrcOfItsBytesAndQuitStopsIt) {
-  std::string content(128 * 1048576 + 123, '\0');  // four views and a bit: hashed in two halves
-  for (size_t i = 0; i < content.size(); i++) content[i] = static_cast<char>((i * 2654435761u) >> 13);
+  std::string content = PatternBytes(128 * 1048576 + 123);  // many blocks through the ring, a short last one
   WriteTestFile(g_exeDir + "big.pak", content);
   WriteTestFile(g_exeDir + "empty.bin", "");
   uint64_t before = g_hashedBytes;
@@ -132,4 +138,30 @@ TEST_F(FileState, HashOfAFileOverSeveralViewsInTwoHalvesEqualsTheCrcOfItsBytesAn
   bool complete = HashFile(g_exeDir + "big.pak", running);
   g_quit = 0;
   EXPECT_FALSE(complete);
+}
+
+// The test runs with tests/win/read_fault preloaded: Linux reads of a file named
+// "...read-fails-at-N" fail from byte N on, so ReadFile fails there as on a bad disk sector.
+TEST_F(FileState, ReadThatFailsPastTheRingsFirstBlocksStoresNoCacheEntry) {
+  std::string content = PatternBytes(40 * 1048576);  // more than the ring holds at once
+  std::string failing = "game.read-fails-at-" + std::to_string(13 * 1048576 + 4096) + ".pak";
+  WriteTestFile(g_exeDir + failing, content);
+  WriteTestFile(g_exeDir + "same.pak", content);
+
+  HANDLE probe = CreateFileA((g_exeDir + failing).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(probe, INVALID_HANDLE_VALUE);
+  std::string head(13 * 1048576 + 8192, '\0');
+  DWORD got = 0;
+  BOOL read = ReadFile(probe, &head[0], static_cast<DWORD>(head.size()), &got, nullptr);
+  CloseHandle(probe);
+  ASSERT_FALSE(read) << "reads of this file must fail part-way: run with LD_PRELOAD of the read_fault_preload module";
+
+  uint64_t before = g_hashedBytes;
+  EXPECT_FALSE(IsUpToDate(Entry(failing, content)));
+  EXPECT_EQ(g_cache.count(Lower(failing)), 0u) << "a partial checksum must never be cached";
+  EXPECT_GE(g_hashedBytes - before, 4u * 1048576) << "the failure came after the ring's first blocks";
+  EXPECT_LT(g_hashedBytes - before, content.size());
+
+  EXPECT_TRUE(IsUpToDate(Entry("same.pak", content)));  // the same bytes without the fault
+  EXPECT_EQ(g_cache.count("same.pak"), 1u);
 }
