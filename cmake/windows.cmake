@@ -59,3 +59,8 @@ set_target_properties(hold_file PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINA
 add_executable(paint_bench ${CMAKE_SOURCE_DIR}/bench/paint_bench_win.cpp ${CMAKE_SOURCE_DIR}/resources/KMLauncher.rc)
 target_link_libraries(paint_bench PRIVATE kmwin)
 set_target_properties(paint_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+
+# The floor of the check pass (ReadFile in 4 MiB blocks, nothing else), run by
+# bench/check_vs_readall.py under wine (not a test).
+add_executable(readall ${CMAKE_SOURCE_DIR}/bench/readall_win.cpp)
+set_target_properties(readall PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
