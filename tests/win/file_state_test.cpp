@@ -123,7 +123,7 @@ TEST_F(FileState, ReadThatFailsPartWayIsNotAWholeFile) {
 }
 
 TEST_F(FileState, HashOfAFileOverSeveralViewsInTwoHalvesEqualsTheCrcOfItsBytesAndQuitStopsIt) {
-  std::string content = PatternBytes(128 * 1048576 + 123);  // many blocks through the ring, a short last one
+  std::string content = PatternBytes(128 * 1048576 + 123);  // two halves of many blocks, a short last one
   WriteTestFile(g_exeDir + "big.pak", content);
   WriteTestFile(g_exeDir + "empty.bin", "");
   uint64_t before = g_hashedBytes;
@@ -140,28 +140,35 @@ TEST_F(FileState, HashOfAFileOverSeveralViewsInTwoHalvesEqualsTheCrcOfItsBytesAn
   EXPECT_FALSE(complete);
 }
 
-// The test runs with tests/win/read_fault preloaded: Linux reads of a file named
-// "...read-fails-at-N" fail from byte N on, so ReadFile fails there as on a bad disk sector.
-TEST_F(FileState, ReadThatFailsPastTheRingsFirstBlocksStoresNoCacheEntry) {
-  std::string content = PatternBytes(40 * 1048576);  // more than the ring holds at once
-  std::string failing = "game.read-fails-at-" + std::to_string(13 * 1048576 + 4096) + ".pak";
-  WriteTestFile(g_exeDir + failing, content);
-  WriteTestFile(g_exeDir + "same.pak", content);
-
-  HANDLE probe = CreateFileA((g_exeDir + failing).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(probe, INVALID_HANDLE_VALUE);
-  std::string head(13 * 1048576 + 8192, '\0');
+namespace {
+// Whether reads of the file fail from byte from on (the preloaded fault injector is active).
+bool ReadsFailFrom(const std::string& path, size_t from) {
+  HANDLE probe = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  std::string head(from + 4096, '\0');
   DWORD got = 0;
   BOOL read = ReadFile(probe, &head[0], static_cast<DWORD>(head.size()), &got, nullptr);
   CloseHandle(probe);
-  ASSERT_FALSE(read) << "reads of this file must fail part-way: run with LD_PRELOAD of the read_fault_preload module";
+  return probe != INVALID_HANDLE_VALUE && !read;
+}
+}  // namespace
 
-  uint64_t before = g_hashedBytes;
-  EXPECT_FALSE(IsUpToDate(Entry(failing, content)));
-  EXPECT_EQ(g_cache.count(Lower(failing)), 0u) << "a partial checksum must never be cached";
-  EXPECT_GE(g_hashedBytes - before, 4u * 1048576) << "the failure came after the ring's first blocks";
-  EXPECT_LT(g_hashedBytes - before, content.size());
+// The test runs with tests/win/read_fault preloaded: Linux reads of a file named
+// "...read-fails-at-N" fail from byte N on, so ReadFile fails there as on a bad disk sector.
+TEST_F(FileState, ReadThatFailsPastTheFirstBlocksOfEitherHalfStoresNoCacheEntry) {
+  std::string content = PatternBytes(40 * 1048576);  // read in two halves of ten blocks
+  for (size_t from : {13 * 1048576 + 4096, 33 * 1048576}) {
+    std::string failing = "game.read-fails-at-" + std::to_string(from) + ".pak";
+    WriteTestFile(g_exeDir + failing, content);
+    ASSERT_TRUE(ReadsFailFrom(g_exeDir + failing, from))
+        << "reads of this file must fail part-way: run with LD_PRELOAD of the read_fault_preload module";
 
+    uint64_t before = g_hashedBytes;
+    EXPECT_FALSE(IsUpToDate(Entry(failing, content))) << from;
+    EXPECT_EQ(g_cache.count(Lower(failing)), 0u) << "a partial checksum must never be cached, " << from;
+    EXPECT_GE(g_hashedBytes - before, 4u * 1048576) << "the failure came after the first blocks";
+    EXPECT_LT(g_hashedBytes - before, content.size());
+  }
+  WriteTestFile(g_exeDir + "same.pak", content);
   EXPECT_TRUE(IsUpToDate(Entry("same.pak", content)));  // the same bytes without the fault
   EXPECT_EQ(g_cache.count("same.pak"), 1u);
 }
