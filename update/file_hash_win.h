@@ -14,6 +14,6 @@ extern std::atomic<uint64_t> g_hashedBytes;
 bool HashFile(const std::string& path, uint32_t& crc);
 
 // The same over an open file, from its start; false when a read failed, the file ended early
-// or g_quit stopped it. A large file is read and hashed in two halves at once, the second on a
-// helper thread.
+// or g_quit stopped it. A large file is read on a helper thread into a ring of blocks while
+// this thread hashes the blocks already read.
 bool HashOpenFile(void* file, uint32_t& crc);
