@@ -123,7 +123,7 @@ TEST_F(FileState, ReadThatFailsPartWayIsNotAWholeFile) {
 }
 
 TEST_F(FileState, HashOfAFileOverSeveralViewsInTwoHalvesEqualsTheCrcOfItsBytesAndQuitStopsIt) {
-  std::string content = PatternBytes(128 * 1048576 + 123);  // many blocks through the ring, a short last one
+  std::string content = PatternBytes(128 * 1048576 + 123);  // many blocks, a short last one
   WriteTestFile(g_exeDir + "big.pak", content);
   WriteTestFile(g_exeDir + "empty.bin", "");
   uint64_t before = g_hashedBytes;
@@ -154,8 +154,8 @@ bool ReadsFailFrom(const std::string& path, size_t from) {
 
 // The test runs with tests/win/read_fault preloaded: Linux reads of a file named
 // "...read-fails-at-N" fail from byte N on, so ReadFile fails there as on a bad disk sector.
-TEST_F(FileState, ReadThatFailsPastTheRingsFirstBlocksStoresNoCacheEntry) {
-  std::string content = PatternBytes(40 * 1048576);  // twenty blocks, five times the ring
+TEST_F(FileState, ReadThatFailsPartWayThroughALargeFileStoresNoCacheEntry) {
+  std::string content = PatternBytes(40 * 1048576);  // eighty blocks of the reused buffer
   for (size_t from : {13 * 1048576 + 4096, 33 * 1048576}) {
     std::string failing = "game.read-fails-at-" + std::to_string(from) + ".pak";
     WriteTestFile(g_exeDir + failing, content);
