@@ -1,12 +1,13 @@
 // Hashing a local file: ReadFile in blocks of 512 KiB into one reused buffer, and the CRC-32
 // over each block straight after its read, while the block is still in the core's own cache.
 //
-// Chosen by measurement under Wine on the 2-core machine (bench/check_vs_readall.py and trial
-// programs, 2 GiB page-cached): with the wide CRC kernels the hash of a cached block costs a
-// tenth of the copy out of the page cache, and a buffer that fits the core's cache makes the
-// copy itself cheaper, so this loop runs at the speed of reading the file with 4 MiB blocks.
-// One reader feeding a hashing thread through a ring of 2 MiB blocks reached 0.68 to 0.79 of
-// that, two halves read and hashed at once 0.58 to 0.70: the hand-over and the second copy
+// Chosen by measurement under Wine on the shared 2-core machine (bench/check_vs_readall.py and
+// trial programs, 2 GiB page-cached): with the wide CRC kernels the hash of a cached block
+// costs a tenth of the copy out of the page cache, and a buffer that fits the core's cache
+// makes the copy itself cheaper, so this loop ran at 0.89 (median of 11 runs) of reading the
+// file with 4 MiB blocks and nothing else. One reader feeding a hashing thread through a ring
+// of 2 MiB blocks reached medians of 0.75 and 0.79, two halves read and hashed at once 0.60
+// and 0.65: on a machine whose second core is seldom free, the hand-over and the second copy
 // stream cost more than the hash they hide.
 //
 // Why reads and not mapped views: a read error, or a file cut short by another program, under
