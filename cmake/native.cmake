@@ -28,5 +28,9 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tools/kmcontent/CMakeLists.txt)
   add_subdirectory(tools/kmcontent)
 endif()
 
+# Preloaded into wine64 for the Windows test that needs a read to fail part-way.
+add_library(read_fault_preload MODULE ${CMAKE_SOURCE_DIR}/tests/win/read_fault/read_fault_preload.c)
+target_link_libraries(read_fault_preload PRIVATE ${CMAKE_DL_LIBS})
+
 include(${CMAKE_SOURCE_DIR}/tests/register_tests.cmake)
 include(${CMAKE_SOURCE_DIR}/tests/crosscheck/crosscheck.cmake)

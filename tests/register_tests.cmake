@@ -23,6 +23,9 @@ foreach(test_source ${KM_WIN_TESTS})
   set_tests_properties(win.${test_name} PROPERTIES FIXTURES_REQUIRED wine_env
                        ENVIRONMENT "${KM_TEST_ENV}" TIMEOUT 300)
 endforeach()
+# Reads of files named "...read-fails-at-N..." fail from byte N (tests/win/read_fault/).
+set_property(TEST win.file_state_test APPEND PROPERTY ENVIRONMENT
+             "LD_PRELOAD=$<TARGET_FILE:read_fault_preload>")
 
 file(GLOB KM_E2E_TESTS CONFIGURE_DEPENDS ${KM_E2E}/test_*.py)
 foreach(test_source ${KM_E2E_TESTS})

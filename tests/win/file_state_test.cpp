@@ -1,6 +1,7 @@
 // The file-state cache against real files and file times: what is read, what is trusted,
 // and the cache file on disk.
 #include "core/globals_win.h"
+#include "core/text.h"
 #include "core/worker_flags.h"
 #include "update/crc32.h"
 #include "update/file_state_win.h"
@@ -11,6 +12,12 @@
 namespace {
 RemoteFile Entry(const std::string& path, const std::string& content) {
   return RemoteFile{path, content.size(), Crc32Of(content.data(), content.size())};
+}
+
+std::string PatternBytes(size_t size) {
+  std::string content(size, '\0');
+  for (size_t i = 0; i < size; i++) content[i] = static_cast<char>((i * 2654435761u) >> 13);
+  return content;
 }
 
 void SetWriteTime(const std::string& path, uint64_t fileTime) {
@@ -116,8 +123,7 @@ TEST_F(FileState, ReadThatFailsPartWayIsNotAWholeFile) {
 }
 
 TEST_F(FileState, HashOfAFileOverSeveralViewsInTwoHalvesEqualsTheCrcOfItsBytesAndQuitStopsIt) {
-  std::string content(128 * 1048576 + 123, '\0');  // four views and a bit: hashed in two halves
-  for (size_t i = 0; i < content.size(); i++) content[i] = static_cast<char>((i * 2654435761u) >> 13);
+  std::string content = PatternBytes(128 * 1048576 + 123);  // many blocks, a short last one
   WriteTestFile(g_exeDir + "big.pak", content);
   WriteTestFile(g_exeDir + "empty.bin", "");
   uint64_t before = g_hashedBytes;
@@ -132,4 +138,37 @@ TEST_F(FileState, HashOfAFileOverSeveralViewsInTwoHalvesEqualsTheCrcOfItsBytesAn
   bool complete = HashFile(g_exeDir + "big.pak", running);
   g_quit = 0;
   EXPECT_FALSE(complete);
+}
+
+namespace {
+// Whether reads of the file fail from byte from on (the preloaded fault injector is active).
+bool ReadsFailFrom(const std::string& path, size_t from) {
+  HANDLE probe = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  std::string head(from + 4096, '\0');
+  DWORD got = 0;
+  BOOL read = ReadFile(probe, &head[0], static_cast<DWORD>(head.size()), &got, nullptr);
+  CloseHandle(probe);
+  return probe != INVALID_HANDLE_VALUE && !read;
+}
+}  // namespace
+
+// The test runs with tests/win/read_fault preloaded: Linux reads of a file named
+// "...read-fails-at-N" fail from byte N on, so ReadFile fails there as on a bad disk sector.
+TEST_F(FileState, ReadThatFailsPartWayThroughALargeFileStoresNoCacheEntry) {
+  std::string content = PatternBytes(40 * 1048576);  // eighty blocks of the reused buffer
+  for (size_t from : {13 * 1048576 + 4096, 33 * 1048576}) {
+    std::string failing = "game.read-fails-at-" + std::to_string(from) + ".pak";
+    WriteTestFile(g_exeDir + failing, content);
+    ASSERT_TRUE(ReadsFailFrom(g_exeDir + failing, from))
+        << "reads of this file must fail part-way: run with LD_PRELOAD of the read_fault_preload module";
+
+    uint64_t before = g_hashedBytes;
+    EXPECT_FALSE(IsUpToDate(Entry(failing, content))) << from;
+    EXPECT_EQ(g_cache.count(Lower(failing)), 0u) << "a partial checksum must never be cached, " << from;
+    EXPECT_GE(g_hashedBytes - before, 4u * 1048576) << "the failure came after the first blocks";
+    EXPECT_LT(g_hashedBytes - before, content.size());
+  }
+  WriteTestFile(g_exeDir + "same.pak", content);
+  EXPECT_TRUE(IsUpToDate(Entry("same.pak", content)));  // the same bytes without the fault
+  EXPECT_EQ(g_cache.count("same.pak"), 1u);
 }
