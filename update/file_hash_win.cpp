@@ -34,34 +34,40 @@ void HashPiece(const unsigned char* data, size_t size, uint32_t& crc) {
 }
 
 // With a known size exactly that many bytes (an end before it means the file was cut while
-// hashed: not whole); without one (a pipe, a device) up to the end. g_quit is checked before
-// every block.
-bool HashBlocks(HANDLE file, bool sizeKnown, uint64_t size, uint32_t& crc) {
+// read: not whole); without one (a pipe, a device) up to the end.
+bool ReadBlocks(HANDLE file, bool sizeKnown, uint64_t size, const BlockReader& take) {
   uint64_t left = sizeKnown ? size : UINT64_MAX;
   if (left == 0) return true;
   std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[std::min<uint64_t>(kBlock, left)]);
   if (!buffer) return false;
   while (left > 0) {
-    if (QuitRequested()) return false;
     DWORD want = static_cast<DWORD>(std::min<uint64_t>(kBlock, left));
     DWORD got = 0;
     if (!ReadFile(file, buffer.get(), want, &got, nullptr)) return false;  // never a partial checksum
     if (got == 0) return !sizeKnown;
-    HashPiece(buffer.get(), got, crc);
+    if (!take(buffer.get(), got)) return false;
     left -= got;
   }
   return true;
 }
 }  // namespace
 
-bool HashOpenFile(void* file, uint32_t& crc) {
-  crc = kCrc32Start;
+bool ReadFileInBlocks(void* file, const BlockReader& take) {
   LARGE_INTEGER start{};
   SetFilePointerEx(file, start, nullptr, FILE_BEGIN);  // fails harmlessly on a pipe
   LARGE_INTEGER size;
   // Read to the end, like a stream, when it has no size or says 0 (some devices do).
   bool sizeKnown = GetFileSizeEx(file, &size) && size.QuadPart > 0;
-  return HashBlocks(file, sizeKnown, sizeKnown ? static_cast<uint64_t>(size.QuadPart) : 0, crc);
+  return ReadBlocks(file, sizeKnown, sizeKnown ? static_cast<uint64_t>(size.QuadPart) : 0, take);
+}
+
+bool HashOpenFile(void* file, uint32_t& crc) {
+  crc = kCrc32Start;
+  if (QuitRequested()) return false;
+  return ReadFileInBlocks(file, [&crc](const unsigned char* data, size_t size) {
+    HashPiece(data, size, crc);
+    return !QuitRequested();
+  });
 }
 
 bool HashFile(const std::string& path, uint32_t& crc) {

@@ -6,6 +6,7 @@
 #include "core/log.h"
 #include "core/text.h"
 #include "core/sha256.h"
+#include "update/file_hash_win.h"
 #include "update/file_state_win.h"
 #include <bcrypt.h>
 
@@ -18,8 +19,6 @@
 std::string g_releaseKey;
 
 namespace {
-constexpr DWORD kHashPiece = 1048576;
-
 bool InstalledRelease(int& version) {
   CacheEntry entry;
   if (!FindCacheEntry(kSignedVersionKey, entry)) return false;
@@ -47,19 +46,15 @@ bool Sha256OfFile(const std::string& path, Sha256Digest& digest) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  std::vector<unsigned char> buffer(kHashPiece);
   sha_ctx sha;
   sha_init(&sha);
-  bool ok = true;
-  for (;;) {
-    DWORD got = 0;
-    ok = ReadFile(file, buffer.data(), kHashPiece, &got, nullptr) != 0;
-    if (!ok || got == 0) break;
-    sha_add(&sha, buffer.data(), got);
-  }
+  bool whole = ReadFileInBlocks(file, [&sha](const unsigned char* data, size_t size) {
+    sha_add(&sha, data, size);
+    return true;
+  });
   CloseHandle(file);
   sha_end(&sha, digest.data());
-  return ok;
+  return whole;
 }
 }  // namespace
 
