@@ -48,6 +48,12 @@ TEST(PublishPathProblem, ALeadingBlankIsRefusedBecauseTheManifestLineWouldLoseIt
   EXPECT_NE(PublishPathProblem(" lead.dat").find("blank"), std::string::npos);
 }
 
+TEST(PublishPathProblem, FilesInDotFoldersAreRefusedBecauseServersHideThem) {
+  EXPECT_TRUE(Refused(".config/settings.ini"));
+  EXPECT_TRUE(Refused("data/.cache/a.pak"));
+  EXPECT_FALSE(Refused("data/.served-as-any-file.pak"));
+}
+
 TEST(PublishPathProblem, OverlongPathsAreRefused) {
   std::string path = std::string(100, 'a') + "/" + std::string(kMaxPublishedPathBytes - 101, 'b');
   EXPECT_FALSE(Refused(path));

@@ -49,9 +49,16 @@ std::string PublishPathProblem(const std::string& path) {
            "*.part), which the launcher never updates";
   }
   if (path[0] == ' ' || path[0] == '\t') return "begins with a blank, which a manifest line cannot carry";
-  for (const std::string& part : SplitPath(path)) {
+  std::vector<std::string> parts = SplitPath(path);
+  for (const std::string& part : parts) {
     std::string problem = WindowsNameProblem(part);
     if (!problem.empty()) return problem;
+  }
+  for (size_t i = 0; i + 1 < parts.size(); i++) {
+    if (parts[i][0] == '.') {
+      return "lies in a folder whose name starts with a dot, which content servers keep private "
+             "(kmcontent serve and the example nginx site answer 404)";
+    }
   }
   if (path.size() > kMaxPublishedPathBytes) {
     return "is longer than " + std::to_string(kMaxPublishedPathBytes) +
