@@ -24,7 +24,7 @@ void TraceStatus(Phase phase, const std::string& status, const std::string& deta
 }  // namespace
 
 void OpenStatusTrace() {
-  char path[MAX_PATH] = {};
+  char path[4 * MAX_PATH] = {};  // 259 characters of UTF-8
   DWORD length = GetEnvironmentVariableA("KMLAUNCHER_STATUS_TRACE", path, sizeof path);
   if (length > 0 && length < sizeof path) g_statusTrace = fopen(path, "a");
 }

@@ -9,11 +9,11 @@ std::string g_chosenInstallDir;
 namespace {
 constexpr const char* kInstallKey = "SOFTWARE\\KelmorraGold";
 
-// The variable's value when it has 1 to 259 characters.
+// The variable's value when it has 1 to 259 characters (up to 4 bytes each in UTF-8).
 bool ReadEnvironmentFolder(const char* name, std::string& value) {
-  char buffer[260] = {};
+  char buffer[4 * MAX_PATH] = {};
   DWORD length = GetEnvironmentVariableA(name, buffer, sizeof buffer);
-  if (length < 1 || length > 259) return false;
+  if (length < 1 || length >= sizeof buffer) return false;
   value = buffer;
   return true;
 }
@@ -23,7 +23,9 @@ bool ReadRecordedInstallDir(std::string& folder) {
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
     return false;
   }
-  char buffer[260] = {};
+  // A folder of 259 characters takes up to 1036 bytes in UTF-8; one byte more is a value
+  // no folder of ours can have, which is refused whole rather than cut.
+  char buffer[4 * MAX_PATH + 1] = {};
   DWORD size = sizeof buffer;
   DWORD type = 0;
   LONG result = RegQueryValueExA(key, "InstallPath", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);

@@ -35,7 +35,7 @@ void WriteReport(const std::string& report) {
 StandinInputs GatherInputs() {
   StandinInputs inputs;
   inputs.commandLine = GetCommandLineA();
-  char path[MAX_PATH * 2] = {};
+  char path[MAX_PATH * 4] = {};  // 260 characters of UTF-8
   GetCurrentDirectoryA(sizeof path, path);
   inputs.workDir = path;
   GetModuleFileNameA(nullptr, path, sizeof path);
