@@ -1,7 +1,7 @@
 # The Windows program, the stand-in client and the Windows-side tests.
 set(KM_ENTRY ${CMAKE_SOURCE_DIR}/app/main_win.cpp)
 list(REMOVE_ITEM KM_WIN_SOURCES ${KM_ENTRY})
-set(KM_WIN_LIBS wininet ws2_32 gdiplus shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 bcrypt)
+set(KM_WIN_LIBS wininet ws2_32 gdiplus shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 bcrypt rstrtmgr)
 
 add_library(kmwin STATIC ${KM_WIN_SOURCES})
 target_link_libraries(kmwin PUBLIC kmportable ${KM_WIN_LIBS})
