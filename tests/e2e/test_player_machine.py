@@ -1,0 +1,145 @@
+"""The launcher on a player's own machine: a game folder and game files named in the player's
+language (outside any legacy code page), a game folder on a nearly full volume, and a game
+file that another program (a virus scanner) holds for a moment while its replacement arrives."""
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+
+from kmtest import screen
+from kmtest.case import READY, UPDATE_FAILED
+from kmtest.launcher import GameFolder, Launcher, build_file, kill_processes_in, wait_until
+from test_update import UpdateTestCase, blob
+
+MB = 1048576
+
+
+def wire(text):
+    """A name as the launcher, the manifest and the test server carry it: UTF-8 bytes (the
+    server and the log readers take bytes as Latin-1 text)."""
+    return text.encode("utf-8").decode("latin-1")
+
+
+class NamesInThePlayersLanguageTest(UpdateTestCase):
+    NAMES = ["data/épée.txt", "data/日本語/地図.dat", "Kelmorra.dat"]
+
+    def test_folder_and_files_named_outside_the_code_page_keep_their_names(self):
+        contents = dict(zip(self.NAMES, [b"sword\r\n", blob(70_000), blob(5_000)]))
+        server = self.serve({wire(name): data for name, data in contents.items()}, name=wire("Ærø 2"))
+        game = self.folder("Spiele-ゲーム-Ærø")
+        process, status = self.run_until(game, server, READY)
+        self.assertEqual(status[1], wire("Up to date  -  Ærø 2"))
+        self.shot("player_machine_utf8_names")
+
+        # Every file under its own name, and nothing under a garbled one.
+        for name, data in contents.items():
+            self.assertEqual(game.read(name), data, name)
+        self.assertEqual(sorted(os.listdir(game.path("data"))), ["日本語", "épée.txt"])
+        self.assertEqual(os.listdir(game.path("data/日本語")), ["地図.dat"])
+        # Percent-encoded byte by byte, the server found each file.
+        for name in self.NAMES:
+            self.assertTrue(server.file_requests("/files/" + wire(name)), name)
+        # Log and cache in that folder, under their names.
+        lines = game.log_lines()
+        self.assertIn("Kelmorra launcher starting in " + wire(game.windows), lines)
+        self.assertIn("Updated %s (0.1 MB)" % wire("data/日本語/地図.dat"), lines)
+        self.assertIn(("data/épée.txt").encode("utf-8"), game.read("KMLauncher.crc"))
+        self.close(process)
+
+        # A second start finds every file through the cache and fetches nothing.
+        fetched = len(server.paths_requested())
+        process, _ = self.run_until(game, server, READY)
+        self.assertEqual(game.log_lines().count("All files up to date"), 1)
+        self.assertEqual([p for p in server.paths_requested()[fetched:] if p.startswith("/files/")], [])
+        self.close(process)
+
+
+class FolderOnDrive(GameFolder):
+    """A game folder on another drive letter of the prefix."""
+
+    def __init__(self, facts, linux, windows):
+        self.facts = facts
+        self.name = os.path.basename(linux)
+        self.linux = linux
+        self.windows = windows
+        os.makedirs(linux)
+
+
+class SmallVolumeTest(UpdateTestCase):
+    """The game folder on a 24 MiB tmpfs, linked into the prefix as drive K:."""
+
+    def small_volume(self):
+        mount_point = tempfile.mkdtemp(prefix="km-small-volume-")
+        self.addCleanup(os.rmdir, mount_point)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=24m", "tmpfs", mount_point]).returncode != 0:
+            self.skipTest("mounting a tmpfs needs root")
+        self.addCleanup(subprocess.run, ["umount", "-l", mount_point])
+        drive = os.path.join(self.facts["prefix"], "dosdevices", "k:")
+        if os.path.lexists(drive):
+            os.remove(drive)
+        os.symlink(mount_point, drive)
+        self.addCleanup(os.remove, drive)
+        game = FolderOnDrive(self.facts, os.path.join(mount_point, "Kelmorra"), "K:\\Kelmorra\\")
+        self.addCleanup(kill_processes_in, game.name)
+        return mount_point, game
+
+    def test_a_release_that_does_not_fit_starts_no_download_until_space_is_made(self):
+        mount_point, game = self.small_volume()
+        game.install_launcher()
+        game.write("player-videos.bin", os.urandom(13 * MB))  # a player's file, not the release's
+        files = {"data/big.dat": blob(6 * MB), "data/small.dat": blob(MB)}
+        server = self.serve(files)
+        free_before = self.free_bytes(mount_point)
+        process, status = self.run_until(game, server, UPDATE_FAILED)
+
+        # 7 MB to write and the largest file again as a margin: 13.0 MB.
+        self.assertEqual(status[1], "Not enough disk space")
+        shown = re.fullmatch(r"The update needs 13\.0 MB on K:, (\d+\.\d) MB are free\. "
+                             r"Free some space and press RETRY\.", status[2])
+        self.assertTrue(shown, status[2])
+        self.assertAlmostEqual(float(shown.group(1)), free_before / MB, delta=0.2)
+        self.assertIn("Not enough disk space: " + status[2], game.log_lines())
+        self.assertEqual([p for p in server.paths_requested() if p.startswith("/files/")], [])
+        self.assertFalse(game.exists("data"))
+        # Only the launcher's log, cache and status trace were written (a few KiB).
+        self.assertLess(free_before - self.free_bytes(mount_point), 64 * 1024)
+
+        # The player makes room and presses RETRY.
+        os.remove(game.path("player-videos.bin"))
+        seen = len(game.statuses())
+        self.press_retry()
+        self.wait_for_phase(game, READY, after=seen)
+        self.assert_files_equal(game, files)
+        self.close(process)
+
+    @staticmethod
+    def free_bytes(path):
+        stat = os.statvfs(path)
+        return stat.f_bavail * stat.f_frsize
+
+
+class HeldFileTest(UpdateTestCase):
+    def test_a_file_held_for_a_few_seconds_is_replaced_once_released(self):
+        files = {"held.dat": blob(50_000), "after.dat": blob(1_000)}
+        server = self.serve(files)
+        game = self.folder()
+        game.write("held.dat", b"old content")
+        shutil.copy(build_file("tests", "hold_file.exe"), game.path("hold_file.exe"))
+        holder = Launcher(self.facts, game.path("hold_file.exe"),
+                          [game.windows + "held.dat", game.windows + "held.flag"])
+        self.addCleanup(holder.kill)
+        self.assertTrue(wait_until(lambda: game.exists("held.flag"), 30))
+        process = self.start_launcher(game, server=server.address)
+
+        # The launcher waits for the file (Wine cannot name its holder) and does not give up
+        # while it stays held for three more seconds.
+        self.wait_for_log(game, "held.dat is held by another program - waiting for it", timeout=90)
+        self.assertFalse(wait_until(lambda: [s for s in game.statuses() if s[0] == UPDATE_FAILED], 3))
+        holder.kill()
+        self.wait_for_phase(game, READY)
+        self.assert_files_equal(game, files)
+        self.assertIn("Updated held.dat (0.0 MB)", game.log_lines())
+        self.assertFalse([line for line in game.log_lines() if line.startswith("Cannot replace")])
+        self.assertFalse(game.exists("held.dat.part"))
+        self.close(process)
