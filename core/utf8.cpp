@@ -35,6 +35,17 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+size_t WithoutCutCharacter(std::string_view text) {
+  // Back over at most three continuation bytes to the last lead byte.
+  size_t lead = text.size();
+  while (lead > 0 && text.size() - lead < 4 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) lead--;
+  if (lead == 0) return text.size();
+  unsigned char c = static_cast<unsigned char>(text[lead - 1]);
+  if (c < 0xC0) return text.size();  // ASCII, or continuation bytes without a lead
+  size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+  return text.size() - (lead - 1) < length ? lead - 1 : text.size();
+}
+
 size_t Utf8CharacterCount(std::string_view text) {
   size_t count = 0;
   for (unsigned char c : text) count += (c & 0xC0) != 0x80;

@@ -10,5 +10,9 @@
 // U+FFFD, so two different ill-formed names could become one file.
 bool IsValidUtf8(std::string_view text);
 
+// The length of text without a character cut off at its end (a lead byte missing some of its
+// continuation bytes); the whole length when none is.
+size_t WithoutCutCharacter(std::string_view text);
+
 // The number of characters (code points) in valid UTF-8.
 size_t Utf8CharacterCount(std::string_view text);

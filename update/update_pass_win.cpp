@@ -208,9 +208,11 @@ Move WaitForHeldFile(const RemoteFile& file, size_t index, const std::string& lo
   std::string by = holders.empty() ? "another program" : holders;
   LogLine("%s is held by %s - waiting for it", file.path.c_str(), by.c_str());
   PublishProgress(Fmt("Waiting for %s, held by %s...", file.path.c_str(), by.c_str()), progress.Fraction(file.size));
-  DWORD pause = kHeldFirstPauseMs;
-  for (DWORD waited = 0; waited + pause <= kHeldWaitMs; waited += pause, pause = std::min(pause * 2, kHeldLongestPauseMs)) {
+  DWORD waited = 0;
+  for (DWORD pause = kHeldFirstPauseMs; waited + pause <= kHeldWaitMs;
+       pause = std::min(pause * 2, kHeldLongestPauseMs)) {
     if (!PauseUnlessQuit(pause)) return Move::Quit;
+    waited += pause;
     if (ahead.MoveIntoPlace(index, localPath)) return Move::Done;
     DWORD error = GetLastError();
     if (!IsHeldError(error)) return Move::Failed;
