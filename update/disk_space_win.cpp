@@ -4,6 +4,7 @@
 #include "update/disk_space_win.h"
 #include "core/globals_win.h"
 #include "core/text.h"
+#include "core/wide_text_win.h"
 #include "update/disk_space.h"
 #include "update/file_state_win.h"
 #include "update/part_file_win.h"
@@ -12,8 +13,8 @@ namespace {
 // "C:" for a drive letter, else the volume's root as Windows names it (a share, a mount).
 std::string DriveName(const std::string& folder) {
   if (folder.size() >= 2 && folder[1] == ':') return folder.substr(0, 2);
-  char volume[4 * MAX_PATH] = {};
-  std::string name = GetVolumePathNameA(folder.c_str(), volume, sizeof volume) ? volume : folder;
+  wchar_t volume[MAX_PATH] = {};
+  std::string name = GetVolumePathNameW(WideFromAnsi(folder).c_str(), volume, MAX_PATH) ? AnsiFromWide(volume) : folder;
   if (name.size() > 1 && name.back() == '\\') name.pop_back();
   return name;
 }
