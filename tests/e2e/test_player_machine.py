@@ -116,6 +116,39 @@ class SmallVolumeTest(UpdateTestCase):
         self.assert_files_equal(game, files)
         self.close(process)
 
+    def test_a_disk_that_fills_up_during_a_download_stops_the_pass_at_once_and_keeps_the_bytes(self):
+        mount_point, game = self.small_volume()
+        game.install_launcher()
+        files = {"data/big.dat": blob(8 * MB)}
+        server = self.serve(files)
+        # The answer waits two seconds: time for another program to fill the disk after the
+        # launcher found room for the release and asked for the file.
+        server.rule("/files/data/big.dat", answer_after=2.0)
+        process = self.start_launcher(game, server=server.address)
+        self.assertTrue(wait_until(lambda: server.file_requests("/files/data/big.dat"), 60))
+        game.write("player-videos.bin", os.urandom(self.free_bytes(mount_point) - MB))
+        status = self.wait_for_phase(game, UPDATE_FAILED)
+
+        self.assertEqual(status[1], "Not enough disk space")
+        self.assertRegex(status[2], r"^The update needs \d+\.\d MB on K:, \d+\.\d MB are free\. "
+                                    r"Free some space and press RETRY\.$")
+        self.assertIn("Not enough disk space: " + status[2], game.log_lines())
+        # No retry (it could not succeed); the bytes written stay for a resume.
+        self.assertEqual(len(server.file_requests("/files/data/big.dat")), 1)
+        self.assertFalse([line for line in game.log_lines() if line.startswith("Retrying")])
+        kept = os.path.getsize(game.path("data/big.dat.part"))
+        self.assertGreater(kept, 0)
+
+        os.remove(game.path("player-videos.bin"))
+        server.rule("/files/data/big.dat")
+        seen = len(game.statuses())
+        self.press_retry()
+        self.wait_for_phase(game, READY, after=seen)
+        self.assert_files_equal(game, files)
+        resumed = server.file_requests("/files/data/big.dat")[-1]
+        self.assertEqual(resumed.headers.get("Range"), "bytes=%d-" % kept)
+        self.close(process)
+
     @staticmethod
     def free_bytes(path):
         stat = os.statvfs(path)
