@@ -201,9 +201,9 @@ enum class Move { Done, Failed, Quit };
 
 // Tries the move again while another program holds the file, with growing pauses, telling
 // the player which file waits (and for whom, where Windows can say). Failed with the last
-// error in GetLastError.
+// move's error number in error.
 Move WaitForHeldFile(const RemoteFile& file, size_t index, const std::string& localPath, AheadDownloads& ahead,
-                     const DownloadProgress& progress) {
+                     const DownloadProgress& progress, DWORD& error) {
   std::string holders = ProgramsHoldingFile(localPath);
   std::string by = holders.empty() ? "another program" : holders;
   LogLine("%s is held by %s - waiting for it", file.path.c_str(), by.c_str());
@@ -214,9 +214,8 @@ Move WaitForHeldFile(const RemoteFile& file, size_t index, const std::string& lo
     if (!PauseUnlessQuit(pause)) return Move::Quit;
     waited += pause;
     if (ahead.MoveIntoPlace(index, localPath)) return Move::Done;
-    DWORD error = GetLastError();
+    error = GetLastError();
     if (!IsHeldError(error)) return Move::Failed;
-    SetLastError(error);
   }
   return Move::Failed;
 }
@@ -226,15 +225,15 @@ Move WaitForHeldFile(const RemoteFile& file, size_t index, const std::string& lo
 Move MoveIntoPlace(const RemoteFile& file, size_t index, const std::string& localPath, AheadDownloads& ahead,
                    const DownloadProgress& progress) {
   if (ahead.MoveIntoPlace(index, localPath)) return Move::Done;
-  if (IsHeldError(GetLastError())) {
-    Move waited = WaitForHeldFile(file, index, localPath, ahead, progress);
+  DWORD error = GetLastError();
+  if (IsHeldError(error)) {
+    Move waited = WaitForHeldFile(file, index, localPath, ahead, progress, error);
     if (waited == Move::Done) return waited;
     if (waited == Move::Quit) {
       ahead.Stop();
       return waited;
     }
   }
-  DWORD error = GetLastError();
   LogLine("Cannot replace %s (error %lu)", localPath.c_str(), error);
   ahead.Stop();
   if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) {
