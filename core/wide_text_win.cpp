@@ -19,6 +19,8 @@ std::string AnsiFromWide(const wchar_t* text) {
   return narrow;
 }
 
+size_t WindowsPathLength(const std::string& path) { return WideFromAnsi(path).size(); }
+
 bool ModulePath(std::string& path) {
   // UTF-16 first: its length is in characters, and the buffer grows until the path fits.
   for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {

@@ -9,5 +9,9 @@
 std::wstring WideFromAnsi(const std::string& text);
 std::string AnsiFromWide(const wchar_t* text);
 
+// Windows' "A" file calls take paths of fewer than MAX_PATH characters (UTF-16 units),
+// however many bytes of UTF-8 those are: the characters path has there.
+size_t WindowsPathLength(const std::string& path);
+
 // This program's own path, however long; false only when Windows cannot give it.
 bool ModulePath(std::string& path);

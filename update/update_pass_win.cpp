@@ -17,6 +17,7 @@
 #include "core/log.h"
 #include "core/status_win.h"
 #include "core/text.h"
+#include "core/wide_text_win.h"
 #include "core/worker_flags.h"
 #include "gameconfig/coinit_file_win.h"
 #include "update/delta_update_win.h"
@@ -302,6 +303,25 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const UpdateLi
   return DownloadOutcome::Done;
 }
 
+// False when a file to fetch would lie deeper than Windows' file calls reach (MAX_PATH
+// characters, part file included), with the outcome published: every attempt would fail
+// and look like a lost connection.
+bool PathsFitWindows(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates) {
+  for (size_t index : updates) {
+    std::string partPath = PartPathOf(LocalPath(files[index].path));
+    size_t length = WindowsPathLength(partPath);
+    if (length < MAX_PATH) continue;
+    LogLine("Path too long for Windows (%u characters, at most %d): %s", unsigned(length), MAX_PATH - 1,
+            partPath.c_str());
+    EndPass(UpdateFailed, "A game file's path is too long.",
+            Fmt("%s is too deep in this folder for Windows. Move the game to a shorter folder, then press RETRY.",
+                files[index].path.c_str()),
+            0);
+    return false;
+  }
+  return true;
+}
+
 void AnnounceUpdate(const UpdateList& toUpdate, const std::string& name) {
   std::string size = Megabytes(toUpdate.bytesToFetch);
   unsigned count = static_cast<unsigned>(toUpdate.updates.size());
@@ -352,6 +372,7 @@ void UpdateBody() {
   } else {
     PutLauncherLast(manifest.files, toUpdate.updates);
     AnnounceUpdate(toUpdate, manifest.name);
+    if (!PathsFitWindows(manifest.files, toUpdate.updates)) return;
     std::string shortfall = DiskSpaceShortfall(manifest.files, toUpdate.updates, 0);
     if (!shortfall.empty()) {
       EndForDiskSpace(shortfall);

@@ -10,6 +10,7 @@ import tempfile
 from kmtest import screen
 from kmtest.case import READY, UPDATE_FAILED
 from kmtest.launcher import GameFolder, Launcher, build_file, kill_processes_in, wait_until
+from kmtest.server import ContentServer, manifest_text
 from test_update import UpdateTestCase, blob
 
 MB = 1048576
@@ -54,6 +55,35 @@ class NamesInThePlayersLanguageTest(UpdateTestCase):
         self.wait_for_phase(game, READY, after=seen)
         self.assertEqual(game.log_lines().count("All files up to date"), 1)
         self.assertEqual([p for p in server.paths_requested()[fetched:] if p.startswith("/files/")], [])
+        self.close(process)
+
+
+    def test_paths_are_measured_in_characters_not_bytes(self):
+        # In this folder more than 260 bytes of UTF-8 but 160 characters: placed. 250
+        # characters more: beyond what Windows' file calls take, refused before any request.
+        byte_long = "data/" + "地" * 40 + "/" + "図" * 40 + ".dat"
+        char_long = "deep/" + "x" * 120 + "/" + "y" * 120 + ".dat"
+        files = {wire(byte_long): b"map", wire(char_long): b"deep"}
+        lines = {"text": manifest_text({wire(byte_long): b"map"})}
+        server = ContentServer(files, lambda: lines["text"])
+        self.addCleanup(server.stop)
+        game = self.folder()
+        process, _ = self.run_until(game, server, READY)
+        self.assertGreater(len((game.windows + byte_long).encode("utf-8")), 260)
+        self.assertEqual(game.read(byte_long), b"map")
+
+        self.close(process)
+        lines["text"] = manifest_text(files)
+        seen = len(game.statuses())
+        process = self.start_launcher(game, server=server.address)
+        status = self.wait_for_phase(game, UPDATE_FAILED, after=seen)
+        self.assertEqual(status[1:], ("A game file's path is too long.",
+                                      char_long + " is too deep in this folder for Windows. "
+                                      "Move the game to a shorter folder, then press RETRY."))
+        part = game.windows + char_long.replace("/", "\\") + ".part"
+        self.assertIn("Path too long for Windows (%d characters, at most 259): %s" % (len(part), part),
+                      game.log_lines())
+        self.assertFalse(server.file_requests("/files/" + char_long))
         self.close(process)
 
 
