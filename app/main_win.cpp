@@ -8,6 +8,7 @@
 #include "core/log.h"
 #include "core/status_win.h"
 #include "core/text.h"
+#include "core/wide_text_win.h"
 #include "core/worker_flags.h"
 #include "ui/settings_window_win.h"
 #include "install/install_location_win.h"
@@ -35,24 +36,21 @@ constexpr DWORD kOtherInstanceWaitMs = 5000;
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-void LocateSelf() {
-  char path[260] = {};
-  GetModuleFileNameA(nullptr, path, sizeof path);
-  g_exePath = path;
+// False when Windows cannot name the program's file (nothing else can run then).
+bool LocateSelf() {
+  if (!ModulePath(g_exePath)) return false;
   size_t lastSlash = g_exePath.rfind('\\');
   g_exeDir = lastSlash == std::string::npos ? std::string() : g_exePath.substr(0, lastSlash + 1);
+  return true;
 }
 
-// The command line as the standard argument vector splits it, in the ANSI code page.
+// The command line as the standard argument vector splits it, in the program's code page
+// (UTF-8), each argument whole.
 std::vector<std::string> Arguments() {
   std::vector<std::string> arguments;
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  for (int i = 0; wide && i < count; i++) {
-    char buffer[1024] = {};
-    WideCharToMultiByte(CP_ACP, 0, wide[i], -1, buffer, sizeof buffer - 1, nullptr, nullptr);
-    arguments.push_back(buffer);
-  }
+  for (int i = 0; wide && i < count; i++) arguments.push_back(AnsiFromWide(wide[i]));
   LocalFree(wide);
   return arguments;
 }
@@ -112,9 +110,9 @@ void RemoveOldLauncher() {
 
 std::string LogPath() {
   if (!g_installMode) return g_exeDir + "KMLauncher.log";
-  char temp[260] = {};
-  GetTempPathA(sizeof temp, temp);
-  return std::string(temp) + "KMLauncher-install.log";
+  wchar_t temp[MAX_PATH + 1] = {};  // the call's own limit, in characters
+  GetTempPathW(MAX_PATH + 1, temp);
+  return AnsiFromWide(temp) + "KMLauncher-install.log";
 }
 
 void OpenInternet() {
@@ -159,7 +157,10 @@ void WaitForUpdateWorker() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
-  LocateSelf();
+  if (!LocateSelf()) {
+    MessageBoxA(nullptr, "The launcher cannot read the name of its own folder.", "Kelmorra", MB_ICONERROR);
+    return 0;
+  }
   std::vector<std::string> arguments = Arguments();
   if (arguments.size() > 1 && Lower(arguments[1]) == "/install") return RunInstallStep(arguments);
 

@@ -1,7 +1,7 @@
 # The Windows program, the stand-in client and the Windows-side tests.
 set(KM_ENTRY ${CMAKE_SOURCE_DIR}/app/main_win.cpp)
 list(REMOVE_ITEM KM_WIN_SOURCES ${KM_ENTRY})
-set(KM_WIN_LIBS wininet ws2_32 gdiplus shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 bcrypt)
+set(KM_WIN_LIBS wininet ws2_32 gdiplus shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 bcrypt rstrtmgr)
 
 # The CRC-32 kernels may spill 32- and 64-byte vectors to a stack GCC aligns to 16 only here;
 # unaligned moves make that safe, and crc32.cpp then offers its wide kernels (see there).

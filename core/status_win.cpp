@@ -1,5 +1,6 @@
 // The status record and its publication; see status_win.h.
 #include "core/status_win.h"
+#include "core/wide_text_win.h"
 
 CRITICAL_SECTION g_lock;
 Phase g_phase = Connecting;
@@ -24,9 +25,10 @@ void TraceStatus(Phase phase, const std::string& status, const std::string& deta
 }  // namespace
 
 void OpenStatusTrace() {
-  char path[MAX_PATH] = {};
-  DWORD length = GetEnvironmentVariableA("KMLAUNCHER_STATUS_TRACE", path, sizeof path);
-  if (length > 0 && length < sizeof path) g_statusTrace = fopen(path, "a");
+  // Read as UTF-16: Wine's "A" call cuts a UTF-8 value by its count of UTF-16 characters.
+  wchar_t path[MAX_PATH] = {};
+  DWORD length = GetEnvironmentVariableW(L"KMLAUNCHER_STATUS_TRACE", path, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) g_statusTrace = fopen(AnsiFromWide(path).c_str(), "a");
 }
 
 void SetStatus(Phase phase, const std::string& status, const std::string& detail, double progress) {

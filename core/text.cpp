@@ -1,12 +1,16 @@
 // Bounded formatting, ASCII case folding and game-folder paths; see text.h.
 #include "core/text.h"
+#include "core/utf8.h"
 #include <climits>
 
 std::string FmtV(const char* format, va_list args) {
   char buffer[kFmtMaxChars + 1];
   int written = vsnprintf(buffer, sizeof buffer, format, args);
   if (written < 0) return std::string();
-  return std::string(buffer);
+  std::string text(buffer);
+  // A cut never leaves half a character of UTF-8 behind (it would be drawn as U+FFFD).
+  if (static_cast<size_t>(written) > kFmtMaxChars) text.resize(WithoutCutCharacter(text));
+  return text;
 }
 
 std::string Fmt(const char* format, ...) {

@@ -4,6 +4,7 @@
 #include "install/install_choose_win.h"
 #include "core/globals_win.h"
 #include "core/status_win.h"
+#include "core/wide_text_win.h"
 #include "install/install_folder.h"
 #include "install/install_location_win.h"
 #include "install/install_run_win.h"
@@ -32,12 +33,13 @@ bool PickFolder(const std::string& startFolder, std::string& picked) {
     CoUninitialize();
     return false;
   }
-  char path[MAX_PATH] = {};
-  bool counts = SHGetPathFromIDListA(item, path) && path[0] != '\0';
+  // The UTF-16 call: MAX_PATH characters always fit, where MAX_PATH bytes of UTF-8 may not.
+  wchar_t path[MAX_PATH] = {};
+  bool counts = SHGetPathFromIDListW(item, path) && path[0] != L'\0';
   CoTaskMemFree(item);
   CoUninitialize();
-  if (counts) picked = path;
-  return counts;
+  if (counts) picked = AnsiFromWide(path);
+  return counts && !picked.empty();
 }
 }  // namespace
 

@@ -13,6 +13,7 @@
 #include "core/log.h"
 #include "core/status_win.h"
 #include "core/text.h"
+#include "core/wide_text_win.h"
 #include "install/install_command.h"
 #include "install/install_folder.h"
 #include "install/install_location_win.h"
@@ -81,9 +82,9 @@ void StartInstalledLauncher(const std::string& exe, const std::string& installDi
 // Started by its full path in the system folder: before the install the launcher runs from
 // wherever the player saved it, and an icacls.exe planted there would run elevated.
 void GrantUsersModify(const std::string& folder) {
-  char systemDir[MAX_PATH] = {};
-  UINT length = GetSystemDirectoryA(systemDir, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) {
+  char systemDir[4 * MAX_PATH] = {};  // 259 characters of UTF-8
+  UINT length = GetSystemDirectoryA(systemDir, sizeof systemDir);
+  if (length == 0 || length >= sizeof systemDir) {
     LogLine("icacls failed to start (error %lu)", GetLastError());
     return;
   }
@@ -108,9 +109,11 @@ void GrantUsersModify(const std::string& folder) {
 void MakeShortcuts(const std::string& target, const std::string& workingDir) {
   CoInitialize(nullptr);
   for (int folderId : {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS}) {
-    char folder[MAX_PATH] = {};
-    if (SUCCEEDED(SHGetFolderPathA(nullptr, folderId, nullptr, SHGFP_TYPE_CURRENT, folder))) {
-      MakeShortcut(std::string(folder) + "\\Kelmorra Gold.lnk", target, workingDir);
+    // The UTF-16 call: its buffer counts characters, so a long localised folder name is
+    // never cut at MAX_PATH bytes.
+    wchar_t folder[MAX_PATH] = {};
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, folderId, nullptr, SHGFP_TYPE_CURRENT, folder))) {
+      MakeShortcut(AnsiFromWide(folder) + "\\Kelmorra Gold.lnk", target, workingDir);
     }
   }
   CoUninitialize();

@@ -1,6 +1,8 @@
 // Shortcut files through the system's shell-link object; see shortcut_win.h. The link's texts
-// are ANSI (IShellLinkA); only the file name it is saved under is converted to UTF-16.
+// are ANSI (IShellLinkA, UTF-8 in this program); only the file name it is saved under is
+// converted to UTF-16, whole.
 #include "install/shortcut_win.h"
+#include "core/wide_text_win.h"
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -17,10 +19,8 @@ void MakeShortcut(const std::string& shortcutPath, const std::string& target, co
   link->SetIconLocation(target.c_str(), 0);
   IPersistFile* file = nullptr;
   if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-    wchar_t widePath[MAX_PATH] = {};
-    MultiByteToWideChar(CP_ACP, 0, shortcutPath.c_str(), -1, widePath, MAX_PATH);
-    widePath[MAX_PATH - 1] = L'\0';
-    file->Save(widePath, TRUE);
+    std::wstring widePath = WideFromAnsi(shortcutPath);
+    if (!widePath.empty()) file->Save(widePath.c_str(), TRUE);
     file->Release();
   }
   link->Release();

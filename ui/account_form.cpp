@@ -2,11 +2,13 @@
 #include "ui/account_form.h"
 #include "core/percent_encode.h"
 #include "core/text.h"
+#include "core/utf8.h"
 
 const char* AccountInputProblem(const std::string& user, const std::string& password,
                                 const std::string& repetition) {
-  if (user.size() < 3) return "Username must be at least 3 characters.";
-  if (password.size() < 4) return "Password must be at least 4 characters.";
+  // Characters, not bytes: "éé" is four bytes of UTF-8 but two characters.
+  if (Utf8CharacterCount(user) < 3) return "Username must be at least 3 characters.";
+  if (Utf8CharacterCount(password) < 4) return "Password must be at least 4 characters.";
   if (repetition != password) return "The two passwords don't match.";
   return nullptr;
 }

@@ -4,6 +4,7 @@
 // keyboard alone, like a dialog box (ui/dialog_keys_win.h): the caret starts in the user name,
 // Tab moves between the fields and Return creates the account.
 #include "ui/account_window_win.h"
+#include "core/wide_text_win.h"
 #include "core/globals_win.h"
 #include "core/log.h"
 #include "ui/account_form.h"
@@ -148,10 +149,12 @@ HBRUSH AccountBrush() {
   return g_accBrush;
 }
 
+// At most 255 characters, counted as characters: read as UTF-16 and turned into the
+// program's UTF-8, so a cut never falls inside a character's bytes.
 std::string GetText(int controlId) {
-  char buffer[256] = {};
-  GetDlgItemTextA(g_accWnd, controlId, buffer, sizeof buffer);
-  return buffer;
+  wchar_t buffer[256] = {};
+  GetDlgItemTextW(g_accWnd, controlId, buffer, 256);
+  return AnsiFromWide(buffer);
 }
 
 void ShowAccountWindow() {

@@ -149,14 +149,15 @@ bool ScanWithProgress(const BlockMap& map, const MappedFile& old, const Build& b
 // nothing means the part file has reached end.
 std::optional<DownloadResult> BuildPart(Build& build, const DeltaPlan& plan, const MappedFile& old,
                                         const std::string& url, uint64_t end) {
-  if (!build.part.OpenForWriting()) return kDownloadFailed;
+  if (!build.part.OpenForWriting()) return build.part.DiskFull() ? kDownloadDiskFull : kDownloadFailed;
   bool complete = FollowPlan(build, plan, old, url);
   build.part.Close();
   if (QuitRequested()) return kDownloadStopped;
   if (!complete || build.part.Size() != end) {
-    LogLine("Patching %s stopped at %llu of %llu bytes", build.file.path.c_str(),
-            static_cast<unsigned long long>(build.part.Size()), static_cast<unsigned long long>(build.file.size));
-    return kDownloadFailed;
+    LogLine("Patching %s stopped at %llu of %llu bytes%s", build.file.path.c_str(),
+            static_cast<unsigned long long>(build.part.Size()), static_cast<unsigned long long>(build.file.size),
+            build.part.DiskFull() ? " - the disk is full" : "");
+    return build.part.DiskFull() ? kDownloadDiskFull : kDownloadFailed;
   }
   return std::nullopt;
 }

@@ -89,14 +89,15 @@ std::optional<DownloadResult> Receive(Attempt& attempt, DWORD status, AnswerBody
     LogLine("Server answered %lu for %s", static_cast<unsigned long>(status), file.path.c_str());
     return kDownloadFailed;
   }
-  if (!part.OpenForWriting(attempt.keepOpen)) return kDownloadFailed;
+  if (!part.OpenForWriting(attempt.keepOpen)) return part.DiskFull() ? kDownloadDiskFull : kDownloadFailed;
   bool complete = Transfer(body, attempt);
   if (!attempt.keepOpen || !complete || attempt.Stopping() || part.Size() != file.size) part.Close();
   if (attempt.Stopping()) return kDownloadStopped;
   if (!complete || part.Size() != file.size) {
-    LogLine("Download of %s stopped at %llu of %llu bytes", file.path.c_str(),
-            static_cast<unsigned long long>(part.Size()), static_cast<unsigned long long>(file.size));
-    return kDownloadFailed;
+    LogLine("Download of %s stopped at %llu of %llu bytes%s", file.path.c_str(),
+            static_cast<unsigned long long>(part.Size()), static_cast<unsigned long long>(file.size),
+            part.DiskFull() ? " - the disk is full" : "");
+    return part.DiskFull() ? kDownloadDiskFull : kDownloadFailed;
   }
   return std::nullopt;
 }
@@ -123,7 +124,7 @@ template <typename FetchRest>
 DownloadResult Download(Attempt& attempt, const FetchRest& fetchRest) {
   const RemoteFile& file = attempt.file;
   PartFile& part = attempt.part;
-  if (file.size == 0 && !part.CreateEmpty()) return kDownloadFailed;
+  if (file.size == 0 && !part.CreateEmpty()) return part.DiskFull() ? kDownloadDiskFull : kDownloadFailed;
   part.HashSha256WhileWriting();
   if (part.Size() < file.size) {
     std::optional<DownloadResult> result = fetchRest(attempt);

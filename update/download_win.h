@@ -14,6 +14,7 @@ enum DownloadResult {
   kDownloadStopped = 3,    // the launcher is closing: part file kept
   kResumeByDownloading = 4,  // not patched whole: the part file holds a correct prefix (perhaps
                              // none) that the ordinary download resumes
+  kDownloadDiskFull = 5,     // the disk is full: part file kept; no retry can succeed
 };
 
 // cancel, when given and set, stops the download like g_quit does (kDownloadStopped).

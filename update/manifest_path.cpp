@@ -2,6 +2,7 @@
 // resolves them, so the verdict never depends on what the game folder holds.
 #include "update/manifest_path.h"
 #include "core/text.h"
+#include "core/utf8.h"
 #include "update/cache_file.h"
 
 namespace {
@@ -68,13 +69,15 @@ bool IsReservedDeviceName(std::string_view part) {
   for (const char* device : {"con", "prn", "aux", "nul", "conin$", "conout$"}) {
     if (base == device) return true;
   }
-  bool numbered = base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0);
-  unsigned char digit = numbered ? base[3] : 0;
-  return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+  bool numbered = base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0;
+  if (!numbered) return false;
+  std::string digit = base.substr(3);
+  if (digit.size() == 1) return digit[0] >= '0' && digit[0] <= '9';
+  return digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3";  // superscript 1, 2, 3
 }
 
 bool IsUnsafeManifestPath(const std::string& path) {
-  if (path.empty() || path[0] == '\\' || path[0] == '/') return true;
+  if (path.empty() || path[0] == '\\' || path[0] == '/' || !IsValidUtf8(path)) return true;
   if (path.find(':') != std::string::npos || path.find('\0') != std::string::npos) return true;
   bool unsafe = IsLauncherAlias(path);
   ForEachPart(path, [&](std::string_view part, bool last) { unsafe = unsafe || IsUnsafePart(part, last); });

@@ -5,6 +5,10 @@
 #include <string_view>
 
 // A path the launcher never writes (the line is logged and left out; the pass goes on):
+// - not well-formed UTF-8 (the program's code page): Windows would turn each bad byte into
+//   U+FFFD, so two different paths could name one file. No normal form is required: Windows
+//   keeps names as they are spelled, so a composed and a decomposed "é" are two files, as
+//   they are to the cache, and a build made where names are decomposed still publishes;
 // - empty, rooted ("/" or "\" first), with a ":" anywhere (drive or stream) or a NUL byte;
 // - a part ("/" and "\" separate parts) that is empty or made only of dots and blanks
 //   (".", "..", "...", ". "): Windows would drop it or climb out of the folder with it;
@@ -22,7 +26,7 @@ bool IsUnsafeManifestPath(const std::string& path);
 
 // Device names that Windows opens instead of a file, in any letter case and also with an
 // extension or trailing blanks: con, prn, aux, nul, conin$, conout$, com0-9, lpt0-9 (also
-// with the superscript digits 1, 2 and 3 of the ANSI code page).
+// with the superscript digits 1, 2 and 3, written in UTF-8).
 bool IsReservedDeviceName(std::string_view part);
 
 // The path as Windows resolves it, "/"-separated: "." and empty parts dropped, trailing dots

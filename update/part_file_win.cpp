@@ -88,7 +88,8 @@ bool PartFile::OpenForWriting(bool keepOpen) {
   DWORD access = keepOpen ? GENERIC_WRITE | DELETE : GENERIC_WRITE;
   handle_ = CreateFileA(path_.c_str(), access, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
   if (handle_ == INVALID_HANDLE_VALUE) {
-    LogLine("Cannot write %s (error %lu)", path_.c_str(), GetLastError());
+    writeError_ = GetLastError();
+    LogLine("Cannot write %s (error %lu)", path_.c_str(), writeError_);
     return false;
   }
   // A file just created needs no cut: one request less to the Wine server per small file.
@@ -96,6 +97,7 @@ bool PartFile::OpenForWriting(bool keepOpen) {
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(have_);
   if (SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN) && SetEndOfFile(handle_)) return true;
+  writeError_ = GetLastError();
   Close();
   return false;
 }
@@ -105,7 +107,11 @@ bool PartFile::Append(const void* data, size_t size) {
   for (size_t done = 0; done < size; done += kWriteSlice) {
     DWORD slice = static_cast<DWORD>(std::min<size_t>(kWriteSlice, size - done));
     DWORD written = 0;
-    if (!WriteFile(handle_, bytes + done, slice, &written, nullptr) || written != slice) return false;
+    BOOL wrote = WriteFile(handle_, bytes + done, slice, &written, nullptr);
+    if (!wrote || written != slice) {
+      writeError_ = wrote ? ERROR_DISK_FULL : GetLastError();  // a short write: the disk filled up
+      return false;
+    }
   }
   crc_ = Crc32Update(crc_, bytes, size);
   if (sha_) sha_->Add(bytes, size);
@@ -116,7 +122,8 @@ bool PartFile::Append(const void* data, size_t size) {
 bool PartFile::CreateEmpty() {
   HANDLE file = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    LogLine("Cannot write %s (error %lu)", path_.c_str(), GetLastError());
+    writeError_ = GetLastError();
+    LogLine("Cannot write %s (error %lu)", path_.c_str(), writeError_);
     return false;
   }
   CloseHandle(file);

@@ -59,6 +59,9 @@ class PartFile {
   // The open handle for MovePartIntoPlace, now the caller's (INVALID_HANDLE_VALUE when closed).
   HANDLE TakeHandle();
 
+  // The last write, open or cut failed because the volume is full.
+  bool DiskFull() const { return writeError_ == ERROR_DISK_FULL || writeError_ == ERROR_HANDLE_DISK_FULL; }
+
   uint64_t Size() const { return have_; }
   uint32_t Crc() const { return ~crc_; }
   const std::string& Path() const { return path_; }
@@ -75,4 +78,5 @@ class PartFile {
   uint32_t crc_;
   std::unique_ptr<BackgroundSha256> sha_;  // only while hashing the stream
   bool shaWhole_ = false;                  // sha_ has seen every byte of the part file
+  DWORD writeError_ = 0;                   // of the last failed write (on the writing thread)
 };

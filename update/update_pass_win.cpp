@@ -7,27 +7,41 @@
 // configuration and ends in Ready, UpdateFailed or Offline. A set g_quit ends it silently at
 // the next check, leaving part files to resume from. Files outside the manifest and the
 // player's own files are never touched.
+//
+// The player's machine: a pass that cannot fit on the game folder's volume starts no
+// download, and a disk that fills up meanwhile stops it at once (no retry could succeed);
+// a file another program holds for a moment (a virus scanner looking at a new file) is
+// waited for before it counts as in use.
 #include "update/update_pass_win.h"
 #include "core/globals_win.h"
 #include "core/log.h"
 #include "core/status_win.h"
 #include "core/text.h"
+#include "core/wide_text_win.h"
 #include "core/worker_flags.h"
 #include "gameconfig/coinit_file_win.h"
 #include "update/delta_update_win.h"
+#include "update/disk_space_win.h"
 #include "update/download_win.h"
 #include "update/fetch_ahead_win.h"
+#include "update/file_holder_win.h"
 #include "update/file_state_win.h"
 #include "update/http_win.h"
 #include "update/part_file_win.h"
 #include "update/manifest.h"
 #include "update/release_trust_win.h"
 #include "update/self_update_win.h"
+#include <algorithm>
 
 namespace {
 constexpr int kMirrorFailuresToTurnOff = 3;
 constexpr int kServerAttempts = 3;
 constexpr DWORD kRetryPauseMs = 1000;
+// A held file is tried again after growing pauses, about 10 s in all.
+constexpr DWORD kHeldFirstPauseMs = 250;
+constexpr DWORD kHeldLongestPauseMs = 2000;
+constexpr DWORD kHeldWaitMs = 10000;
+constexpr DWORD kQuitPollMs = 50;
 
 int g_mirrorFailures = 0;
 
@@ -108,6 +122,7 @@ DownloadResult DownloadFromMirror(const RemoteFile& file, size_t index, const Do
     return kDownloadOk;
   }
   if (result == kDownloadStopped || QuitRequested()) return kDownloadStopped;
+  if (result == kDownloadDiskFull) return result;
   g_mirrorFailures++;
   LogLine("Mirror could not supply %s - using the content server%s", file.path.c_str(),
           g_mirrorFailures >= kMirrorFailuresToTurnOff ? " (mirror turned off for this run)" : "");
@@ -122,7 +137,7 @@ DownloadResult DownloadFromServer(const RemoteFile& file, size_t index, const Do
   for (int attempt = 1;; attempt++) {
     DownloadResult result = ahead && attempt == 1 ? ahead->FirstDownload(index, Source::ContentServer, progress)
                                                   : DownloadFile(file, url, partPath, progress);
-    if (result == kDownloadOk || result == kDownloadStopped) return result;
+    if (result == kDownloadOk || result == kDownloadStopped || result == kDownloadDiskFull) return result;
     // A closing launcher neither reconnects, logs nor sleeps: shutdown waits for this thread.
     if (QuitRequested()) return kDownloadStopped;
     if (attempt == kServerAttempts) return result;
@@ -149,7 +164,10 @@ DownloadResult PatchFromOldVersion(const RemoteFile& file, const std::string& lo
   sources.push_back(Source::ContentServer);
   for (Source source : sources) {
     DownloadResult result = PatchFile(file, FileUrl(file, source), localPath, partPath, progress);
-    if (result == kDownloadOk || result == kDownloadStopped || result == kResumeByDownloading) return result;
+    if (result == kDownloadOk || result == kDownloadStopped || result == kResumeByDownloading ||
+        result == kDownloadDiskFull) {
+      return result;
+    }
     if (QuitRequested()) return kDownloadStopped;
     if (result == kDownloadBadCrc) break;
   }
@@ -169,11 +187,54 @@ DownloadResult FetchFile(const RemoteFile& file, size_t index, const DownloadPro
   return DownloadFromServer(file, index, progress, &ahead);
 }
 
-// False after a failed move, with the outcome published once the downloads ahead have
-// stopped (RETRY may start the next pass at once).
-bool MoveIntoPlace(const RemoteFile& file, size_t index, const std::string& localPath, AheadDownloads& ahead) {
-  if (ahead.MoveIntoPlace(index, localPath)) return true;
+bool IsHeldError(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED; }
+
+// Sleeps for ms unless the launcher starts closing; false when it did.
+bool PauseUnlessQuit(DWORD ms) {
+  for (DWORD slept = 0; slept < ms; slept += kQuitPollMs) {
+    if (QuitRequested()) return false;
+    Sleep(kQuitPollMs);
+  }
+  return !QuitRequested();
+}
+
+enum class Move { Done, Failed, Quit };
+
+// Tries the move again while another program holds the file, with growing pauses, telling
+// the player which file waits (and for whom, where Windows can say). Failed with the last
+// move's error number in error.
+Move WaitForHeldFile(const RemoteFile& file, size_t index, const std::string& localPath, AheadDownloads& ahead,
+                     const DownloadProgress& progress, DWORD& error) {
+  std::string holders = ProgramsHoldingFile(localPath);
+  std::string by = holders.empty() ? "another program" : holders;
+  LogLine("%s is held by %s - waiting for it", file.path.c_str(), by.c_str());
+  PublishProgress(Fmt("Waiting for %s, held by %s...", file.path.c_str(), by.c_str()), progress.Fraction(file.size));
+  DWORD waited = 0;
+  for (DWORD pause = kHeldFirstPauseMs; waited + pause <= kHeldWaitMs;
+       pause = std::min(pause * 2, kHeldLongestPauseMs)) {
+    if (!PauseUnlessQuit(pause)) return Move::Quit;
+    waited += pause;
+    if (ahead.MoveIntoPlace(index, localPath)) return Move::Done;
+    error = GetLastError();
+    if (!IsHeldError(error)) return Move::Failed;
+  }
+  return Move::Failed;
+}
+
+// Ended after a failed move, with the outcome published once the downloads ahead have
+// stopped (RETRY may start the next pass at once), and when the launcher started closing.
+Move MoveIntoPlace(const RemoteFile& file, size_t index, const std::string& localPath, AheadDownloads& ahead,
+                   const DownloadProgress& progress) {
+  if (ahead.MoveIntoPlace(index, localPath)) return Move::Done;
   DWORD error = GetLastError();
+  if (IsHeldError(error)) {
+    Move waited = WaitForHeldFile(file, index, localPath, ahead, progress, error);
+    if (waited == Move::Done) return waited;
+    if (waited == Move::Quit) {
+      ahead.Stop();
+      return waited;
+    }
+  }
   LogLine("Cannot replace %s (error %lu)", localPath.c_str(), error);
   ahead.Stop();
   if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) {
@@ -183,7 +244,15 @@ bool MoveIntoPlace(const RemoteFile& file, size_t index, const std::string& loca
     EndPass(UpdateFailed, "A game file could not be replaced.",
             Fmt("%s (error %lu) - see KMLauncher.log", file.path.c_str(), error), 0);
   }
-  return false;
+  return Move::Failed;
+}
+
+// The outcome of a pass that does not fit on the disk, with DiskSpaceShortfall's detail (empty
+// when the disk filled up and has room again by now).
+void EndForDiskSpace(std::string detail) {
+  if (detail.empty()) detail = "The disk of the game folder is full. Free some space and press RETRY.";
+  LogLine("Not enough disk space: %s", detail.c_str());
+  EndPass(UpdateFailed, "Not enough disk space", detail, 0);
 }
 
 void RecordInstalled(const RemoteFile& file, const std::string& localPath) {
@@ -206,6 +275,11 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const UpdateLi
     DownloadResult result = FetchFile(file, index, progress, ahead);
     ahead.Decided(index, g_mirrorFailures);
     if (result == kDownloadStopped) return DownloadOutcome::Ended;
+    if (result == kDownloadDiskFull) {
+      ahead.Stop();
+      EndForDiskSpace(DiskSpaceShortfall(files, toUpdate.updates, index));
+      return DownloadOutcome::Ended;
+    }
     if (result != kDownloadOk) {
       ahead.Stop();
       EndPass(UpdateFailed, "The update could not be downloaded.",
@@ -219,7 +293,7 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const UpdateLi
       }
       return DownloadOutcome::Ended;
     }
-    if (!MoveIntoPlace(file, index, localPath, ahead)) return DownloadOutcome::Ended;
+    if (MoveIntoPlace(file, index, localPath, ahead, progress) != Move::Done) return DownloadOutcome::Ended;
     RecordInstalled(file, localPath);
     bytesDone += file.size;
     LogLine("Updated %s (%s)", file.path.c_str(), Megabytes(file.size).c_str());
@@ -227,6 +301,25 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const UpdateLi
   SaveCache();
   LogLine("Update complete");
   return DownloadOutcome::Done;
+}
+
+// False when a file to fetch would lie deeper than Windows' file calls reach (MAX_PATH
+// characters, part file included), with the outcome published: every attempt would fail
+// and look like a lost connection.
+bool PathsFitWindows(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates) {
+  for (size_t index : updates) {
+    std::string partPath = PartPathOf(LocalPath(files[index].path));
+    size_t length = WindowsPathLength(partPath);
+    if (length < MAX_PATH) continue;
+    LogLine("Path too long for Windows (%u characters, at most %d): %s", unsigned(length), MAX_PATH - 1,
+            partPath.c_str());
+    EndPass(UpdateFailed, "A game file's path is too long.",
+            Fmt("%s is too deep in this folder for Windows. Move the game to a shorter folder, then press RETRY.",
+                files[index].path.c_str()),
+            0);
+    return false;
+  }
+  return true;
 }
 
 void AnnounceUpdate(const UpdateList& toUpdate, const std::string& name) {
@@ -279,6 +372,12 @@ void UpdateBody() {
   } else {
     PutLauncherLast(manifest.files, toUpdate.updates);
     AnnounceUpdate(toUpdate, manifest.name);
+    if (!PathsFitWindows(manifest.files, toUpdate.updates)) return;
+    std::string shortfall = DiskSpaceShortfall(manifest.files, toUpdate.updates, 0);
+    if (!shortfall.empty()) {
+      EndForDiskSpace(shortfall);
+      return;
+    }
     if (DownloadAll(manifest.files, toUpdate) == DownloadOutcome::Ended) return;
   }
   if (!g_releaseKey.empty()) RecordInstalledRelease(manifest);

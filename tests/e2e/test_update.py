@@ -330,6 +330,8 @@ class FailureTest(UpdateTestCase):
         self.assertEqual(status[1:], ("A game file is in use.",
                                       "Close Kelmorra (and the editor/servers using this folder), then press RETRY."))
         self.assertTrue(any(l.startswith("Cannot replace %sheld.dat (error " % game.windows) for l in game.log_lines()))
+        # It was waited for first (tests/e2e/test_player_machine.py has one released in time).
+        self.assertIn("held.dat is held by another program - waiting for it", game.log_lines())
         self.assertEqual(game.read("held.dat.part"), files["held.dat"])
         # The game closes; RETRY moves the verified part file into place without fetching it.
         holder.kill()

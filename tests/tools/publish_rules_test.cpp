@@ -8,7 +8,7 @@ bool Refused(const std::string& path) { return !PublishPathProblem(path).empty()
 
 TEST(PublishPathProblem, OrdinaryGamePathsPass) {
   for (const char* path : {"Kelmorra.exe", "KMLauncher.exe", "Data/maps/new area.dat", "a/..b",
-                           "Sub/musicsetting.cfg", "Sub/Readme.TXT", "caf\xC3\xA9/\xE9t\xE9.pak", "con_fig.txt",
+                           "Sub/musicsetting.cfg", "Sub/Readme.TXT", "caf\xC3\xA9/\xC3\xA9t\xC3\xA9.pak", "data/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E/\xE5\x9C\xB0\xE5\x9B\xB3.dat", "con_fig.txt",
                            "COM10.dat", "notes.txt"}) {
     EXPECT_EQ(PublishPathProblem(path), "") << path;
   }
@@ -29,11 +29,18 @@ TEST(PublishPathProblem, NamesWindowsWouldTurnIntoPlayerFilesAreRefused) {
 TEST(PublishPathProblem, PathsTheLauncherCallsUnsafeAreRefused) {
   const std::vector<std::string> paths = {"", "/abs.dat", "../up.dat", "a/../b", "..", "C:x.dat",
                                           std::string("a\0b", 3), "a/... /y.txt", "KMLAUN~1.CFG",
-                                          "CONIN$", "lpt\xB9.dat"};
+                                          "CONIN$", "lpt\xB9.dat", "lpt\xC2\xB9.dat", "COM\xC2\xB3"};
   for (const std::string& path : paths) {
     EXPECT_TRUE(Refused(path)) << path;
   }
   EXPECT_NE(PublishPathProblem("a/../b").find("unsafe"), std::string::npos);
+}
+
+TEST(PublishPathProblem, NamesThatAreNotUtf8AreRefusedWithTheReason) {
+  // Latin-1 "été", a cut sequence, an overlong "/", a UTF-16 surrogate.
+  for (const char* path : {"\xE9t\xE9.pak", "data/\xE6\x97", "a\xC0\xAFb", "x\xED\xA0\x80.dat"}) {
+    EXPECT_NE(PublishPathProblem(path).find("not valid UTF-8"), std::string::npos) << path;
+  }
 }
 
 TEST(PublishPathProblem, NamesWindowsCannotHoldAreRefused) {

@@ -19,6 +19,16 @@ TEST(AccountInput, RepetitionMustMatchByteForByte) {
                "The two passwords don't match.");
 }
 
+// The limits are in characters as the player types them, not in bytes of UTF-8; the
+// form encodes each byte of a character.
+TEST(AccountInput, LengthsCountCharactersNotBytes) {
+  EXPECT_STREQ(AccountInputProblem("\xC3\xA9\xC3\xA9", "abcd", "abcd"), "Username must be at least 3 characters.");
+  EXPECT_STREQ(AccountInputProblem("abc", "\xE6\x97\xA5\xE6\x9C\xAC", "\xE6\x97\xA5\xE6\x9C\xAC"),
+               "Password must be at least 4 characters.");
+  EXPECT_EQ(AccountInputProblem("\xC3\x86r\xC3\xB8", "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"), nullptr);
+  EXPECT_EQ(AccountRequestBody("\xC3\x86r\xC3\xB8", "\xE6\x97\xA5", ""), "user=%C3%86r%C3%B8&pass=%E6%97%A5&email=");
+}
+
 TEST(AccountInput, ShortestValidInputPasses) {
   EXPECT_EQ(AccountInputProblem("abc", "abcd", "abcd"), nullptr);
 }

@@ -11,6 +11,18 @@ TEST(Fmt, CutsAt1023Characters) {
   EXPECT_EQ(Fmt("%d of %u  -  %s", -3, 4u, "x"), "-3 of 4  -  x");
 }
 
+// A cut inside a character of UTF-8 drops its lead bytes too; a whole character at the end stays.
+TEST(Fmt, NeverCutsInsideACharacter) {
+  std::string two = std::string(1022, 'a') + "\xC3\xA9";   // é ends at byte 1024
+  std::string three = std::string(1021, 'a') + "\xE5\x9C\xB0";  // 地 ends at byte 1024
+  std::string four = std::string(1020, 'a') + "\xF0\x9F\x97\xA1" + "b";
+  std::string whole = std::string(1020, 'a') + "\xE5\x9C\xB0" + "b";
+  EXPECT_EQ(Fmt("%s", two.c_str()), std::string(1022, 'a'));
+  EXPECT_EQ(Fmt("%s", three.c_str()), std::string(1021, 'a'));
+  EXPECT_EQ(Fmt("%s", four.c_str()), std::string(1020, 'a'));
+  EXPECT_EQ(Fmt("%s", whole.c_str()), whole.substr(0, 1023));
+}
+
 TEST(Lower, MapsOnlyAsciiLetters) {
   EXPECT_EQ(Lower("KMLauncher.EXE"), "kmlauncher.exe");
   EXPECT_EQ(Lower("\xC4\xD6Z@["), "\xC4\xD6z@[");

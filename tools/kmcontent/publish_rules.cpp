@@ -2,6 +2,7 @@
 // an operator can act on.
 #include "tools/kmcontent/publish_rules.h"
 #include "core/text.h"
+#include "core/utf8.h"
 #include "update/cache_file.h"
 #include "update/manifest.h"
 #include <map>
@@ -40,6 +41,10 @@ std::string WindowsNameProblem(const std::string& name) {
 }
 
 std::string PublishPathProblem(const std::string& path) {
+  if (!IsValidUtf8(path)) {
+    return "is not valid UTF-8 (a name written in another code page?), which the launcher refuses: "
+           "rename it in the build";
+  }
   if (IsUnsafeManifestPath(path)) {
     return "is a path the launcher refuses as unsafe (rooted, a drive or stream colon, a part of only dots "
            "and blanks, a device name, a short name such as DATA~1.PAK, or a byte Windows forbids)";

@@ -32,14 +32,29 @@ void WriteReport(const std::string& report) {
   MoveFileExA(fresh.c_str(), kStandinReportName, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
+// A path from a UTF-16 call, in the program's code page (UTF-8, from its manifest). The UTF-16
+// calls count characters; Wine's "A" ones miscount UTF-8 bytes.
+std::string Narrow(const wchar_t* wide) {
+  int length = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return std::string();
+  std::string narrow(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide, -1, &narrow[0], length, nullptr, nullptr);
+  narrow.pop_back();
+  return narrow;
+}
+
+template <typename Call>
+std::string Utf8Path(Call call) {
+  wchar_t wide[MAX_PATH * 2] = {};
+  DWORD length = call(MAX_PATH * 2, wide);
+  return length == 0 || length >= MAX_PATH * 2 ? std::string() : Narrow(wide);
+}
+
 StandinInputs GatherInputs() {
   StandinInputs inputs;
-  inputs.commandLine = GetCommandLineA();
-  char path[MAX_PATH * 2] = {};
-  GetCurrentDirectoryA(sizeof path, path);
-  inputs.workDir = path;
-  GetModuleFileNameA(nullptr, path, sizeof path);
-  inputs.exePath = path;
+  inputs.commandLine = Narrow(GetCommandLineW());
+  inputs.workDir = Utf8Path(GetCurrentDirectoryW);
+  inputs.exePath = Utf8Path([](DWORD size, wchar_t* path) { return GetModuleFileNameW(nullptr, path, size); });
   inputs.haveCoinit = ReadWholeFile("coinit.tmp", inputs.coinit);
   inputs.haveStartCfg = ReadWholeFile("startcfg.aut", inputs.startCfg);
   return inputs;

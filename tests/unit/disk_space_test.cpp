@@ -1,0 +1,39 @@
+// The room an update pass needs before its first download: part files count for what they
+// hold, patched files for their whole size, plus a margin of the largest write.
+#include "update/disk_space.h"
+#include <gtest/gtest.h>
+
+namespace {
+constexpr uint64_t MB = 1048576;
+
+PendingWrite Write(uint64_t size, uint64_t partSize = 0, bool patched = false) {
+  PendingWrite write;
+  write.size = size;
+  write.partSize = partSize;
+  write.patched = patched;
+  return write;
+}
+
+TEST(DiskSpaceNeeded, SizesLessUsablePartFilesPlusTheLargestAsMargin) {
+  EXPECT_EQ(BytesStillToWrite({}), 0u);
+  EXPECT_EQ(BytesStillToWrite({Write(10 * MB), Write(30 * MB)}), 70 * MB);
+  // 40 MB of which 25 are in a part file: 15 to write, 15 + 5 + margin 15.
+  EXPECT_EQ(BytesStillToWrite({Write(40 * MB, 25 * MB), Write(5 * MB)}), 35 * MB);
+  // A complete part file (left by a failed move) needs nothing more.
+  EXPECT_EQ(BytesStillToWrite({Write(8 * MB, 8 * MB), Write(2 * MB)}), 4 * MB);
+}
+
+TEST(DiskSpaceNeeded, PartFilesThatCannotBeResumedAndPatchedFilesCountWhole) {
+  // Longer than the file: deleted, the download starts from zero.
+  EXPECT_EQ(BytesStillToWrite({Write(4 * MB, 9 * MB)}), 8 * MB);
+  // A patch writes the whole new file into its part file, whatever an old part held.
+  EXPECT_EQ(BytesStillToWrite({Write(6 * MB, 2 * MB, true), Write(1 * MB)}), 13 * MB);
+}
+
+TEST(DiskSpaceShortage, NamesBothFiguresAndTheDrive) {
+  EXPECT_EQ(DiskSpaceShortage(42 * MB, "C:", 20 * MB),
+            "The update needs 42.0 MB on C:, 20.0 MB are free. Free some space and press RETRY.");
+  EXPECT_EQ(DiskSpaceShortage(3 * MB / 2, "\\\\server\\games", 0),
+            "The update needs 1.5 MB on \\\\server\\games, 0.0 MB are free. Free some space and press RETRY.");
+}
+}  // namespace
