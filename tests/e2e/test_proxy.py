@@ -26,6 +26,7 @@ class ProxyTest(LauncherTestCase):
             targets = [r.target for r in server.requests]
         self.assertEqual(len(targets), 31)
         self.assertTrue(all(target.startswith(server.url + "/") for target in targets), targets)
-        self.assertGreater(server.max_in_flight, 1, "the proxy saw one request at a time")
+        # More than the four connections fetch-ahead keeps on the pipelined path.
+        self.assertGreater(server.max_in_flight, 6, "too few requests at once through the proxy")
         self.assertEqual([line for line in game.log_lines() if "maps/" in line],
                          ["Updated %s (0.0 MB)" % name for name in names])
