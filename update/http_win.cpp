@@ -22,7 +22,8 @@ bool ReadWholeBody(HINTERNET request, std::string& body) {
   char chunk[16384];
   for (;;) {
     DWORD got = 0;
-    if (!InternetReadFile(request, chunk, sizeof chunk, &got)) return false;
+    if (!InternetReadFile(request, chunk, CappedReadSize(sizeof chunk), &got)) return false;
+    Downloaded(got);
     if (got == 0) return true;
     if (body.size() + got > kMaxTextBody) return false;
     body.append(chunk, got);

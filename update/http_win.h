@@ -2,6 +2,7 @@
 // user interface, keep-alive allowed, 15 s connect and receive time-outs (set on g_net).
 #pragma once
 #include "core/base.h"
+#include "core/download_cap_win.h"
 #include <windows.h>
 #include <wininet.h>
 
@@ -38,7 +39,9 @@ class InternetBody : public AnswerBody {
  public:
   explicit InternetBody(HINTERNET request) : request_(request) {}
   bool Read(unsigned char* buffer, DWORD size, DWORD& got) override {
-    return InternetReadFile(request_, buffer, size, &got);
+    if (!InternetReadFile(request_, buffer, CappedReadSize(size), &got)) return false;
+    Downloaded(got);
+    return true;
   }
 
  private:

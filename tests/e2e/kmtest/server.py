@@ -68,6 +68,7 @@ class Request:
         self.target = target  # as the request line had it (absolute through a proxy)
         self.headers = headers
         self.body = body
+        self.time = time.monotonic()  # when it arrived
 
     def __repr__(self):
         return "%s %s %s" % (self.method, self.path, self.headers.get("Range", ""))
