@@ -147,7 +147,7 @@ PartFile::Check PartFile::VerifyOrDelete() {
   if (Crc() != file_.crc) {
     check = Check::BadCrc;
   } else {
-    if (!sha_ || !shaWhole_) Close();  // the part file is read once more, by name
+    if (file_.hasSha256 && (!sha_ || !shaWhole_)) Close();  // read once more, by name
     if (!Sha256Matches()) check = Check::BadSha256;
   }
   if (check != Check::Ok) {
