@@ -69,7 +69,7 @@ async def pipe(reader, writer, delay, rate, counter):
 
     try:
         await asyncio.gather(receive(), deliver())
-    except (ConnectionError, OSError):
+    except (ConnectionError, OSError, asyncio.CancelledError):
         pass
     finally:
         writer.close()

@@ -164,7 +164,7 @@ def run_curl(urls, folder, extra):
             f.write('url = "%s"\noutput = "%d"\n' % (url, index))
     started = time.time()
     subprocess.run(["curl", "-s", "-f", "-Z", "--parallel-max", "8", "-K", listing] + extra, check=True,
-                   cwd=target, timeout=TIMEOUT)
+                   cwd=target, timeout=TIMEOUT, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     seconds = time.time() - started
     shutil.rmtree(target, ignore_errors=True)
     return seconds

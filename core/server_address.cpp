@@ -70,7 +70,9 @@ ServerAddress ParseServerAddress(const std::string& server) {
     bool secure = lower[4] == 's';
     std::string authority = server.substr(secure ? 8 : 7);
     if (!authority.empty() && authority.back() == '/') authority.pop_back();
-    if (authority.find('/') != std::string::npos) return Refused("only a server, not a path on it, may follow http:// or https://");
+    if (authority.find('/') != std::string::npos) {
+      return Refused("only a server, not a path on it, may follow http:// or https://");
+    }
     if (authority.empty() || !ParseAuthority(authority, secure ? 443 : 80, address)) {
       return Refused(address.problem[0] ? address.problem : "the host name is missing");
     }

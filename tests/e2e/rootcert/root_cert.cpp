@@ -21,7 +21,8 @@ bool ReadAll(const char* path, std::vector<unsigned char>& bytes) {
 bool Remove(HCERTSTORE store, const std::vector<unsigned char>& der) {
   PCCERT_CONTEXT wanted = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
   if (!wanted) return false;
-  PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted, nullptr);
+  PCCERT_CONTEXT found =
+      CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted, nullptr);
   CertFreeCertificateContext(wanted);
   return found && CertDeleteCertificateFromStore(found);  // frees found
 }
