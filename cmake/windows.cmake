@@ -64,6 +64,11 @@ endforeach()
 add_executable(hold_file ${CMAKE_SOURCE_DIR}/tests/e2e/holdfile/hold_file.cpp)
 set_target_properties(hold_file PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 
+# Test helper of the e2e tests: trusts a test CA in the prefix (or stops trusting it).
+add_executable(root_cert ${CMAKE_SOURCE_DIR}/tests/e2e/rootcert/root_cert.cpp)
+target_link_libraries(root_cert PRIVATE crypt32)
+set_target_properties(root_cert PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+
 # Time of one main-window paint at several scales, run by hand under wine (not a test).
 add_executable(paint_bench ${CMAKE_SOURCE_DIR}/bench/paint_bench_win.cpp ${CMAKE_SOURCE_DIR}/resources/KMLauncher.rc)
 target_link_libraries(paint_bench PRIVATE kmwin)

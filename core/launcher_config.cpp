@@ -13,32 +13,79 @@ const char* const kTunnelHostSuffix = ".ngrok-free.app";
 namespace {
 // fgets with a 512-byte buffer returns at most 511 characters, a line break included.
 constexpr size_t kLinePieceMax = 511;
-}  // namespace
 
-void ApplyConfigLine(std::string line, std::string& server) {
+constexpr const char* kSpeedCapKey = "maxdownloadkbps";
+
+// Sets value from one line when the line sets key (lower case) to something non-empty.
+void ApplyKeyLine(std::string line, const char* key, std::string& value) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) {
     line.pop_back();
   }
   if (line.empty() || line[0] == ';' || line[0] == '#') return;
   size_t equals = line.find('=');
   if (equals == std::string::npos) return;
-  if (Lower(line.substr(0, equals)) != "server") return;
-  std::string value = line.substr(equals + 1);
-  if (!value.empty()) server = value;
+  if (Lower(line.substr(0, equals)) != key) return;
+  std::string found = line.substr(equals + 1);
+  if (!found.empty()) value = found;
 }
 
-std::string ServerFromConfigText(const std::string& text, const std::string& current) {
-  std::string server = current;
+// The text in the pieces the launcher's 512-byte line buffer reads it in.
+std::vector<std::string> LinePieces(const std::string& text) {
+  std::vector<std::string> pieces;
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = pos;
     while (end < text.size() && end - pos < kLinePieceMax) {
       if (text[end++] == '\n') break;
     }
-    ApplyConfigLine(text.substr(pos, end - pos), server);
+    pieces.push_back(text.substr(pos, end - pos));
     pos = end;
   }
+  return pieces;
+}
+}  // namespace
+
+void ApplyConfigLine(std::string line, std::string& server) { ApplyKeyLine(std::move(line), "server", server); }
+
+std::string ServerFromConfigText(const std::string& text, const std::string& current) {
+  std::string server = current;
+  for (const std::string& piece : LinePieces(text)) ApplyConfigLine(piece, server);
   return server;
+}
+
+std::string ConfigValueFromText(const std::string& text, const char* key) {
+  std::string value;
+  for (const std::string& piece : LinePieces(text)) ApplyKeyLine(piece, key, value);
+  return value;
+}
+
+bool ParseSpeedCap(const std::string& value, uint32_t& kilobytesPerSecond) {
+  if (value.empty() || value.size() > 10) return false;
+  uint64_t number = 0;
+  for (char c : value) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (number > kMaxSpeedCap) return false;
+  kilobytesPerSecond = static_cast<uint32_t>(number);
+  return true;
+}
+
+std::string WithSpeedCap(const std::string& text, uint32_t kilobytesPerSecond) {
+  std::string kept;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    end = end == std::string::npos ? text.size() : end + 1;
+    std::string line = text.substr(pos, end - pos);
+    std::string setting;
+    ApplyKeyLine(line.substr(0, kLinePieceMax), kSpeedCapKey, setting);
+    if (setting.empty()) kept += line;
+    pos = end;
+  }
+  if (!kept.empty() && kept.back() != '\n') kept += '\n';
+  // The reader takes the last value: one at the very end wins over any the lines above hide.
+  return kept + "MaxDownloadKBps=" + std::to_string(kilobytesPerSecond) + "\n";
 }
 
 bool IsTunnelledServer(const std::string& server) {

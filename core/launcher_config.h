@@ -1,6 +1,7 @@
-// The launcher's own configuration file, KMLauncher.cfg: one setting, the content server
-// address ("Server=address:port"). This is its byte logic: reading the server out of the
-// file's text, the tunnelling-host test, and the two templates the launcher writes.
+// The launcher's own configuration file, KMLauncher.cfg: the content server address
+// ("Server=address:port") and the download speed cap ("MaxDownloadKBps=N"). This is its byte
+// logic: reading the settings out of the file's text, the tunnelling-host test, the two
+// templates the launcher writes, and the settings window's change of the cap.
 #pragma once
 #include "core/base.h"
 
@@ -19,6 +20,20 @@ void ApplyConfigLine(std::string line, std::string& server);
 
 // True when the address contains kTunnelHostSuffix in any letter case.
 bool IsTunnelledServer(const std::string& server);
+
+// The last non-empty value of key (lower case) in the text, read by the same rules as the
+// server: pieces of at most 511 characters, trailing blanks and line ends removed, comments
+// skipped, the key before the first "=" in any letter case and not trimmed. Empty when none.
+std::string ConfigValueFromText(const std::string& text, const char* key);
+
+// The cap in KB/s a MaxDownloadKBps value sets: decimal digits only, at most kMaxSpeedCap.
+// False for anything else (the launcher then logs it and sets no cap).
+constexpr uint32_t kMaxSpeedCap = 4000000;
+bool ParseSpeedCap(const std::string& value, uint32_t& kilobytesPerSecond);
+
+// The text with its MaxDownloadKBps lines replaced by one at the end that sets the cap
+// (0: none). Every other line stays as it was.
+std::string WithSpeedCap(const std::string& text, uint32_t kilobytesPerSecond);
 
 enum class ConfigTemplate { Startup, Install };
 

@@ -1,6 +1,8 @@
 // KMLauncher.cfg on disk; the byte rules live in launcher_config.cpp.
 #include "core/launcher_config_file_win.h"
+#include "core/download_cap_win.h"
 #include "core/globals_win.h"
+#include "core/log.h"
 
 namespace {
 // Text mode turns CR LF into LF, as the rules expect.
@@ -15,6 +17,18 @@ bool ReadTextFile(const std::string& path, std::string& text) {
   }
   fclose(file);
   return true;
+}
+
+void ApplySpeedCap(const std::string& value) {
+  if (value.empty()) return;
+  uint32_t cap = 0;
+  if (!ParseSpeedCap(value, cap)) {
+    LogLine("Ignoring MaxDownloadKBps=%s in KMLauncher.cfg: not a whole number of KB/s up to %u", value.c_str(),
+            static_cast<unsigned>(kMaxSpeedCap));
+    return;
+  }
+  SetDownloadCap(cap);
+  if (cap > 0) LogLine("Downloads limited to %u KB/s", static_cast<unsigned>(cap));
 }
 }  // namespace
 
@@ -32,8 +46,19 @@ void LoadLauncherConfig(const std::string& path, bool installMode) {
     return;
   }
   g_server = ServerFromConfigText(text, g_server);
+  ApplySpeedCap(ConfigValueFromText(text, "maxdownloadkbps"));
   if (IsTunnelledServer(g_server)) {
     g_server = kDefaultServer;
     WriteLauncherConfig(path, ConfigTemplate::Startup, g_server);
   }
+}
+
+bool SaveSpeedCap(const std::string& path, uint32_t kilobytesPerSecond) {
+  std::string text;
+  if (!ReadTextFile(path, text)) text = LauncherConfigText(ConfigTemplate::Startup, g_server);
+  FILE* file = fopen(path.c_str(), "w");
+  if (!file) return false;
+  std::string changed = WithSpeedCap(text, kilobytesPerSecond);
+  bool written = fwrite(changed.data(), 1, changed.size(), file) == changed.size();
+  return fclose(file) == 0 && written;
 }

@@ -3,9 +3,14 @@
 #include "core/base.h"
 #include "core/launcher_config.h"
 
-// Sets g_server from the file (a tunnelled address is reset to the default and the file
-// rewritten); creates a missing file with template A unless the launcher is in install mode.
+// Sets g_server and the download speed cap from the file (a tunnelled address is reset to the
+// default and the file rewritten; a cap that is no number is logged and ignored); creates a
+// missing file with template A unless the launcher is in install mode.
 void LoadLauncherConfig(const std::string& path, bool installMode);
 
 // Writes the template with the server; failures are silent.
 void WriteLauncherConfig(const std::string& path, ConfigTemplate which, const std::string& server);
+
+// Sets the cap in the file (a missing file is made with template A first), keeping its other
+// lines. False when it could not be written.
+bool SaveSpeedCap(const std::string& path, uint32_t kilobytesPerSecond);

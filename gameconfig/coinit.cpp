@@ -66,7 +66,11 @@ std::string CoinitContent(const std::string& encrypted, const std::string plain[
 }
 
 bool IsLocalContentServer(const std::string& server) {
-  std::string host = Lower(server.substr(0, server.find(':')));
+  std::string host = Lower(server);
+  // An http:// or https:// address names its host after the scheme.
+  size_t scheme = host.find("://");
+  if (scheme != std::string::npos) host.erase(0, scheme + 3);
+  host = host.substr(0, host.find(':'));
   return host == "localhost" || StartsWith(host, "127.");
 }
 

@@ -28,8 +28,8 @@ void ParseCoinit(const std::string& content, std::string& encrypted,
 // The file's content from an encrypted part and five plain values (each then CR LF).
 std::string CoinitContent(const std::string& encrypted, const std::string plain[kCoinitPlainCount]);
 
-// True when the content server runs on this PC: its host (up to the first ":"), in any
-// letter case, is "localhost" or begins with "127.".
+// True when the content server runs on this PC: its host (after any "http://" or "https://",
+// up to the next ":"), in any letter case, is "localhost" or begins with "127.".
 bool IsLocalContentServer(const std::string& server);
 
 enum class CoinitCreate { Created, CannotEncrypt, ServerTooLong };

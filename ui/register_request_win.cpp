@@ -4,6 +4,9 @@
 // body is the answer.
 #include "ui/register_request_win.h"
 #include "core/globals_win.h"
+#include "core/log.h"
+#include "core/server_address.h"
+#include "update/certificate_problem.h"
 #include "ui/account_form.h"
 #include "ui/account_window_win.h"
 
@@ -19,19 +22,48 @@ std::string ReadBody(HINTERNET request) {
   return answer;
 }
 
+// Where the form goes: a plain address as it always did, an http:// or https:// one to its
+// host and port (TLS with the certificate checked); none for an address of no known form.
+bool FormTarget(std::string& host, unsigned short& port, DWORD& flags) {
+  ServerAddress server = ParseServerAddress(g_server);
+  flags = kRequestFlags;
+  if (server.form == ServerForm::Invalid) return false;
+  if (server.form == ServerForm::Plain) {
+    SplitServerAddress(g_server, host, port);
+    return true;
+  }
+  host = server.host;
+  if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
+  port = server.port;
+  if (server.form == ServerForm::Https) flags |= INTERNET_FLAG_SECURE;
+  return true;
+}
+
+void LogCertificateProblem(const std::string& host) {
+  DWORD error = GetLastError();
+  CertificateProblem problem = CertificateProblemOf(error);
+  if (problem.reason) {
+    LogLine("Certificate of %s refused: %s (error %lu)", host.c_str(), problem.reason,
+            static_cast<unsigned long>(error));
+  }
+}
+
 std::string PostForm(const std::string& body) {
   std::string host;
   unsigned short port = 0;
-  SplitServerAddress(g_server, host, port);
+  DWORD flags = 0;
+  if (!FormTarget(host, port, flags)) return std::string();
   HINTERNET connection =
       InternetConnectA(g_net, host.c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
   if (!connection) return std::string();
   std::string answer;
-  HINTERNET request = HttpOpenRequestA(connection, "POST", "/register", nullptr, nullptr, nullptr, kRequestFlags, 0);
+  HINTERNET request = HttpOpenRequestA(connection, "POST", "/register", nullptr, nullptr, nullptr, flags, 0);
   if (request) {
     if (HttpSendRequestA(request, kFormHeader, static_cast<DWORD>(-1), const_cast<char*>(body.data()),
                          static_cast<DWORD>(body.size()))) {
       answer = ReadBody(request);
+    } else {
+      LogCertificateProblem(host);
     }
     InternetCloseHandle(request);
   }

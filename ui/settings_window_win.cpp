@@ -1,6 +1,8 @@
 // The settings window. Opening reads coinit.tmp (creating it from the manifest's game server
 // when it is missing) and startcfg.aut and shows their values in standard controls; Save
 // writes startcfg.aut, then coinit.tmp with its encrypted part copied unchanged, and closes.
+// A group of its own holds the launcher's download speed cap, which Save writes to
+// KMLauncher.cfg (not to the game's files) and applies at once.
 // Like a dialog box it works from the keyboard (ui/dialog_keys_win.h): Tab through the lists,
 // Return saves, Escape cancels.
 //
@@ -8,7 +10,9 @@
 // on the update worker cannot slip a new file in between; message boxes come after the lock
 // is released so that a player reading one never stalls the update pass.
 #include "ui/settings_window_win.h"
+#include "core/download_cap_win.h"
 #include "core/globals_win.h"
+#include "core/launcher_config_file_win.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "gameconfig/coinit_file_win.h"
@@ -22,8 +26,11 @@ std::vector<DisplayMode> g_modes;
 namespace {
 constexpr const char* kSettingsClass = "KMLauncherSettings";
 constexpr int kWidth = 320;
-constexpr int kHeight = 340;
+constexpr int kHeight = 412;
 constexpr int kSizeId = 401, kFullscreenId = 402, kSaveId = 403, kCancelId = 404;
+// The graphics lists use 405 to 407 (gameconfig/settings_choices.cpp).
+constexpr int kSpeedCapId = 410;
+constexpr int kButtonsY = 324;
 constexpr DWORD kListStyle = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
 
 enum class SaveOutcome { NoCoinit, Saved, GraphicsFailed, CoinitFailed, BothFailed };
@@ -109,6 +116,50 @@ void AddGraphicsControls(HWND window) {
   }
 }
 
+// The Downloads group: the cap in KB/s, empty or 0 for none.
+void AddDownloadControls(HWND window) {
+  AddControl(window, "BUTTON", "Downloads", 0, BS_GROUPBOX, 12, 244, 286, 66);
+  AddControl(window, "STATIC", "Speed limit in KB/s (0 = no limit)", 0, 0, 24, 264, 190, 16);
+  uint32_t cap = DownloadCap();
+  HWND field = AddControl(window, "EDIT", cap ? Fmt("%u", static_cast<unsigned>(cap)).c_str() : "0", kSpeedCapId,
+                          ES_NUMBER | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP | WS_GROUP, 24, 282, 110, 20);
+  SendMessageA(field, EM_LIMITTEXT, 7, 0);
+}
+
+// The cap typed in the field: empty counts as 0; false for anything that is not a cap.
+bool TypedSpeedCap(HWND window, uint32_t& cap) {
+  char text[16] = {};
+  GetDlgItemTextA(window, kSpeedCapId, text, sizeof text);
+  if (!text[0]) {
+    cap = 0;
+    return true;
+  }
+  return ParseSpeedCap(text, cap);
+}
+
+// Writes and applies the cap when it changed; false (with a message box) when it could not.
+bool SaveDownloadCap(HWND window) {
+  uint32_t cap = 0;
+  if (!TypedSpeedCap(window, cap)) {
+    MessageBoxA(window, Fmt("Enter the download speed limit in KB/s: a whole number up to %u, 0 for no limit.",
+                            static_cast<unsigned>(kMaxSpeedCap)).c_str(), "Kelmorra", MB_ICONINFORMATION);
+    SetFocus(GetDlgItem(window, kSpeedCapId));
+    return false;
+  }
+  if (cap == DownloadCap()) return true;
+  if (!SaveSpeedCap(g_exeDir + "KMLauncher.cfg", cap)) {
+    MessageBoxA(window, "Could not save the download speed limit in KMLauncher.cfg.", "Kelmorra", MB_ICONWARNING);
+    return false;
+  }
+  SetDownloadCap(cap);
+  if (cap > 0) {
+    LogLine("Download speed limit set to %u KB/s", static_cast<unsigned>(cap));
+  } else {
+    LogLine("Download speed limit removed");
+  }
+  return true;
+}
+
 int Selection(HWND window, int id) {
   return static_cast<int>(SendDlgItemMessageA(window, id, CB_GETCURSEL, 0, 0));
 }
@@ -141,6 +192,7 @@ SaveOutcome Save(HWND window) {
 }
 
 void OnSave(HWND window) {
+  if (!SaveDownloadCap(window)) return;
   SaveOutcome outcome = Save(window);
   if (outcome == SaveOutcome::NoCoinit) {
     MessageBoxA(window, "Press PLAY once first, then change the settings.", "Kelmorra", MB_ICONINFORMATION);
@@ -198,8 +250,9 @@ void ShowSettingsWindow() {
   g_setWnd = window;
   AddScreenControls(window, plain);
   AddGraphicsControls(window);
-  AddControl(window, "BUTTON", "Save", kSaveId, BS_DEFPUSHBUTTON | WS_TABSTOP, 100, 252, 90, 28);
-  AddControl(window, "BUTTON", "Cancel", kCancelId, BS_PUSHBUTTON | WS_TABSTOP, 200, 252, 90, 28);
+  AddDownloadControls(window);
+  AddControl(window, "BUTTON", "Save", kSaveId, BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 100, kButtonsY, 90, 28);
+  AddControl(window, "BUTTON", "Cancel", kCancelId, BS_PUSHBUTTON | WS_TABSTOP, 200, kButtonsY, 90, 28);
   EnableWindow(g_wnd, FALSE);
   ShowWindow(window, SW_SHOW);
   SetFocus(GetDlgItem(window, kSizeId));

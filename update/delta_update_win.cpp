@@ -3,6 +3,7 @@
 // with its CRC-32 kept, as a download does; the whole is verified like a download (CRC-32,
 // and SHA-256 for a signed release).
 #include "update/delta_update_win.h"
+#include "core/download_cap_win.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "core/worker_flags.h"
@@ -107,10 +108,11 @@ bool FetchRun(Build& build, const std::string& url, const DeltaRun& run) {
   if (!ok) LogLine("Server answered %lu to a range of %s", static_cast<unsigned long>(status), build.file.path.c_str());
   std::vector<unsigned char> buffer(ok ? kPiece : 0);
   for (uint64_t done = 0; ok && done < run.length;) {
-    DWORD want = static_cast<DWORD>(std::min<uint64_t>(kPiece, run.length - done));
+    DWORD want = CappedReadSize(static_cast<DWORD>(std::min<uint64_t>(kPiece, run.length - done)));
     DWORD got = 0;
     ok = !QuitRequested() && InternetReadFile(request, buffer.data(), want, &got) && got > 0 &&
          Append(build, buffer.data(), got);
+    Downloaded(got);
     build.fetched += got;
     done += got;
   }

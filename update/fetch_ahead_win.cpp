@@ -2,6 +2,7 @@
 #include "update/fetch_ahead_win.h"
 #include "core/globals_win.h"
 #include "core/log.h"
+#include "core/server_address.h"
 #include "update/file_state_win.h"
 #include "update/part_file_win.h"
 #include <algorithm>
@@ -10,6 +11,9 @@ namespace {
 // Measured with bench/download_vs_curl.py: four connections hide most of the wait for small
 // files; more only add to the load on the Wine server.
 constexpr size_t kAheadConnections = 4;
+// Where requests go through WinINet one at a time (a proxy, an https server), more
+// connections keep about as many requests in flight as the pipelined ones do.
+constexpr size_t kWinInetConnections = 12;
 // How far ahead of the pass downloads may run, in files, and how many one connection asks
 // for at once.
 constexpr size_t kAheadFiles = 64;
@@ -25,6 +29,10 @@ struct ExclusiveLock {
 };
 
 std::string PartPath(const RemoteFile& file) { return PartPathOf(LocalPath(file.path)); }
+
+// The pipeline carries plain http only, without a proxy; an https content server would leave
+// every request of its batches to WinINet one after another.
+bool PipelinesRequests() { return ConnectsDirectly() && ParseServerAddress(g_server).form != ServerForm::Https; }
 }  // namespace
 
 AheadDownloads::AheadDownloads(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates,
@@ -34,12 +42,12 @@ AheadDownloads::AheadDownloads(const std::vector<RemoteFile>& files, const std::
       candidates_(AheadCandidates(files, updates, kAheadMaxSize)),
       entries_(updates.size()),
       suppliedByMirror_(updates.size(), false),
-      pipelining_(ConnectsDirectly()) {
+      pipelining_(PipelinesRequests()) {
   standing_.announced = mirror;
   standing_.failuresToTurnOff = failuresToTurnOff;
   size_t candidates = 0;
   for (bool candidate : candidates_) candidates += candidate;
-  size_t workers = std::min(kAheadConnections, candidates);
+  size_t workers = std::min(pipelining_ ? kAheadConnections : kWinInetConnections, candidates);
   for (size_t i = 0; i < workers; i++) workers_.emplace_back(&AheadDownloads::Work, this);
 }
 

@@ -141,8 +141,10 @@ bool HttpPipeline::Fill() {
   }
   SOCKET s = static_cast<SOCKET>(socket_);
   for (;;) {
-    int got = recv(s, buffer_.data() + end_, static_cast<int>(buffer_.size() - end_), 0);
+    DWORD room = CappedReadSize(static_cast<DWORD>(buffer_.size() - end_));
+    int got = recv(s, buffer_.data() + end_, static_cast<int>(room), 0);
     if (got > 0) {
+      Downloaded(static_cast<uint64_t>(got));
       end_ += static_cast<size_t>(got);
       heardSinceSend_ = true;
       return true;

@@ -1,6 +1,9 @@
 // HTTP access; see http_win.h.
 #include "update/http_win.h"
 #include "core/globals_win.h"
+#include "core/log.h"
+#include "core/server_address.h"
+#include "update/certificate_problem.h"
 #include "update/line_scan.h"
 
 namespace {
@@ -19,7 +22,8 @@ bool ReadWholeBody(HINTERNET request, std::string& body) {
   char chunk[16384];
   for (;;) {
     DWORD got = 0;
-    if (!InternetReadFile(request, chunk, sizeof chunk, &got)) return false;
+    if (!InternetReadFile(request, chunk, CappedReadSize(sizeof chunk), &got)) return false;
+    Downloaded(got);
     if (got == 0) return true;
     if (body.size() + got > kMaxTextBody) return false;
     body.append(chunk, got);
@@ -36,11 +40,24 @@ bool AnnouncedLength(HINTERNET request, uint64_t& length) {
   return ScanDecimal64(text, pos, length);
 }
 
+// The error of the last request this thread could not open.
+thread_local DWORD t_lastOpenError = 0;
+
+// "host[:port]" of an absolute URL.
+std::string AuthorityOf(const std::string& url) {
+  size_t start = url.find("://");
+  start = start == std::string::npos ? 0 : start + 3;
+  size_t end = url.find('/', start);
+  return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
 }  // namespace
+
+DWORD LastOpenError() { return t_lastOpenError; }
 
 std::string FullUrl(const std::string& url) {
   if (url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0) return url;
-  return "http://" + g_server + url;
+  return ParseServerAddress(g_server).base + url;
 }
 
 bool ConnectsDirectly() {
@@ -58,7 +75,14 @@ bool ConnectsDirectly() {
 HINTERNET OpenUrl(const std::string& url, const std::string& headers, DWORD& status) {
   const char* extra = headers.empty() ? nullptr : headers.c_str();
   DWORD extraLength = headers.empty() ? 0 : static_cast<DWORD>(-1);
-  HINTERNET request = InternetOpenUrlA(g_net, FullUrl(url).c_str(), extra, extraLength, kRequestFlags, 0);
+  std::string full = FullUrl(url);
+  HINTERNET request = InternetOpenUrlA(g_net, full.c_str(), extra, extraLength, kRequestFlags, 0);
+  t_lastOpenError = request ? 0 : GetLastError();
+  CertificateProblem problem = CertificateProblemOf(t_lastOpenError);
+  if (problem.reason) {
+    LogLine("Certificate of %s refused: %s (error %lu)", AuthorityOf(full).c_str(), problem.reason,
+            static_cast<unsigned long>(t_lastOpenError));
+  }
   status = 0;
   if (request) {
     DWORD size = sizeof status;

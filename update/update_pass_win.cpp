@@ -15,11 +15,13 @@
 #include "update/update_pass_win.h"
 #include "core/globals_win.h"
 #include "core/log.h"
+#include "core/server_address.h"
 #include "core/status_win.h"
 #include "core/text.h"
 #include "core/wide_text_win.h"
 #include "core/worker_flags.h"
 #include "gameconfig/coinit_file_win.h"
+#include "update/certificate_problem.h"
 #include "update/delta_update_win.h"
 #include "update/disk_space_win.h"
 #include "update/download_win.h"
@@ -345,6 +347,14 @@ void UpdateBody() {
   g_mirror.clear();
   g_mirrorFailures = 0;
 
+  ServerAddress server = ParseServerAddress(g_server);
+  if (server.form == ServerForm::Invalid) {
+    LogLine("Content server address not understood: %s (%s); use address:port, http://host[:port] or "
+            "https://host[:port]", g_server.c_str(), server.problem);
+    EndPass(Offline, "The update server address is not valid.",
+            "Correct Server= in KMLauncher.cfg and start the launcher again, or PLAY without updating.", 0);
+    return;
+  }
   Manifest manifest;
   ManifestFetch fetched = FetchManifest(manifest);
   if (fetched == ManifestFetch::Refused) {
@@ -354,6 +364,11 @@ void UpdateBody() {
   }
   if (fetched == ManifestFetch::Failed) {
     LogLine("Could not get the manifest from %s", g_server.c_str());
+    CertificateProblem problem = CertificateProblemOf(LastOpenError());
+    if (problem.reason) {
+      EndPass(Offline, problem.headline, problem.detail, 0);
+      return;
+    }
     EndPass(Offline, "Could not reach the update server.",
             "Check your connection and press RETRY, or PLAY without updating.", 0);
     return;

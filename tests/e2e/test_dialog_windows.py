@@ -22,7 +22,7 @@ LABEL_TEXT = (170, 215, 255)
 BACKGROUND = (16, 18, 24)
 # Where each window shows a label and its default button (client pixels, left top right bottom).
 ACCOUNT_PROBES = {"label": (20, 14, 200, 30), "button": (130, 260, 250, 288)}
-SETTINGS_PROBES = {"label": (20, 16, 120, 32), "button": (100, 252, 190, 280)}
+SETTINGS_PROBES = {"label": (20, 16, 120, 32), "button": (100, 324, 190, 352)}
 SHOWN_WITHIN = 0.5  # seconds from the click on the main window
 NOTES = ["Version %d" % (12 - i // 10) if i % 10 == 0 else
          "- A change of this release, long enough to wrap onto a second line of the panel" for i in range(60)]
@@ -165,3 +165,20 @@ class KeyboardTest(DialogTestCase):
                         "Return did not save")
         self.wait_for_log(game, "Graphics saved")
         self.assertEqual(startcfg_values(game.read("startcfg.aut"))[13], "0")
+
+    def test_download_speed_limit_is_set_with_keys_alone_and_kept_in_the_launcher_config(self):
+        game, _ = self.start_in(READY, {"Kelmorra.dat": os.urandom(3000)})
+        config = game.read("KMLauncher.cfg")
+        window, _ = self.open_timed(SETTINGS, SETTINGS_TITLE)
+        # Size list, Fullscreen, three graphics lists, then the limit in its own group.
+        screen.key(self.facts, window, "Tab")
+        screen.xdotool(self.facts, "key", "Tab", "Tab", "Tab", "Tab", "End", "shift+Home", "BackSpace")
+        screen.type_text(self.facts, "x25a6")  # the field takes digits only
+        self.keep(screen.screenshot(self.facts, window), "settings-speed-limit")
+        screen.xdotool(self.facts, "key", "Return")
+        self.assertTrue(wait_until(lambda: not screen.find_windows(self.facts, SETTINGS_TITLE), 10),
+                        "Return did not save")
+        self.wait_for_log(game, "Download speed limit set to 256 KB/s")
+        # The launcher's own file keeps what it had and gains the limit; the game's files do not.
+        self.assertEqual(game.read("KMLauncher.cfg"), config + b"MaxDownloadKBps=256\r\n")
+        self.assertNotIn(b"256", game.read("startcfg.aut"))

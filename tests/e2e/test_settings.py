@@ -15,7 +15,7 @@ SETTINGS = (ORIGIN[0] + 217, ORIGIN[1] + 553)
 CLIENT = (3, 22)  # the settings window's client area inside its frame
 SIZE_LIST, AA_LIST, FILTER_LIST, VSYNC_LIST = (155, 44), (155, 128), (155, 174), (155, 220)
 FULLSCREEN = (30, 82)
-SAVE, CANCEL = (145, 266), (245, 266)
+SAVE, CANCEL = (145, 338), (245, 338)
 
 # The encrypted part is copied byte for byte; its text does not matter to the window.
 ENCRYPTED = "".join("Zm9v%dQmFy\r\nYmF6%d==\r\n" % (i, i) for i in range(5))

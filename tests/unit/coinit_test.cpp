@@ -118,6 +118,9 @@ TEST(LocalContentServer, LocalhostAndLoopbackOnlyByHost) {
   EXPECT_FALSE(IsLocalContentServer("10.0.0.1:25858"));
   EXPECT_FALSE(IsLocalContentServer("content.example:127"));
   EXPECT_FALSE(IsLocalContentServer("1270.0.0.1"));
+  EXPECT_TRUE(IsLocalContentServer("https://localhost:8443"));
+  EXPECT_TRUE(IsLocalContentServer("HTTP://127.0.0.1"));
+  EXPECT_FALSE(IsLocalContentServer("https://content.example:127"));
 }
 
 // ---- creating the file ----

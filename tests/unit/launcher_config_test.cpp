@@ -72,3 +72,37 @@ TEST(LauncherConfig, DefaultServerUsesTheGamePort) {
   std::string server = kDefaultServer;
   EXPECT_EQ(server.substr(server.find(':')), ":25858");
 }
+
+// ---- the download speed cap ----
+
+TEST(LauncherConfigSpeedCap, ReadByTheServerRulesAndLeavesTheServerAlone) {
+  std::string text = "Server=a:1\nMAXDOWNLOADKBPS=100\n; MaxDownloadKBps=7\nMaxDownloadKBps =9\nmaxdownloadkbps=\n";
+  EXPECT_EQ(ConfigValueFromText(text, "maxdownloadkbps"), "100");
+  EXPECT_EQ(Read(text), "a:1");
+  EXPECT_EQ(ConfigValueFromText("Server=a:1\n", "maxdownloadkbps"), "");
+  // A piece of a long line counts as a line, for the cap as for the server.
+  EXPECT_EQ(ConfigValueFromText("; " + std::string(509, 'x') + "MaxDownloadKBps=5\n", "maxdownloadkbps"), "5");
+}
+
+TEST(LauncherConfigSpeedCap, OnlyWholeNumbersWithinRange) {
+  uint32_t cap = 99;
+  EXPECT_TRUE(ParseSpeedCap("0", cap));
+  EXPECT_EQ(cap, 0u);
+  EXPECT_TRUE(ParseSpeedCap("4000000", cap));
+  EXPECT_EQ(cap, 4000000u);
+  for (const char* bad : {"", "4000001", "99999999999", "-1", "+5", " 5", "5 ", "5\t", "1e3", "0x10", "12k"}) {
+    EXPECT_FALSE(ParseSpeedCap(bad, cap)) << bad;
+  }
+}
+
+TEST(LauncherConfigSpeedCap, WritingReplacesEveryCapLineKeepsTheRestAndWinsOverHiddenOnes) {
+  std::string text = "; Kelmorra launcher\nServer=h:1\nmaxDownloadKBps=5\n# note\nMaxDownloadKBps=7";
+  std::string written = WithSpeedCap(text, 300);
+  EXPECT_EQ(written, "; Kelmorra launcher\nServer=h:1\n# note\nMaxDownloadKBps=300\n");
+  EXPECT_EQ(WithSpeedCap("", 0), "MaxDownloadKBps=0\n");
+  // A value hidden in the second piece of a long line is overruled by the line written last.
+  std::string hidden = "; " + std::string(509, 'x') + "MaxDownloadKBps=5\nServer=h:1\n";
+  std::string rewritten = WithSpeedCap(hidden, 64);
+  EXPECT_EQ(ConfigValueFromText(rewritten, "maxdownloadkbps"), "64");
+  EXPECT_EQ(ServerFromConfigText(rewritten, kStart), "h:1");
+}

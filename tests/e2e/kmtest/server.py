@@ -5,11 +5,13 @@ honours single "Range: bytes=N-" requests with 206 unless told to ignore them (a
 when made with closed_ranges), and can be told
 per path (the manifest too) to answer a chosen status, cut the body after N bytes (once or
 every time), send wrong bytes, be slow, redirect, or end the connection after the answer. It counts the most requests it answered at one
-time. It answers POST "/register" with a chosen text. Every request is recorded (method, path,
+time. It answers POST "/register" with a chosen text. With tls=(certificate, key) files it
+speaks https only (the handshake runs on the connection's own thread). Every request is recorded (method, path,
 headers, body) for the test to assert on. stop() closes the socket so that later connections
 are refused and hangs up on the ones the launcher keeps alive.
 """
 import socket
+import ssl
 import http.server
 import threading
 import time
@@ -66,6 +68,7 @@ class Request:
         self.target = target  # as the request line had it (absolute through a proxy)
         self.headers = headers
         self.body = body
+        self.time = time.monotonic()  # when it arrived
 
     def __repr__(self):
         return "%s %s %s" % (self.method, self.path, self.headers.get("Range", ""))
@@ -73,7 +76,7 @@ class Request:
 
 class ContentServer:
     def __init__(self, files=None, manifest=None, prefix="/files/", register_answer=b"OK Welcome",
-                 closed_ranges=False):
+                 closed_ranges=False, tls=None):
         self.files = dict(files or {})
         self.closed_ranges = closed_ranges
         self.manifest = manifest
@@ -123,6 +126,11 @@ class ContentServer:
 
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self.httpd.daemon_threads = True
+        if tls:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(*tls)
+            self.httpd.socket = context.wrap_socket(self.httpd.socket, server_side=True,
+                                                    do_handshake_on_connect=False)
         self.port = self.httpd.server_address[1]
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
         self.thread.start()
