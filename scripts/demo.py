@@ -1,5 +1,10 @@
 """The demo behind scripts/demo: a sample release, the content server, and the launcher
-updating a fresh game folder under Wine. Run it through scripts/demo (which builds first)."""
+updating a fresh game folder under Wine. Run it through scripts/demo (which builds first).
+
+With --tls the content server speaks https with a certificate for "localhost" signed by a
+demo CA made here, and that CA is added to the demo Wine prefix's root store, as an
+operator's CA would be on a player's machine; the launcher is pointed at
+https://localhost:25858."""
 import os
 import random
 import shutil
@@ -11,10 +16,12 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 from kmtest import env, screen  # noqa: E402  (the Wine and X helpers of the tests)
+from kmtest.certs import TestCertificates  # noqa: E402
 
 DEMO = os.path.join(ROOT, "build", "demo")
 KMCONTENT = os.path.join(ROOT, "build", "native", "kmcontent")
-LAUNCHER = os.path.join(ROOT, "build", "win", "KMLauncher.exe")
+WIN_BUILD = os.path.join(ROOT, "build", "win")
+LAUNCHER = os.path.join(WIN_BUILD, "KMLauncher.exe")
 STANDIN = os.path.join(ROOT, "build", "win", "tools", "standin", "Kelmorra.exe")
 NOTES = """Version 12 - Winter Gate
 The northern pass is open: explore the frozen ruins of Kel Varan.
@@ -59,10 +66,14 @@ def publish(build, release):
                     "--gameserver", "play.kelmorra.example:7777"], check=True)
 
 
-def start_server(release):
+def start_server(release, certificates):
     log = open(os.path.join(DEMO, "serve.log"), "a")
+    tls = []
+    if certificates:
+        cert, key = certificates.pair("signed")
+        tls = ["--tls-cert", cert, "--tls-key", key]
     server = subprocess.Popen([KMCONTENT, "serve", "--release", release, "--listen", "127.0.0.1:25858",
-                               "--accounts", os.path.join(DEMO, "accounts.db")], stdout=log, stderr=log)
+                               "--accounts", os.path.join(DEMO, "accounts.db")] + tls, stdout=log, stderr=log)
     time.sleep(0.5)
     if server.poll() is not None:
         sys.exit("kmcontent serve did not start (is port 25858 in use?); see build/demo/serve.log")
@@ -95,13 +106,18 @@ def wait_for_phase(trace, phase, timeout):
 
 
 def main():
+    tls = "--tls" in sys.argv[1:]
     os.makedirs(DEMO, exist_ok=True)
     build = os.path.join(DEMO, "gamebuild")
     release = os.path.join(DEMO, "release")
     print("Generating the sample game build...")
     make_game_build(build)
     publish(build, release)
-    server = start_server(release)
+    certificates = None
+    if tls:
+        os.environ.setdefault("KM_WIN_BUILD", WIN_BUILD)  # where the CA tool lives
+        certificates = TestCertificates(os.path.join(DEMO, "tls"))
+    server = start_server(release, certificates)
     xvfb_pid = None
     display = os.environ.get("DISPLAY")
     if not display:
@@ -110,12 +126,14 @@ def main():
     try:
         prefix, wine_env = wine_setup(display)
         facts["env"] = wine_env
+        if certificates:
+            certificates.trust_ca(facts)
         game = os.path.join(prefix, "drive_c", "Games", "Kelmorra")
         shutil.rmtree(game, ignore_errors=True)
         os.makedirs(game)
         shutil.copy(LAUNCHER, game)
         with open(os.path.join(game, "KMLauncher.cfg"), "w") as f:
-            f.write("Server=127.0.0.1:25858\r\n")
+            f.write("Server=%s\r\n" % ("https://localhost:25858" if tls else "127.0.0.1:25858"))
         trace = os.path.join(game, "status-trace.log")
         run_env = dict(wine_env, KMLAUNCHER_STATUS_TRACE="C:\\Games\\Kelmorra\\status-trace.log")
         print("Starting KMLauncher.exe in C:\\Games\\Kelmorra (Wine prefix %s)" % prefix)
@@ -136,6 +154,8 @@ def main():
             print("The launcher did not reach Ready; see %s" % os.path.join(game, "KMLauncher.log"))
         launcher.kill()
     finally:
+        if certificates and facts["env"]:
+            certificates.trust_ca(facts, False)  # each run makes its own CA
         server.send_signal(signal.SIGTERM)
         if xvfb_pid:
             subprocess.run([env.WINESERVER, "-k"], env=facts["env"] or os.environ)
