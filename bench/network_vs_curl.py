@@ -21,7 +21,6 @@ tinyproxy, openssl, Xvfb and wine64; nothing leaves 127.0.0.1.
 import argparse
 import os
 import shutil
-import socket
 import statistics
 import subprocess
 import sys
@@ -30,7 +29,9 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+sys.path.insert(0, os.path.join(ROOT, "bench"))
 
+from benchsupport import free_port, stop, wait_for_port  # noqa: E402
 from kmtest import env, launcher, nginx  # noqa: E402
 from kmtest.certs import TestCertificates  # noqa: E402
 from kmtest.server import manifest_text  # noqa: E402
@@ -38,31 +39,6 @@ from kmtest.server import manifest_text  # noqa: E402
 TIMEOUT = 900
 GOALS = {"direct": "launcher >= 2x curl -Z8", "proxy": "launcher >= 1.0x curl -Z8",
          "https": "launcher >= 1.0x curl -Z8", "cap": "every 10 s window within 10 % of the cap"}
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_for_port(port):
-    deadline = time.time() + 20
-    while time.time() < deadline:
-        with socket.socket() as s:
-            if s.connect_ex(("127.0.0.1", port)) == 0:
-                return
-        time.sleep(0.05)
-    raise RuntimeError("nothing listens on %d" % port)
-
-
-def stop(process):
-    process.terminate()
-    try:
-        process.wait(timeout=20)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
 
 
 class Release:
