@@ -4,7 +4,7 @@ same launcher fetching the same release tree from nginx, in one run on loopback.
 (not part of CTest), after scripts/build:
 
     bench/launcher_serve_vs_nginx.py [--runs 3] [--small-count 5000] [--small-kib 2] [--big-mb 512]
-                                     [--only small,big]
+                                     [--only small,big] [--tls]
 
 Two releases are published with `kmcontent publish`: --small-count files of --small-kib KiB,
 and one file of --big-mb MiB. serve and nginx (a worker per CPU, sendfile) serve the same
@@ -12,7 +12,9 @@ tree, each on its own port; every run updates a fresh game folder from each, the
 alternating between runs. A run's time goes from the launcher showing "Updating" (its status
 trace) to "Update complete" in its log, so Wine's start-up is not counted. Printed: every
 sample, and min, median and max of the ratio nginx's time / serve's time (goal: at least
-0.9). Plain HTTP only: the launcher does not speak https yet. Needs nginx, Xvfb and wine64.
+0.9). With --tls both speak https only (a certificate for "localhost" from a test CA that
+the run's Wine prefix trusts) and the launcher is pointed at https://localhost:PORT. Needs
+nginx, openssl, Xvfb and wine64.
 """
 import argparse
 import os
@@ -28,7 +30,9 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
 from benchsupport import (MIB, remove_unless_kept, start_kmcontent, start_nginx, stop, summary,  # noqa: E402
                           write_random_file)
-from kmtest import env, launcher  # noqa: E402
+from benchsupport import free_port, wait_for_port  # noqa: E402
+from kmtest import env, launcher, nginx  # noqa: E402
+from kmtest.certs import TestCertificates  # noqa: E402
 
 TIMEOUT = 1800
 UPDATING = 2  # the phase number of "Updating" in the status trace
@@ -46,11 +50,33 @@ def publish(kmcontent, folder, name, files):
     return release
 
 
-def timed_update(facts, port):
+def start_nginx_tls(release, folder, certificate):
+    """nginx as start_nginx serves, but over https only. (process, port)."""
+    prefix = os.path.join(folder, "nginx-tls")
+    os.makedirs(prefix, exist_ok=True)
+    plain, port = free_port(), free_port()
+    cert, key = certificate
+    body = ("root %s;\n    listen 127.0.0.1:%d ssl; ssl_certificate %s; ssl_certificate_key %s;"
+            % (release, port, cert, key))
+    process = nginx.start(prefix, plain, body, **nginx.FAST)
+    wait_for_port(port)
+    return process, port
+
+
+def start_servers(args, folder, release):
+    """serve and nginx on the same tree: ((serve, port), (nginx, port))."""
+    if not args.certificates:
+        return start_kmcontent(args.kmcontent, release, folder), start_nginx(release, folder)
+    cert, key = args.certificates.pair("signed")
+    return (start_kmcontent(args.kmcontent, release, folder, "--tls-cert", cert, "--tls-key", key),
+            start_nginx_tls(release, folder, (cert, key)))
+
+
+def timed_update(facts, port, tls):
     """Seconds from "Updating" to "Update complete" of a launcher in a fresh game folder."""
     game = launcher.GameFolder(facts, "bench")
     game.install_launcher()
-    game.write_config("127.0.0.1:%d" % port)
+    game.write_config(("https://localhost:%d" if tls else "127.0.0.1:%d") % port)
     os.sync()  # no run pays for the dirty pages of the one before
     process = launcher.Launcher(facts, game.path("KMLauncher.exe"),
                                 extra_env={"KMLAUNCHER_STATUS_TRACE": game.windows + game.STATUS_TRACE})
@@ -74,8 +100,7 @@ def timed_update(facts, port):
 
 
 def compare(args, facts, folder, release, what):
-    serve, serve_port = start_kmcontent(args.kmcontent, release, folder)
-    nginx, nginx_port = start_nginx(release, folder)
+    (serve, serve_port), (web, nginx_port) = start_servers(args, folder, release)
     ratios = []
     try:
         print("\n%s" % what, flush=True)
@@ -83,13 +108,13 @@ def compare(args, facts, folder, release, what):
             order = [("serve", serve_port), ("nginx", nginx_port)]
             if index % 2 == 1:
                 order.reverse()
-            seconds = {name: timed_update(facts, port) for name, port in order}
+            seconds = {name: timed_update(facts, port, bool(args.certificates)) for name, port in order}
             ratios.append(seconds["nginx"] / seconds["serve"])
             print("  run %d: serve %7.3f s, nginx %7.3f s, nginx/serve %.3f"
                   % (index + 1, seconds["serve"], seconds["nginx"], ratios[-1]), flush=True)
     finally:
         stop(serve)
-        stop(nginx)
+        stop(web)
     return ratios
 
 
@@ -118,7 +143,9 @@ def parse_arguments():
     parser.add_argument("--big-mb", type=int, default=512)
     parser.add_argument("--only", default="small,big", help="comma-separated measurements")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
+    parser.add_argument("--tls", action="store_true", help="https from both servers")
     args = parser.parse_args()
+    args.certificates = None
     args.kmcontent = os.path.join(args.build_dir, "kmcontent")
     args.only = [name for name in args.only.split(",") if name]
     unknown = [name for name in args.only if name not in MEASUREMENTS]
@@ -140,6 +167,9 @@ def main():
         if own_env:
             env.setup()
         facts = env.load()
+        if args.tls:
+            args.certificates = TestCertificates(os.path.join(folder, "tls"))
+            args.certificates.trust_ca(facts)
         results = {name: MEASUREMENTS[name](args, facts, folder) for name in args.only}
         print("\nsummary, the launcher from serve against from nginx (nginx's time / serve's, goal >= 0.9):")
         for name, ratios in results.items():

@@ -145,10 +145,14 @@ class Tls(unittest.TestCase):
         server = start(self, self.release, "--tls-cert", cert, "--tls-key", key)
         sock = self.tls_connect(server.port)
         self.assertIn(sock.version(), ("TLSv1.2", "TLSv1.3"))
-        sock.sendall(get("/files/Data/small.bin") + get("/manifest"))
+        sock.sendall(get("/files/Data/small.bin") + get("/manifest") + get("/files/Data/big.bin") +
+                     get("/files/Data/big.bin", "Range: bytes=300001-\r\n"))
         answers = Responses(sock)
         self.assertEqual(answers.next()[2], b"small")
         self.assertEqual(answers.next()[0], 200)
+        self.assertEqual(answers.next()[2], BIG)  # a file body over TLS goes in blocks of its own
+        status, headers, body = answers.next()
+        self.assertEqual((status, body), (206, BIG[300001:]), headers)
 
         plain = socket.create_connection(("127.0.0.1", server.port), timeout=20)
         self.addCleanup(plain.close)

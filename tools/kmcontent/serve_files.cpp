@@ -65,11 +65,44 @@ void AddHeader(MHD_Response* response, const char* name, const std::string& valu
 
 MHD_Response* EmptyBody() { return MHD_create_response_from_buffer(0, const_cast<char*>(""), MHD_RESPMEM_PERSISTENT); }
 
+// Over TLS there is no sendfile, and the library reads a file body in 4 KiB blocks, one TLS
+// record each: 512 MiB went out at under 30 MB/s. The body is read in larger blocks instead.
+constexpr size_t kTlsFileBlock = 256 * 1024;
+
+struct FileReader {
+  int fd;
+  uint64_t first;
+};
+
+ssize_t ReadFileBlock(void* cls, uint64_t position, char* buffer, size_t max) {
+  auto* reader = static_cast<FileReader*>(cls);
+  ssize_t got = pread(reader->fd, buffer, max, static_cast<off_t>(reader->first + position));
+  return got > 0 ? got : MHD_CONTENT_READER_END_WITH_ERROR;  // the length was promised
+}
+
+void CloseFileReader(void* cls) {
+  auto* reader = static_cast<FileReader*>(cls);
+  close(reader->fd);
+  delete reader;
+}
+
+bool OverTls(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_GNUTLS_SESSION);
+  return info != nullptr && info->tls_session != nullptr;
+}
+
 // The body from the open file (which the response then owns), or an empty one.
-MHD_Response* FileBody(int fd, const RangePlan& plan) {
+MHD_Response* FileBody(int fd, const RangePlan& plan, bool tls) {
   if (plan.length == 0 || plan.answer == RangeAnswer::Unsatisfiable) {
     close(fd);
     return EmptyBody();
+  }
+  if (tls) {
+    auto* reader = new FileReader{fd, plan.first};
+    MHD_Response* response =
+        MHD_create_response_from_callback(plan.length, kTlsFileBlock, ReadFileBlock, reader, CloseFileReader);
+    if (response == nullptr) CloseFileReader(reader);
+    return response;
   }
   MHD_Response* response = MHD_create_response_from_fd_at_offset64(plan.length, fd, plan.first);
   if (response == nullptr) close(fd);
@@ -98,7 +131,7 @@ MHD_Result SendOpenFile(MHD_Connection* connection, ServeRequest* request, int f
                : plan.answer == RangeAnswer::Unsatisfiable ? MHD_HTTP_RANGE_NOT_SATISFIABLE
                                                            : MHD_HTTP_OK;
   if (notModified) plan.length = 0;
-  MHD_Response* response = FileBody(fd, plan);
+  MHD_Response* response = FileBody(fd, plan, OverTls(connection));
   if (response == nullptr) return QueueAnswer(connection, request, status, nullptr, 0);
   AddHeader(response, "Accept-Ranges", "bytes");
   AddHeader(response, "ETag", etag);
