@@ -33,7 +33,7 @@ sys.path.insert(0, os.path.join(ROOT, "bench"))
 from kmtest import env, launcher  # noqa: E402
 from download_vs_curl import (TIMEOUT, Run, bench_check, expect_complete, make_release,  # noqa: E402
                               read_through, with_nginx)
-from serve_vs_nginx import MIB, MemorySampler, children, remove_unless_kept  # noqa: E402
+from benchsupport import MIB, MemorySampler, children, remove_unless_kept  # noqa: E402
 
 
 def drop_page_cache():
@@ -68,25 +68,10 @@ def readall_seconds(facts, readall, linux_path, cold):
     return float(seconds)
 
 
-def cold_check_seconds(facts, nginx, release):
-    """bench_check with the page cache dropped before the checking pass instead of warmed."""
-    source = os.path.join(release, "files", "check.pak")
-    run = Run(facts, nginx.address, lambda game: os.link(source, game.path("check.pak")))
-    drop_page_cache()
-    run.start().wait_for_log("Update complete", "could not", "Cannot")
-    expect_complete(run)
-    hashing = nginx.last("/files/zz.bin")[0] - nginx.last("/manifest")[0]
-    run.finish(remove=False)
-    os.remove(run.game.path("zz.bin"))
-    run.start().wait_for_log("Update complete", "could not", "Cannot")
-    expect_complete(run)
-    overhead = nginx.last("/files/zz.bin")[0] - nginx.last("/manifest")[0]
-    run.finish()
-    return hashing - overhead
-
-
 def check_seconds(facts, nginx, release, cold):
-    return cold_check_seconds(facts, nginx, release) if cold else bench_check(facts, nginx, release)
+    if cold:
+        return bench_check(facts, nginx, release, prepare=lambda path: drop_page_cache())
+    return bench_check(facts, nginx, release)
 
 
 def peak_rss_mib(facts, nginx, release, vouched):
