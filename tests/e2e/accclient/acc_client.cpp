@@ -4,6 +4,8 @@
 //   acc_client read            one line per object: "child N role=R state=0xS name=... value=..."
 //   acc_client press NAME      the default action of the child named NAME
 //   acc_client events SECONDS  the window's accessibility events: "event 0xE child N"
+//   acc_client controls TITLE  the text of every control of the window captioned TITLE (what a
+//                              reader's standard objects name them by): "control ID text"
 // Texts are UTF-8 with line breaks written as "\n". Exit code 0 on success.
 #include <windows.h>
 #include <oleacc.h>
@@ -88,6 +90,20 @@ void CALLBACK OnEvent(HWINEVENTHOOK, DWORD event, HWND, LONG objectId, LONG chil
   fflush(stdout);
 }
 
+BOOL CALLBACK PrintControl(HWND control, LPARAM) {
+  wchar_t text[512] = {};
+  GetWindowTextW(control, text, 512);
+  printf("control %d %s\n", GetDlgCtrlID(control), Utf8(text).c_str());
+  return TRUE;
+}
+
+int Controls(const char* title) {
+  HWND window = FindWindowA(nullptr, title);
+  if (!window) return 1;
+  EnumChildWindows(window, PrintControl, 0);
+  return 0;
+}
+
 int Events(HWND window, int seconds) {
   DWORD process = 0;
   GetWindowThreadProcessId(window, &process);
@@ -112,7 +128,9 @@ int main(int argc, char** argv) {
   CoInitialize(nullptr);
   HWND window = nullptr;
   int code = 1;
-  if (!strcmp(argv[1], "events") && argc > 2) {
+  if (!strcmp(argv[1], "controls") && argc > 2) {
+    code = Controls(argv[2]);
+  } else if (!strcmp(argv[1], "events") && argc > 2) {
     window = FindWindowA("KMLauncherWnd", nullptr);
     code = window ? Events(window, atoi(argv[2])) : 1;
   } else if (IAccessible* object = MainWindowObject(window)) {

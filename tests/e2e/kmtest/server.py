@@ -150,6 +150,10 @@ class ContentServer:
     def stop(self):
         self.httpd.shutdown()
         self.httpd.server_close()
+        self.drop_connections()
+
+    def drop_connections(self):
+        """Ends the kept-alive connections: the client's next request connects anew."""
         with self.lock:
             alive = list(self.connections)
         for connection in alive:
