@@ -6,6 +6,7 @@ from kmtest.case import OFFLINE, READY, UPDATING
 from kmtest.launcher import kill_processes_in, wait_until
 from kmtest.server import ContentServer, Rule, manifest_text
 import window_support as ws
+from test_accessibility import acc_client
 
 BIG = 64 << 20
 
@@ -38,6 +39,10 @@ class PauseTest(ws.PlayerTestCase):
         self.assertLess(held, BIG)
         shot = ws.screen.screenshot(self.facts, self.window)
         shot.save(os.path.join(self.facts["artifacts"], "paused.png"))
+        # A screen reader hears the same: the paused headline and RESUME in the RETRY place.
+        code, out = acc_client(self.facts, "read")
+        self.assertIn("child 3 role=43 state=0x100000 name=RESUME value=", out)
+        self.assertIn("child 6 role=41 state=0x40 name=Update paused value=", out)
 
         self.click_design(*ws.centre("retry"))  # now RESUME
         self.wait_for_log(game, "Update resumed by the player")
