@@ -117,7 +117,8 @@ class MainAccessible final : public IAccessible {
   HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override {
     *parent = nullptr;
     if (!g_wnd) return S_FALSE;
-    HRESULT made = CreateStdAccessibleObject(g_wnd, OBJID_WINDOW, __uuidof(IDispatch), reinterpret_cast<void**>(parent));
+    HRESULT made =
+        CreateStdAccessibleObject(g_wnd, OBJID_WINDOW, __uuidof(IDispatch), reinterpret_cast<void**>(parent));
     return SUCCEEDED(made) ? S_OK : S_FALSE;
   }
   HRESULT STDMETHODCALLTYPE get_accChildCount(long* count) override {
@@ -230,7 +231,8 @@ class MainAccessible final : public IAccessible {
     long to = -1;
     if (direction == NAVDIR_FIRSTCHILD && from == kChildSelf) to = 1;
     if (direction == NAVDIR_LASTCHILD && from == kChildSelf) to = kChildCount;
-    if ((direction == NAVDIR_NEXT || direction == NAVDIR_RIGHT) && from != kChildSelf && from < kChildCount) to = from + 1;
+    bool forward = direction == NAVDIR_NEXT || direction == NAVDIR_RIGHT;
+    if (forward && from != kChildSelf && from < kChildCount) to = from + 1;
     if ((direction == NAVDIR_PREVIOUS || direction == NAVDIR_LEFT) && from > 1) to = from - 1;
     if (to < 0) return S_FALSE;
     *end = ChildVariant(to);
@@ -312,7 +314,9 @@ void Notify(HWND window, DWORD event, long child) { NotifyWinEvent(event, window
 }  // namespace
 
 LRESULT AnswerGetObject(HWND window, WPARAM wParam, LPARAM lParam) {
-  if (static_cast<LONG>(static_cast<DWORD>(lParam)) != OBJID_CLIENT) return DefWindowProcA(window, WM_GETOBJECT, wParam, lParam);
+  if (static_cast<LONG>(static_cast<DWORD>(lParam)) != OBJID_CLIENT) {
+    return DefWindowProcA(window, WM_GETOBJECT, wParam, lParam);
+  }
   if (!g_apartmentOpened) g_apartmentOpened = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   MainAccessible* object = new MainAccessible;
   LRESULT answer = LresultFromObject(__uuidof(IAccessible), wParam, object);

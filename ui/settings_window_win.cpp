@@ -254,7 +254,9 @@ void ShowSettingsWindow() {
   }
   std::string plain[kCoinitPlainCount];
   g_gameSettingsOffered = ReadOrCreateCoinit(plain);
-  if (!g_gameSettingsOffered) LogLine("Settings opened without coinit.tmp: only the launcher's settings can be changed");
+  if (!g_gameSettingsOffered) {
+    LogLine("Settings opened without coinit.tmp: only the launcher's settings can be changed");
+  }
   RegisterSettingsClass();
   g_modes = BuildModeList(DisplayModes(), ParseIntLikeAtoi(plain[2].c_str()), ParseIntLikeAtoi(plain[3].c_str()));
   HWND window = CreateSettingsWindow();

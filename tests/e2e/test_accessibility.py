@@ -89,5 +89,6 @@ class ScreenReaderTest(LauncherTestCase):
 
         code, out = acc_client(self.facts, "press", "PLAY")
         self.assertEqual(code, 0, out)
-        self.assertTrue(wait_until(lambda: game.exists("Kelmorra-report.txt"), 30), "PLAY's default action did not play")
+        self.assertTrue(wait_until(lambda: game.exists("Kelmorra-report.txt"), 30),
+                        "PLAY's default action did not play")
         self.wait_for_log(game, "Started Kelmorra.exe")

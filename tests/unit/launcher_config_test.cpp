@@ -137,5 +137,6 @@ TEST(LauncherConfigRewrite, AServerHiddenInALongLineIsDroppedSoTheNewOneCounts) 
 }
 
 TEST(LauncherConfigRewrite, NoOldFileGivesTheBareTemplate) {
-  EXPECT_EQ(RewrittenConfigText(ConfigTemplate::Install, "h:2", ""), LauncherConfigText(ConfigTemplate::Install, "h:2"));
+  EXPECT_EQ(RewrittenConfigText(ConfigTemplate::Install, "h:2", ""),
+            LauncherConfigText(ConfigTemplate::Install, "h:2"));
 }
