@@ -6,14 +6,14 @@ import os
 import re
 import subprocess
 
-from kmtest import env
+from kmtest import env, screen
 from kmtest.case import LauncherTestCase, READY, UPDATING
 from kmtest.launcher import build_file, wait_until
 from kmtest.server import ContentServer, Rule, manifest_text
 
 PUSH_BUTTON, STATIC_TEXT, TEXT, PROGRESS_BAR = 43, 41, 42, 48
-UNAVAILABLE, INVISIBLE, FOCUSABLE = 0x1, 0x8000, 0x100000
-NAME_CHANGE, VALUE_CHANGE, STATE_CHANGE = 0x800C, 0x800E, 0x800A
+UNAVAILABLE, FOCUSED, INVISIBLE, FOCUSABLE = 0x1, 0x4, 0x8000, 0x100000
+FOCUS, NAME_CHANGE, VALUE_CHANGE = 0x8005, 0x800C, 0x800E
 LINE = re.compile(r"child (\d+) role=(\d+) state=0x([0-9a-f]+) name=(.*) value=(.*)$")
 NOTES = ["Version 7", "- Winter paths are open", "", "- Faster loading"]
 
@@ -56,7 +56,7 @@ class ScreenReaderTest(LauncherTestCase):
         self.start_launcher(game, server=server.address)
         _, headline, _ = self.wait_for_phase(game, UPDATING)
         self.launcher_window()
-        listener = subprocess.Popen([env.WINE, build_file("tests", "acc_client.exe"), "events", "25"],
+        listener = subprocess.Popen([env.WINE, build_file("tests", "acc_client.exe"), "events", "120"],
                                     env=self.facts["env"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.addCleanup(listener.kill)
         self.assertEqual(listener.stdout.readline().strip(), b"listening")
@@ -81,11 +81,18 @@ class ScreenReaderTest(LauncherTestCase):
         self.assertEqual(ready[7][2], "Press PLAY to enter Kelmorra.")
         self.assertEqual(ready[8][3], "100%")
 
+        # The keyboard's focus ring is where the reader's focus is.
+        screen.key(self.facts, self.launcher_window(), "Tab")
+        focused = wait_until(lambda: self.read()[1][1] & FOCUSED, 5, 0.3)
+        self.assertTrue(focused, "Tab put the ring on SETTINGS but a reader does not see it focused")
+        wait_until(lambda: False, 0.5)
+        listener.kill()
         heard = listener.communicate(timeout=60)[0].decode()
         events = set(re.findall(r"event 0x([0-9a-f]+) child (\d+)", heard))
         self.assertIn(("%x" % VALUE_CHANGE, "8"), events, "no progress step announced: %s" % heard)
         self.assertIn(("%x" % NAME_CHANGE, "6"), events, "the new headline was not announced")
         self.assertIn(("%x" % NAME_CHANGE, "3"), events, "PAUSE turning into RETRY was not announced")
+        self.assertIn(("%x" % FOCUS, "1"), events, "the focus moving to SETTINGS was not announced")
 
         code, out = acc_client(self.facts, "press", "PLAY")
         self.assertEqual(code, 0, out)
