@@ -29,7 +29,7 @@ constexpr ARGB kLabelDisabled = 0x6EC8C8C8;
 constexpr ARGB kLabelLit = 0xFFFFFFFF;
 constexpr REAL kDisabledAlpha = 0.45f;
 constexpr ARGB kFocusRing = 0xFFFFFFFF;
-constexpr REAL kFocusInset = 4.0f;
+constexpr REAL kFocusOutset = 3.0f;  // half the gap between two buttons
 
 GpImage* FaceFor(const Button& button) {
   if (button.hover && button.enabled && g_btnHover) return g_btnHover;
@@ -102,13 +102,13 @@ void DrawLabel(GpGraphics* graphics, const Button& button, RectF box) {
   GdipDeleteBrush(brush);
 }
 
-// A light ring inside the face: where Space or Return acts.
+// A light ring around the face, clear of the label: where Space or Return acts.
 void DrawFocusRing(GpGraphics* graphics, const RectF& box) {
   GpPen* pen = nullptr;
-  GdipCreatePen1(kFocusRing, 2.0f, UnitWorld, &pen);
+  GdipCreatePen1(kFocusRing, 1.5f, UnitWorld, &pen);
   GdipSetPenDashStyle(pen, DashStyleDot);
-  GdipDrawRectangle(graphics, pen, box.X + kFocusInset, box.Y + kFocusInset, box.Width - 2 * kFocusInset,
-                    box.Height - 2 * kFocusInset);
+  GdipDrawRectangle(graphics, pen, box.X - kFocusOutset, box.Y - kFocusOutset, box.Width + 2 * kFocusOutset,
+                    box.Height + 2 * kFocusOutset);
   GdipDeletePen(pen);
 }
 }  // namespace

@@ -189,12 +189,12 @@ class MainWindowKeyboardTest(DialogTestCase):
     plus a label's letter presses that button; the ring is judged in the window's own picture."""
 
     def ring_pixels(self, button):
-        """Near-white pixels on the path of the focus ring inside the button (design rectangle)."""
+        """Near-white pixels on the path of the focus ring around the button (design rectangle)."""
         shot = screen.screenshot(self.facts, self.main)
         left, top, right, bottom = ws.BUTTONS[button]
         count = 0
         for y in range(top + 8, bottom - 8):
-            for x in (left + 4, right - 4):
+            for x in (left - 3, right + 3):
                 px, py = x * self.scale, y * self.scale
                 for dx in (-1, 0, 1):
                     if min(shot.pixel(int(px) + dx, int(py))) > 200:
