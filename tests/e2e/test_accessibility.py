@@ -14,7 +14,9 @@ from kmtest.server import ContentServer, Rule, manifest_text
 PUSH_BUTTON, STATIC_TEXT, TEXT, PROGRESS_BAR = 43, 41, 42, 48
 UNAVAILABLE, FOCUSED, INVISIBLE, FOCUSABLE = 0x1, 0x4, 0x8000, 0x100000
 FOCUS, NAME_CHANGE, VALUE_CHANGE = 0x8005, 0x800C, 0x800E
-LINE = re.compile(r"child (\d+) role=(\d+) state=0x([0-9a-f]+) name=(.*) value=(.*)$")
+LINE = re.compile(r"child (\d+) role=(\d+) state=0x([0-9a-f]+) at=(-?\d+),(-?\d+),(\d+),(\d+) name=(.*) value=(.*)$")
+BUTTONS = [(152, 528, 282, 578), (288, 528, 418, 578), (424, 528, 554, 578), (560, 528, 690, 578),
+           (696, 528, 786, 578)]  # design rectangles, left to right
 NOTES = ["Version 7", "- Winter paths are open", "", "- Faster loading"]
 
 
@@ -26,15 +28,17 @@ def acc_client(facts, *args, timeout=60):
 
 class ScreenReaderTest(LauncherTestCase):
     def read(self):
-        """{child id: (role, state, name, value)} as the API gives them."""
+        """{child id: (role, state, name, value)} as the API gives them; self.places gets
+        {child id: (x, y, width, height)} on the screen."""
         code, out = acc_client(self.facts, "read")
         self.assertEqual(code, 0, out)
-        objects = {}
+        objects, self.places = {}, {}
         for line in out.splitlines():
             match = LINE.match(line.strip())
             if match:
-                objects[int(match.group(1))] = (int(match.group(2)), int(match.group(3), 16), match.group(4),
-                                                match.group(5))
+                child = int(match.group(1))
+                objects[child] = (int(match.group(2)), int(match.group(3), 16), match.group(8), match.group(9))
+                self.places[child] = tuple(int(match.group(i)) for i in range(4, 8))
         self.assertEqual(sorted(objects), list(range(10)), out)
         return objects
 
@@ -77,6 +81,14 @@ class ScreenReaderTest(LauncherTestCase):
         self.assert_buttons(ready, [("SETTINGS", True), ("NEW ACCOUNT", True), ("RETRY", False),
                                     ("PLAY", True), ("EXIT", True)])
         self.assertTrue(ready[3][1] & INVISIBLE, "a RETRY that is not painted is not shown to a reader either")
+        # Each button is where it is painted, at the window's scale (a magnifier follows it there).
+        left, top, width, _ = screen.window_geometry(self.facts, self.launcher_window())
+        scale = width / 800.0
+        for child, (l, t, r, b) in enumerate(BUTTONS, start=1):
+            expected = (left + l * scale, top + t * scale, (r - l) * scale, (b - t) * scale)
+            for got, want in zip(self.places[child], expected):
+                self.assertLess(abs(got - want), 2.5, "button %d at %s, painted at %s" % (child, self.places[child],
+                                                                                       expected))
         self.assertEqual(ready[6][2], "Up to date  -  Winter Gate")
         self.assertEqual(ready[7][2], "Press PLAY to enter Kelmorra.")
         self.assertEqual(ready[8][3], "100%")

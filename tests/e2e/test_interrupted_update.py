@@ -41,8 +41,8 @@ class PauseTest(ws.PlayerTestCase):
         shot.save(os.path.join(self.facts["artifacts"], "paused.png"))
         # A screen reader hears the same: the paused headline and RESUME in the RETRY place.
         code, out = acc_client(self.facts, "read")
-        self.assertIn("child 3 role=43 state=0x100000 name=RESUME value=", out)
-        self.assertIn("child 6 role=41 state=0x40 name=Update paused value=", out)
+        self.assertRegex(out, r"child 3 role=43 state=0x100000 at=\S+ name=RESUME value=")
+        self.assertRegex(out, r"child 6 role=41 state=0x40 at=\S+ name=Update paused value=")
 
         self.click_design(*ws.centre("retry"))  # now RESUME
         self.wait_for_log(game, "Update resumed by the player")

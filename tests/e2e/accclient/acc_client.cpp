@@ -1,7 +1,8 @@
 // Test helper of the e2e tests: what a screen reader learns of the launcher's main window
 // through the accessibility API, from another process.
 // Usage:
-//   acc_client read            one line per object: "child N role=R state=0xS name=... value=..."
+//   acc_client read            one line per object: "child N role=R state=0xS at=X,Y,W,H name=...
+//                              value=..." (on the screen, in pixels)
 //   acc_client press NAME      the default action of the child named NAME
 //   acc_client events SECONDS  the window's accessibility events: "event 0xE child N"
 //   acc_client controls TITLE  the text of every control of the window captioned TITLE (what a
@@ -64,8 +65,10 @@ int Read(IAccessible* object) {
     object->get_accRole(Child(id), &role);
     object->get_accState(Child(id), &state);
     object->get_accValue(Child(id), &value);
-    printf("child %ld role=%ld state=0x%lx name=%s value=%s\n", id, role.lVal, state.lVal, NameOf(object, id).c_str(),
-           Utf8(value).c_str());
+    long x = 0, y = 0, width = 0, height = 0;
+    object->accLocation(&x, &y, &width, &height, Child(id));
+    printf("child %ld role=%ld state=0x%lx at=%ld,%ld,%ld,%ld name=%s value=%s\n", id, role.lVal, state.lVal, x, y,
+           width, height, NameOf(object, id).c_str(), Utf8(value).c_str());
     SysFreeString(value);
   }
   return 0;
