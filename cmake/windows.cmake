@@ -1,7 +1,7 @@
 # The Windows program, the stand-in client and the Windows-side tests.
 set(KM_ENTRY ${CMAKE_SOURCE_DIR}/app/main_win.cpp)
 list(REMOVE_ITEM KM_WIN_SOURCES ${KM_ENTRY})
-set(KM_WIN_LIBS wininet ws2_32 gdiplus shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 bcrypt rstrtmgr)
+set(KM_WIN_LIBS wininet ws2_32 gdiplus shlwapi shell32 oleacc ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 bcrypt rstrtmgr)
 
 # The CRC-32 kernels may spill 32- and 64-byte vectors to a stack GCC aligns to 16 only here;
 # unaligned moves make that safe, and crc32.cpp then offers its wide kernels (see there).
@@ -68,6 +68,12 @@ set_target_properties(hold_file PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINA
 add_executable(root_cert ${CMAKE_SOURCE_DIR}/tests/e2e/rootcert/root_cert.cpp)
 target_link_libraries(root_cert PRIVATE crypt32)
 set_target_properties(root_cert PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+
+# Test helper of the e2e tests: a screen reader's view of the launcher through the
+# accessibility API (reads its objects, presses a button by its default action).
+add_executable(acc_client ${CMAKE_SOURCE_DIR}/tests/e2e/accclient/acc_client.cpp)
+target_link_libraries(acc_client PRIVATE oleacc ole32 oleaut32 uuid)
+set_target_properties(acc_client PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 
 # Time of one main-window paint at several scales, run by hand under wine (not a test).
 add_executable(paint_bench ${CMAKE_SOURCE_DIR}/bench/paint_bench_win.cpp ${CMAKE_SOURCE_DIR}/resources/KMLauncher.rc)

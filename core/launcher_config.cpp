@@ -1,6 +1,7 @@
 // KMLauncher.cfg byte logic; see launcher_config.h.
 #include "core/launcher_config.h"
 #include "core/text.h"
+#include <algorithm>
 
 // Operators bake their public content server into their build (cmake -DKM_DEFAULT_SERVER=...);
 // without one the launcher looks on this PC, where the demo and a test server run.
@@ -71,17 +72,38 @@ bool ParseSpeedCap(const std::string& value, uint32_t& kilobytesPerSecond) {
   return true;
 }
 
-std::string WithSpeedCap(const std::string& text, uint32_t kilobytesPerSecond) {
-  std::string kept;
+namespace {
+// The text's physical lines, each with its line feed (the last one may have none).
+std::vector<std::string> PhysicalLines(const std::string& text) {
+  std::vector<std::string> lines;
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     end = end == std::string::npos ? text.size() : end + 1;
-    std::string line = text.substr(pos, end - pos);
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end;
+  }
+  return lines;
+}
+
+bool SetsServer(const std::string& line) {
+  std::string server;
+  for (const std::string& piece : LinePieces(line)) ApplyConfigLine(piece, server);
+  return !server.empty();
+}
+
+std::string WithoutLineEnd(std::string line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+}  // namespace
+
+std::string WithSpeedCap(const std::string& text, uint32_t kilobytesPerSecond) {
+  std::string kept;
+  for (const std::string& line : PhysicalLines(text)) {
     std::string setting;
     ApplyKeyLine(line.substr(0, kLinePieceMax), kSpeedCapKey, setting);
     if (setting.empty()) kept += line;
-    pos = end;
   }
   if (!kept.empty() && kept.back() != '\n') kept += '\n';
   // The reader takes the last value: one at the very end wins over any the lines above hide.
@@ -99,5 +121,18 @@ std::string LauncherConfigText(ConfigTemplate which, const std::string& server) 
     text += "; On the server PC itself use Server=127.0.0.1:25858\n";
   }
   text += "Server=" + server + "\n";
+  return text;
+}
+
+std::string RewrittenConfigText(ConfigTemplate which, const std::string& server, const std::string& oldText) {
+  std::string text = LauncherConfigText(which, server);
+  std::vector<std::string> own = PhysicalLines(LauncherConfigText(ConfigTemplate::Startup, server));
+  for (std::string& line : own) line = WithoutLineEnd(line);
+  for (const std::string& line : PhysicalLines(oldText)) {
+    if (SetsServer(line)) continue;
+    if (std::find(own.begin(), own.end(), WithoutLineEnd(line)) != own.end()) continue;
+    text += line;
+    if (text.back() != '\n') text += '\n';
+  }
   return text;
 }

@@ -40,3 +40,10 @@ enum class ConfigTemplate { Startup, Install };
 // The lines the launcher writes, each ending in "\n" (the file is written in text mode).
 // Startup (template A) has the hint for the server PC; Install (template B) does not.
 std::string LauncherConfigText(ConfigTemplate which, const std::string& server);
+
+// The template with the server, followed by every line of the old text that the template does
+// not own: the player's and the launcher's other settings (a speed cap, lines of newer
+// launchers) stay. Dropped are the template's own comment lines and every line that sets the
+// server, also one hidden in a later piece of a long line, so the new Server= line is the one
+// the reader takes.
+std::string RewrittenConfigText(ConfigTemplate which, const std::string& server, const std::string& oldText);

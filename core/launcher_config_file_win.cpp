@@ -33,9 +33,11 @@ void ApplySpeedCap(const std::string& value) {
 }  // namespace
 
 void WriteLauncherConfig(const std::string& path, ConfigTemplate which, const std::string& server) {
+  std::string old;
+  ReadTextFile(path, old);
   FILE* file = fopen(path.c_str(), "w");
   if (!file) return;
-  fputs(LauncherConfigText(which, server).c_str(), file);
+  fputs(RewrittenConfigText(which, server, old).c_str(), file);
   fclose(file);
 }
 

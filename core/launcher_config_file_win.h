@@ -8,7 +8,8 @@
 // missing file with template A unless the launcher is in install mode.
 void LoadLauncherConfig(const std::string& path, bool installMode);
 
-// Writes the template with the server; failures are silent.
+// Writes the template with the server, keeping the lines of a file already there that the
+// template does not own (see RewrittenConfigText); failures are silent.
 void WriteLauncherConfig(const std::string& path, ConfigTemplate which, const std::string& server);
 
 // Sets the cap in the file (a missing file is made with template A first), keeping its other

@@ -3,6 +3,7 @@
 
 std::atomic<int> g_workerRunning{0};
 std::atomic<int> g_quit{0};
+std::atomic<int> g_pause{0};
 
 namespace {
 // Each pass runs on its own worker thread, so "this pass released it" is per thread.
@@ -25,3 +26,5 @@ void FinishUpdateWorker() {
 }
 
 void ReleaseUnstartedUpdateFlag() { g_workerRunning.exchange(0); }
+
+bool PassReleasedUpdateFlag() { return t_passReleasedFlag; }

@@ -36,7 +36,7 @@ foreach(test_source ${KM_E2E_TESTS})
                        ENVIRONMENT "${KM_TEST_ENV}" TIMEOUT 600)
 endforeach()
 
-# The account and dialog tests again on larger screens, each with a prefix and display of its
+# The account, dialog and screen-reader tests again on larger screens, each with a prefix and display of its
 # own: 1920 x 1080 (scale 1.44) and 2000 x 1500 (scale 2.0); their pictures go to
 # wine-env/artifacts/<screen>/.
 foreach(screen 1920x1080 2000x1500)
@@ -49,7 +49,7 @@ foreach(screen 1920x1080 2000x1500)
                        ENVIRONMENT "${screen_env}")
   set_tests_properties(wine_env_${screen}.cleanup PROPERTIES FIXTURES_CLEANUP wine_env_${screen}
                        ENVIRONMENT "${screen_env}")
-  foreach(test_name test_account test_dialog_windows)
+  foreach(test_name test_account test_accessibility test_dialog_windows)
     add_test(NAME e2e_${screen}.${test_name} COMMAND ${KM_PYTHON} -m unittest -v ${test_name}
              WORKING_DIRECTORY ${KM_E2E})
     set_tests_properties(e2e_${screen}.${test_name} PROPERTIES FIXTURES_REQUIRED wine_env_${screen}

@@ -6,19 +6,29 @@
 // the work area. Workers never message the window: the 100 ms timer reads the phase, sets
 // which buttons work and repaints. A push button acts only when the left button goes down and
 // comes up on it, like a system button; a press on anything that does not act moves the
-// window. All arithmetic on points and rectangles lives in ui/geometry.
+// window. The keyboard works them too: Tab and Shift+Tab move a focus ring over the enabled
+// buttons, Space or Return presses the one with the ring, Alt plus a label's letter presses
+// that button; before the first Tab, Return keeps its old meaning (PLAY in Ready). While a pass
+// downloads, the RETRY place offers PAUSE, and RESUME once the pass has stopped. Screen readers
+// get the same buttons through ui/accessible_win. All arithmetic on points and rectangles
+// lives in ui/geometry.
 #include "ui/main_window_win.h"
 #include "core/globals_win.h"
+#include "core/log.h"
 #include "core/status_win.h"
 #include "core/worker_flags.h"
 #include "gameconfig/game_start_win.h"
 #include "ui/settings_window_win.h"
 #include "install/install_choose_win.h"
+#include "ui/accessible_win.h"
 #include "ui/account_window_win.h"
+#include "ui/button_keys.h"
 #include "ui/buttons_win.h"
 #include "ui/notes_panel_win.h"
 #include "ui/paint_win.h"
+#include "update/unfinished_update_win.h"
 #include "update/update_pass_win.h"
+#include "update/update_pause_win.h"
 #include <windowsx.h>
 
 DesignRect g_tbMin = kTitleMinRect;
@@ -29,6 +39,7 @@ int g_tbDown = kTitleNone;
 bool g_notesDrag = false;
 int g_notesDragY = 0;
 int g_notesDragStart = 0;
+int g_focus = kNoFocus;
 
 namespace {
 constexpr UINT_PTR kStatusTimer = 1;
@@ -62,6 +73,17 @@ const DesignRect& TitleRect(int code) {
   return g_tbClose;
 }
 
+// The Offline question; it names an update that stopped midway first, since the game folder
+// then mixes two releases.
+std::string OfflineQuestion() {
+  std::string question = "The game could not be checked for updates.\n\nPlay anyway?";
+  std::string release;
+  if (!LastUpdateUnfinished(release)) return question;
+  LogLine("The last update (%s) did not finish; the game may not start", release.c_str());
+  return "The last update (" + release + ") did not finish: some game files are from the new release and some "
+         "from the old one, so the game may not start.\n\n" + question;
+}
+
 // Ready plays at once; Offline asks first, because the files may be out of date; without a
 // game folder the button is INSTALL. The phase is read again: it may have moved on since the
 // tick that enabled the button.
@@ -70,8 +92,7 @@ void PlayAction(HWND window) {
   if (phase == NotInstalled) {
     ChooseInstallFolder();
   } else if (phase == Offline) {
-    int answer = MessageBoxA(window, "The game could not be checked for updates.\n\nPlay anyway?", "Kelmorra",
-                             MB_YESNO | MB_ICONQUESTION);
+    int answer = MessageBoxA(window, OfflineQuestion().c_str(), "Kelmorra", MB_YESNO | MB_ICONQUESTION);
     if (answer == IDYES) Play();
   } else {
     Play();
@@ -86,13 +107,34 @@ void OpenOrRaise(HWND open, void (*show)()) {
   }
 }
 
-// The status poll: which buttons work follows the phase alone; the repaint shows the record.
+// The RETRY place while a pass downloads: PAUSE, then RESUME once the pass has stopped.
+void OfferPause() {
+  if (!UpdatePauseRequested()) {
+    g_retry.label = kPauseLabel;
+    g_retry.enabled = true;
+  } else {
+    g_retry.label = kResumeLabel;
+    g_retry.enabled = UpdatePaused();
+  }
+}
+
+void ShowFocus() {
+  for (int i = 0; i < kButtonCount; i++) g_tabOrder[i]->focused = i == g_focus;
+}
+
+// The status poll: which buttons work follows the phase (and a pause); the repaint shows the
+// record, and screen readers hear what changed.
 LRESULT OnTimer(HWND window) {
-  EnabledButtons enables = ButtonEnables(CurrentPhase());
+  Phase phase = CurrentPhase();
+  EnabledButtons enables = ButtonEnables(phase);
   g_play.enabled = enables.play;
   g_retry.enabled = enables.retry;
+  g_retry.label = kRetryLabel;
   g_account.enabled = enables.account;
   g_settings.enabled = enables.settings;
+  if (phase == Updating) OfferPause();
+  ShowFocus();
+  AnnounceChanges(window);
   RepaintIfChanged(window);
   return 0;
 }
@@ -103,6 +145,7 @@ LRESULT OnCreate(HWND window) {
 }
 
 LRESULT OnDestroy() {
+  EndAccessibility();
   g_quit.exchange(1);
   PostQuitMessage(0);
   return 0;
@@ -155,12 +198,56 @@ LRESULT OnSizing(WPARAM edge, RECT* proposed) {
   return TRUE;
 }
 
+void ActOn(HWND window, Button* button);
+
+bool Takes(const Button& button) { return &button == &g_exit || button.enabled; }
+
+// Tab and Shift+Tab: the ring moves over the buttons that work, in the order they are painted.
+void MoveFocus(HWND window, bool backwards) {
+  bool enabled[kButtonCount];
+  for (int i = 0; i < kButtonCount; i++) enabled[i] = Takes(*g_tabOrder[i]);
+  g_focus = NextFocus(g_focus, enabled, backwards);
+  g_keyboardCues = true;
+  ShowFocus();
+  AnnounceFocus(window, g_focus);
+  RepaintIfChanged(window);
+}
+
+Button* FocusedButton() {
+  if (g_focus < 0 || !Takes(*g_tabOrder[g_focus])) return nullptr;
+  return g_tabOrder[g_focus];
+}
+
 LRESULT OnKeyDown(HWND window, WPARAM key) {
+  Button* focused = FocusedButton();
   if (key == VK_ESCAPE) {
     PostMessageA(window, WM_CLOSE, 0, 0);
+  } else if (key == VK_TAB) {
+    MoveFocus(window, GetKeyState(VK_SHIFT) < 0);
+  } else if ((key == VK_SPACE || key == VK_RETURN) && focused) {
+    ActOn(window, focused);
   } else if (key == VK_RETURN && g_play.enabled && CurrentPhase() == Ready) {
     Play();
   }
+  return 0;
+}
+
+// Alt plus a label's letter presses that button, as a dialog's mnemonic would.
+LRESULT OnSysChar(HWND window, WPARAM wParam, LPARAM lParam) {
+  char typed = static_cast<char>(wParam);
+  for (Button* button : g_tabOrder) {
+    if (!IsMnemonic(button->label, typed)) continue;
+    g_keyboardCues = true;
+    if (Takes(*button)) ActOn(window, button);
+    RepaintIfChanged(window);
+    return 0;
+  }
+  return DefWindowProcA(window, WM_SYSCHAR, wParam, lParam);
+}
+
+// The accessible object's default action, here on the window thread.
+LRESULT OnPressButton(HWND window, WPARAM place) {
+  if (place < kButtonCount && Takes(*g_tabOrder[place])) ActOn(window, g_tabOrder[place]);
   return 0;
 }
 
@@ -260,20 +347,34 @@ Button* ReleasedButton(DesignPoint point) {
   return clicked;
 }
 
-// The enabled flags tested are those of the last tick.
-void ReleasePushButtons(HWND window, DesignPoint point) {
-  Button* clicked = ReleasedButton(point);
-  if (clicked == &g_exit) {
-    PostMessageA(window, WM_CLOSE, 0, 0);
-  } else if (clicked == &g_play && g_play.enabled) {
-    PlayAction(window);
-  } else if (clicked == &g_retry && g_retry.enabled) {
+void RetryPlaceAction() {
+  if (g_retry.label == kPauseLabel) {
+    PauseUpdate();
+  } else if (g_retry.label == kResumeLabel) {
+    ResumeUpdate();
+  } else {
     StartUpdate();
-  } else if (clicked == &g_account && g_account.enabled) {
+  }
+}
+
+// What a click on the button does; the enabled flags tested are those of the last tick.
+void ActOn(HWND window, Button* button) {
+  if (button == &g_exit) {
+    PostMessageA(window, WM_CLOSE, 0, 0);
+  } else if (button == &g_play && g_play.enabled) {
+    PlayAction(window);
+  } else if (button == &g_retry && g_retry.enabled) {
+    RetryPlaceAction();
+  } else if (button == &g_account && g_account.enabled) {
     OpenOrRaise(g_accWnd, ShowAccountWindow);
-  } else if (clicked == &g_settings && g_settings.enabled) {
+  } else if (button == &g_settings && g_settings.enabled) {
     OpenOrRaise(g_setWnd, ShowSettingsWindow);
   }
+}
+
+void ReleasePushButtons(HWND window, DesignPoint point) {
+  Button* clicked = ReleasedButton(point);
+  if (clicked) ActOn(window, clicked);
 }
 
 LRESULT OnLButtonUp(HWND window, LPARAM lParam) {
@@ -315,6 +416,9 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     case WM_NCHITTEST: return OnNcHitTest(window, lParam);
     case WM_SIZING: return OnSizing(wParam, reinterpret_cast<RECT*>(lParam));
     case WM_KEYDOWN: return OnKeyDown(window, wParam);
+    case WM_SYSCHAR: return OnSysChar(window, wParam, lParam);
+    case WM_GETOBJECT: return AnswerGetObject(window, wParam, lParam);
+    case kMsgPressButton: return OnPressButton(window, wParam);
     case WM_TIMER: return OnTimer(window);
     case WM_MOUSEMOVE: return OnMouseMove(window, lParam);
     case WM_LBUTTONDOWN: return OnLButtonDown(window, lParam);

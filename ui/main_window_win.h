@@ -20,6 +20,10 @@ extern bool g_notesDrag;
 extern int g_notesDragY;
 extern int g_notesDragStart;
 
+// The button with the keyboard focus ring: its place in g_tabOrder, or kNoFocus before the
+// first Tab.
+extern int g_focus;
+
 LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void RegisterMainWindowClass(HINSTANCE instance);
 // Creates, shows and updates the window (size and position from g_scale); sets g_wnd.

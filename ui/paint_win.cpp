@@ -205,13 +205,15 @@ struct FrameKey {
   int scroll = 0;
   int titleHover = kTitleNone;
   bool zoomed = false;
+  bool keyboardCues = false;
   Button buttons[5] = {};
 };
 
 const Button* const kPainted[5] = {&g_retry, &g_account, &g_settings, &g_play, &g_exit};
 
 bool SameButton(const Button& a, const Button& b) {
-  return a.hover == b.hover && a.pressed == b.pressed && a.enabled == b.enabled && strcmp(a.label, b.label) == 0;
+  return a.hover == b.hover && a.pressed == b.pressed && a.enabled == b.enabled && a.focused == b.focused &&
+         strcmp(a.label, b.label) == 0;
 }
 
 bool SameStatus(const StatusCopy& a, const StatusCopy& b) {
@@ -223,6 +225,7 @@ bool SameNotes(const NotesCopy& a, const NotesCopy& b) {
 }
 
 bool SameButtons(const FrameKey& a, const FrameKey& b) {
+  if (a.keyboardCues != b.keyboardCues) return false;
   for (int i = 0; i < 5; i++) {
     if (!SameButton(a.buttons[i], b.buttons[i])) return false;
   }
@@ -246,6 +249,7 @@ FrameKey CurrentFrameKey() {
   key.scroll = g_notesScroll;
   key.titleHover = g_tbHover;
   key.zoomed = g_wnd && IsZoomed(g_wnd);
+  key.keyboardCues = g_keyboardCues;
   for (int i = 0; i < 5; i++) key.buttons[i] = *kPainted[i];
   return key;
 }

@@ -1,6 +1,7 @@
 // POST "/register" on the content server through the shared WinINet handle; see
-// register_request_win.h. Every network failure gives an empty answer, which the answer rules
-// turn into the "could not reach the server" refusal. The HTTP status is not looked at: the
+// register_request_win.h. A refused certificate gives a refusal that names why; every other
+// network failure gives an empty answer, which the answer rules turn into the "could not reach
+// the server" refusal. The HTTP status is not looked at: the
 // body is the answer.
 #include "ui/register_request_win.h"
 #include "core/globals_win.h"
@@ -39,13 +40,14 @@ bool FormTarget(std::string& host, unsigned short& port, DWORD& flags) {
   return true;
 }
 
-void LogCertificateProblem(const std::string& host) {
+// The refusal the window shows for a certificate problem, named as the log names it; empty
+// when the failure was not about a certificate.
+std::string CertificateRefusal(const std::string& host) {
   DWORD error = GetLastError();
   CertificateProblem problem = CertificateProblemOf(error);
-  if (problem.reason) {
-    LogLine("Certificate of %s refused: %s (error %lu)", host.c_str(), problem.reason,
-            static_cast<unsigned long>(error));
-  }
+  if (!problem.reason) return std::string();
+  LogLine("Certificate of %s refused: %s (error %lu)", host.c_str(), problem.reason, static_cast<unsigned long>(error));
+  return std::string("ERR The server's certificate was refused: ") + problem.reason + ".";
 }
 
 std::string PostForm(const std::string& body) {
@@ -63,7 +65,7 @@ std::string PostForm(const std::string& body) {
                          static_cast<DWORD>(body.size()))) {
       answer = ReadBody(request);
     } else {
-      LogCertificateProblem(host);
+      answer = CertificateRefusal(host);
     }
     InternetCloseHandle(request);
   }

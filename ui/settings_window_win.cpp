@@ -3,6 +3,8 @@
 // writes startcfg.aut, then coinit.tmp with its encrypted part copied unchanged, and closes.
 // A group of its own holds the launcher's download speed cap, which Save writes to
 // KMLauncher.cfg (not to the game's files) and applies at once.
+// Before the launcher has reached the update server there may be no coinit.tmp: the window
+// then opens with the game's settings shown disabled and the launcher's own usable.
 // Like a dialog box it works from the keyboard (ui/dialog_keys_win.h): Tab through the lists,
 // Return saves, Escape cancels.
 //
@@ -32,6 +34,10 @@ constexpr int kSizeId = 401, kFullscreenId = 402, kSaveId = 403, kCancelId = 404
 constexpr int kSpeedCapId = 410;
 constexpr int kButtonsY = 324;
 constexpr DWORD kListStyle = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
+
+constexpr int kGameControlIds[] = {kSizeId, kFullscreenId, 405, 406, 407};
+// Whether the open window offers the game's settings (coinit.tmp could be read).
+bool g_gameSettingsOffered = false;
 
 enum class SaveOutcome { NoCoinit, Saved, GraphicsFailed, CoinitFailed, BothFailed };
 
@@ -193,6 +199,10 @@ SaveOutcome Save(HWND window) {
 
 void OnSave(HWND window) {
   if (!SaveDownloadCap(window)) return;
+  if (!g_gameSettingsOffered) {
+    DestroyWindow(window);
+    return;
+  }
   SaveOutcome outcome = Save(window);
   if (outcome == SaveOutcome::NoCoinit) {
     MessageBoxA(window, "Press PLAY once first, then change the settings.", "Kelmorra", MB_ICONINFORMATION);
@@ -206,6 +216,13 @@ void OnSave(HWND window) {
     return;
   }
   DestroyWindow(window);
+}
+
+// The game's settings greyed out, with the reason where the player looks next.
+void OfferLauncherSettingsOnly(HWND window) {
+  for (int id : kGameControlIds) EnableWindow(GetDlgItem(window, id), FALSE);
+  AddControl(window, "STATIC", "The game's settings can be changed once the launcher has reached the update server.",
+             0, 0, 20, 356, 280, 28);
 }
 
 LRESULT OnCtlColorStatic(WPARAM wParam) {
@@ -236,12 +253,9 @@ void ShowSettingsWindow() {
     return;
   }
   std::string plain[kCoinitPlainCount];
-  if (!ReadOrCreateCoinit(plain)) {
-    MessageBoxA(g_wnd,
-                "The settings can be changed once the launcher has reached the update server (press RETRY if "
-                "it could not).",
-                "Kelmorra", MB_ICONINFORMATION);
-    return;
+  g_gameSettingsOffered = ReadOrCreateCoinit(plain);
+  if (!g_gameSettingsOffered) {
+    LogLine("Settings opened without coinit.tmp: only the launcher's settings can be changed");
   }
   RegisterSettingsClass();
   g_modes = BuildModeList(DisplayModes(), ParseIntLikeAtoi(plain[2].c_str()), ParseIntLikeAtoi(plain[3].c_str()));
@@ -253,9 +267,10 @@ void ShowSettingsWindow() {
   AddDownloadControls(window);
   AddControl(window, "BUTTON", "Save", kSaveId, BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 100, kButtonsY, 90, 28);
   AddControl(window, "BUTTON", "Cancel", kCancelId, BS_PUSHBUTTON | WS_TABSTOP, 200, kButtonsY, 90, 28);
+  if (!g_gameSettingsOffered) OfferLauncherSettingsOnly(window);
   EnableWindow(g_wnd, FALSE);
   ShowWindow(window, SW_SHOW);
-  SetFocus(GetDlgItem(window, kSizeId));
+  SetFocus(GetDlgItem(window, g_gameSettingsOffered ? kSizeId : kSpeedCapId));
 }
 
 LRESULT CALLBACK SetWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -33,6 +33,8 @@
 #include "update/manifest.h"
 #include "update/release_trust_win.h"
 #include "update/self_update_win.h"
+#include "update/unfinished_update_win.h"
+#include "update/update_pause_win.h"
 #include <algorithm>
 
 namespace {
@@ -288,6 +290,7 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const UpdateLi
               "Lost the connection to the update server. Press RETRY to continue where it stopped.", 0);
       return DownloadOutcome::Ended;
     }
+    MarkUpdateUnfinished();
     if (IsLauncherEntry(file)) {
       ahead.Stop();  // closes the part file a download ahead left open
       if (!ReplaceRunningLauncher(PartPathOf(localPath), localPath)) {
@@ -335,6 +338,7 @@ void AnnounceUpdate(const UpdateList& toUpdate, const std::string& name) {
 
 void FinishReady(const Manifest& manifest) {
   ApplyGameServer(manifest.gameServer);
+  ClearUnfinishedUpdate();
   std::string headline = manifest.name.empty() ? Fmt("Up to date  -  version %d", manifest.version)
                                                : Fmt("Up to date  -  %s", manifest.name.c_str());
   EndPass(Ready, headline, "Press PLAY to enter Kelmorra.", 1);
@@ -401,6 +405,7 @@ void UpdateBody() {
 
 DWORD WINAPI UpdateThread(void*) {
   UpdateBody();
+  EndPassIfPaused();
   FinishUpdateWorker();
   return 0;
 }

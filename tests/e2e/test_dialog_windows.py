@@ -182,3 +182,80 @@ class KeyboardTest(DialogTestCase):
         # The launcher's own file keeps what it had and gains the limit; the game's files do not.
         self.assertEqual(game.read("KMLauncher.cfg"), config + b"MaxDownloadKBps=256\r\n")
         self.assertNotIn(b"256", game.read("startcfg.aut"))
+
+
+class MainWindowKeyboardTest(DialogTestCase):
+    """The main window by keyboard alone: Tab puts a ring on a button, Space presses it, Alt
+    plus a label's letter presses that button; the ring is judged in the window's own picture."""
+
+    def ring_pixels(self, button):
+        """Near-white pixels on the path of the focus ring around the button (design rectangle)."""
+        shot = screen.screenshot(self.facts, self.main)
+        left, top, right, bottom = ws.BUTTONS[button]
+        count = 0
+        for y in range(top + 8, bottom - 8):
+            for x in (left - 3, right + 3):
+                px, py = x * self.scale, y * self.scale
+                for dx in (-1, 0, 1):
+                    if min(shot.pixel(int(px) + dx, int(py))) > 200:
+                        count += 1
+        return count, shot
+
+    def test_settings_and_new_account_opened_and_used_with_the_keyboard_alone(self):
+        game, server = self.start_in(READY, {"Kelmorra.dat": os.urandom(3000)})
+        before, _ = self.ring_pixels("settings")
+        screen.key(self.facts, self.main, "Tab")
+        self.assertTrue(wait_until(lambda: self.ring_pixels("settings")[0] > before + 10, 3), "no focus ring")
+        self.keep(self.ring_pixels("settings")[1], "focus-ring-settings")
+        screen.xdotool(self.facts, "key", "Tab")
+        self.assertTrue(wait_until(lambda: self.ring_pixels("account")[0] > before + 10, 3), "Tab did not move it")
+        self.keep(self.ring_pixels("account")[1], "focus-ring-account")
+        screen.xdotool(self.facts, "key", "shift+Tab", "space")
+        windows = wait_until(lambda: screen.find_windows(self.facts, SETTINGS_TITLE), 5)
+        self.assertTrue(windows, "Shift+Tab and Space did not open the settings")
+        # Size list, Fullscreen, anti-aliasing list: one step up from the default 4x; Return saves.
+        screen.key(self.facts, windows[0], "Tab")
+        screen.xdotool(self.facts, "key", "Tab", "Up", "Return")
+        self.assertTrue(wait_until(lambda: not screen.find_windows(self.facts, SETTINGS_TITLE), 10))
+        self.wait_for_log(game, "Graphics saved")
+        self.assertEqual(startcfg_values(game.read("startcfg.aut"))[13], "1")
+
+        screen.key(self.facts, self.main, "alt+n")
+        self.assertTrue(wait_until(lambda: screen.find_windows(self.facts, ACCOUNT_TITLE), 5), "Alt+N opened nothing")
+        for text, key in (("keys_main", "Tab"), ("pw12", "Tab"), ("pw12", "Tab"), ("", "Return")):
+            if text:
+                screen.type_text(self.facts, text)
+            screen.xdotool(self.facts, "key", key)
+        self.wait_for_log(game, "New account created: keys_main")
+        box = wait_until(lambda: [w for w in screen.find_windows(self.facts, "Kelmorra") if w != self.main], 10)
+        screen.key(self.facts, box[0], "Return")
+        self.assertTrue(wait_until(lambda: not screen.find_windows(self.facts, ACCOUNT_TITLE), 10))
+        # The ring is still where the keyboard left it; Alt+X closes like EXIT.
+        screen.key(self.facts, self.main, "alt+x")
+        self.wait_for_log(game, "Launcher closed")
+
+    def test_settings_open_before_any_connection_with_the_launcher_settings_usable(self):
+        refused = ContentServer({}, None)
+        address = refused.address
+        refused.stop()
+        game = self.folder()
+        self.start_launcher(game, server=address)
+        self.wait_for_phase(game, ws.OFFLINE)
+        self.main = self.launcher_window()
+        left, top, width, height = screen.window_geometry(self.facts, self.main)
+        self.scale = width / 800.0
+        wait_until(lambda: False, 0.3)
+        screen.key(self.facts, self.main, "alt+s")
+        windows = wait_until(lambda: screen.find_windows(self.facts, SETTINGS_TITLE), 5)
+        self.assertTrue(windows, "no settings window without coinit.tmp")
+        self.wait_for_log(game, "Settings opened without coinit.tmp")
+        self.keep(screen.screenshot(self.facts, windows[0]), "settings-without-coinit")
+        # The caret is in the speed limit, the one setting that can be changed now.
+        screen.key(self.facts, windows[0], "End")
+        screen.xdotool(self.facts, "key", "shift+Home", "BackSpace")
+        screen.type_text(self.facts, "300")
+        screen.xdotool(self.facts, "key", "Return")
+        self.assertTrue(wait_until(lambda: not screen.find_windows(self.facts, SETTINGS_TITLE), 10))
+        self.wait_for_log(game, "Download speed limit set to 300 KB/s")
+        self.assertIn(b"MaxDownloadKBps=300\r\n", game.read("KMLauncher.cfg"))
+        self.assertFalse(game.exists("coinit.tmp"))

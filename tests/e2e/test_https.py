@@ -1,7 +1,7 @@
 """The content server over https: with a test CA trusted in the prefix the update completes
 and an account made with the keyboard reaches the server over TLS; a server whose
-certificate nobody signed is asked nothing, and the player is told why; an address of no
-known form is refused before any request."""
+certificate nobody signed is asked nothing, and the player is told why, in the status and in the
+account window; an address of no known form is refused before any request."""
 import os
 import tempfile
 
@@ -10,6 +10,7 @@ from kmtest.case import LauncherTestCase, OFFLINE, READY
 from kmtest.certs import TestCertificates
 from kmtest.launcher import wait_until
 from kmtest.server import ContentServer, manifest_text
+from test_accessibility import acc_client
 from test_dialog_windows import ACCOUNT_TITLE, NEW_ACCOUNT
 
 FILES = {"Kelmorra.dat": os.urandom(70000), "maps/a b.map": b"x" * 5, "data/%d.bin" % 1: os.urandom(3000)}
@@ -90,3 +91,26 @@ class HttpsTest(LauncherTestCase):
         self.assertTrue([line for line in game.log_lines()
                          if line.startswith("Content server address not understood: " + written)], game.log_lines())
         self.assertEqual(server.requests, [])
+
+    def test_an_account_request_refused_for_its_certificate_names_the_reason_in_the_window(self):
+        self.certs.trust_ca(self.facts)
+        self.addCleanup(self.certs.trust_ca, self.facts, False)
+        server = self.tls_server("signed")
+        game = self.folder()
+        self.start_launcher(game, server="https://localhost:%d" % server.port)
+        self.wait_for_phase(game, READY)
+        # From now on the server shows a certificate nobody signed to every new connection.
+        server.httpd.socket.context.load_cert_chain(*self.certs.pair("unsigned"))
+        server.drop_connections()
+        main = self.launcher_window()
+        wait_until(lambda: False, 0.3)
+        screen.key(self.facts, main, "alt+n")
+        self.assertTrue(wait_until(lambda: screen.find_windows(self.facts, ACCOUNT_TITLE), 5), "no account window")
+        for text, key in (("cert_player", "Tab"), ("pw12", "Tab"), ("pw12", "Return")):
+            screen.type_text(self.facts, text)
+            screen.xdotool(self.facts, "key", key)
+        self.wait_for_log(game, "Certificate of localhost refused: issued by an authority this PC does not trust")
+        expected = "The server's certificate was refused: issued by an authority this PC does not trust."
+        shown = wait_until(lambda: expected in acc_client(self.facts, "controls", ACCOUNT_TITLE)[1], 10)
+        self.assertTrue(shown, acc_client(self.facts, "controls", ACCOUNT_TITLE)[1])
+        self.assertEqual([r for r in server.requests if r.method == "POST"], [])

@@ -38,11 +38,15 @@ class StartupTest(LauncherTestCase):
         self.assertEqual(self.close_with_escape(process), 0)
         self.assertEqual(game.log_lines()[-1], "Launcher closed")
 
-    def test_tunnelled_server_is_replaced_by_the_default(self):
+    def test_tunnelled_server_is_replaced_by_the_default_and_other_settings_stay(self):
         game = self.game_folder()
-        process = self.start_launcher(game, server="abc.NGROK-free.app:443")
+        game.install_launcher()
+        game.write("KMLauncher.cfg", "Server=abc.NGROK-free.app:443\r\nMaxDownloadKBps=300\r\nChannel=beta\r\n")
+        process = self.start(game)
         self.wait_for_log(game, "Checking for updates at 127.0.0.1:25858")
-        self.assertEqual(game.read("KMLauncher.cfg").decode(), TEMPLATE_A % "127.0.0.1:25858")
+        self.assertEqual(game.read("KMLauncher.cfg").decode(),
+                         TEMPLATE_A % "127.0.0.1:25858" + "MaxDownloadKBps=300\r\nChannel=beta\r\n")
+        self.assertIn("Downloads limited to 300 KB/s", game.log_lines())
         self.close_with_escape(process)
 
     def test_log_of_one_mebibyte_is_appended_and_one_byte_more_is_emptied(self):

@@ -156,7 +156,8 @@ class PhaseLookTest(WindowTestCase):
         view = self.look("updating", settle=0.6)
         self.assert_frame(view)
         self.assert_headline(view, ws.GOLD)
-        self.assert_buttons(view, settings=True, account=True, retry=False, play_faded=True)
+        # The RETRY place offers PAUSE while the pass downloads.
+        self.assert_buttons(view, settings=True, account=True, retry=True, play_faded=True)
         self.assertAlmostEqual(ws.progress_fill_end(view), 25 + 375, delta=1)
         # The gradient runs from light at the top to deep blue at the bottom.
         top, bottom = view.pixel(200, 504), view.pixel(200, 513)

@@ -106,3 +106,37 @@ TEST(LauncherConfigSpeedCap, WritingReplacesEveryCapLineKeepsTheRestAndWinsOverH
   EXPECT_EQ(ConfigValueFromText(rewritten, "maxdownloadkbps"), "64");
   EXPECT_EQ(ServerFromConfigText(rewritten, kStart), "h:1");
 }
+
+// ---- rewrites keep what they do not own ----
+
+TEST(LauncherConfigRewrite, TunnelResetWritesTheTemplateAndKeepsEveryOtherSetting) {
+  std::string old =
+      "; Kelmorra launcher\n"
+      "; Content server (address:port) the launcher updates from.\n"
+      "; On the server PC itself use Server=127.0.0.1:25858\n"
+      "Server=abc.ngrok-free.app:443\n"
+      "MaxDownloadKBps=512\n"
+      "# my own note\n"
+      "Channel=beta\n"
+      "server=second.ngrok-free.app:1\n"
+      "Report=https://r.example\r\n";
+  std::string written = RewrittenConfigText(ConfigTemplate::Startup, "1.2.3.4:25858", old);
+  EXPECT_EQ(written, LauncherConfigText(ConfigTemplate::Startup, "1.2.3.4:25858") +
+                         "MaxDownloadKBps=512\n# my own note\nChannel=beta\nReport=https://r.example\r\n");
+  EXPECT_EQ(ServerFromConfigText(written, kStart), "1.2.3.4:25858");
+  EXPECT_EQ(ConfigValueFromText(written, "maxdownloadkbps"), "512");
+  // Rewriting again changes nothing: the template's lines are not piled up.
+  EXPECT_EQ(RewrittenConfigText(ConfigTemplate::Startup, "1.2.3.4:25858", written), written);
+}
+
+TEST(LauncherConfigRewrite, AServerHiddenInALongLineIsDroppedSoTheNewOneCounts) {
+  std::string old = "; " + std::string(509, 'x') + "Server=evil.ngrok-free.app:1\nMaxDownloadKBps=7";
+  std::string written = RewrittenConfigText(ConfigTemplate::Install, "h:2", old);
+  EXPECT_EQ(written, LauncherConfigText(ConfigTemplate::Install, "h:2") + "MaxDownloadKBps=7\n");
+  EXPECT_EQ(ServerFromConfigText(written, kStart), "h:2");
+}
+
+TEST(LauncherConfigRewrite, NoOldFileGivesTheBareTemplate) {
+  EXPECT_EQ(RewrittenConfigText(ConfigTemplate::Install, "h:2", ""),
+            LauncherConfigText(ConfigTemplate::Install, "h:2"));
+}

@@ -265,7 +265,8 @@ TEST_F(WindowMessageTest, TimerSetsWhichButtonsWorkByPhase) {
     Phase phase;
     bool play, retry, account, settings;
   };
-  const Row rows[] = {{Connecting, 0, 0, 0, 0}, {Checking, 0, 0, 1, 1}, {Updating, 0, 0, 1, 1},
+  // While a pass downloads the RETRY place offers PAUSE.
+  const Row rows[] = {{Connecting, 0, 0, 0, 0}, {Checking, 0, 0, 1, 1}, {Updating, 0, 1, 1, 1},
                       {Ready, 1, 0, 1, 1},      {UpdateFailed, 0, 1, 0, 1}, {Offline, 1, 1, 0, 1},
                       {NotInstalled, 1, 0, 0, 0}, {Installing, 0, 0, 0, 1}};
   for (const Row& row : rows) {
@@ -273,6 +274,7 @@ TEST_F(WindowMessageTest, TimerSetsWhichButtonsWorkByPhase) {
     SendMessageA(g_wnd, WM_TIMER, 1, 0);
     EXPECT_EQ(g_play.enabled, row.play) << row.phase;
     EXPECT_EQ(g_retry.enabled, row.retry) << row.phase;
+    EXPECT_STREQ(g_retry.label, row.phase == Updating ? "PAUSE" : "RETRY") << row.phase;
     EXPECT_EQ(g_account.enabled, row.account) << row.phase;
     EXPECT_EQ(g_settings.enabled, row.settings) << row.phase;
     EXPECT_TRUE(g_exit.enabled);

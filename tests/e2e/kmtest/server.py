@@ -88,6 +88,7 @@ class ContentServer:
         self.connections = set()
         self.in_flight = 0
         self.max_in_flight = 0  # the most GET requests answered at one time
+        self.body_bytes_sent = 0  # file and manifest body bytes written to the sockets
         outer = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -149,6 +150,10 @@ class ContentServer:
     def stop(self):
         self.httpd.shutdown()
         self.httpd.server_close()
+        self.drop_connections()
+
+    def drop_connections(self):
+        """Ends the kept-alive connections: the client's next request connects anew."""
         with self.lock:
             alive = list(self.connections)
         for connection in alive:
@@ -239,6 +244,8 @@ class ContentServer:
         chunk = 65536
         for offset in range(0, len(body), chunk):
             handler.wfile.write(body[offset:offset + chunk])
+            with self.lock:
+                self.body_bytes_sent += len(body[offset:offset + chunk])
             if delay:
                 handler.wfile.flush()
                 time.sleep(delay)
