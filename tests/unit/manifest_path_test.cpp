@@ -44,7 +44,7 @@ TEST(ManifestPathRule, PathsThatAreNotWellFormedUtf8AreUnsafe) {
       "\xF4\x90\x80\x80.dat", "\xF5\x80\x80\x80", "\x80.dat"};  // above U+10FFFF, a lone continuation
   for (const std::string& path : unsafe) EXPECT_TRUE(IsUnsafeManifestPath(path)) << path;
   const std::vector<std::string> safe = {
-      "data/\xC3\xA9p\xC3\xA9e.txt",                                           // épée
+      "data/\xC3\xA9p\xC3\xA9" "e.txt",                                       // épée
       "data/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E/\xE5\x9C\xB0\xE5\x9B\xB3.dat",  // 日本語/地図
       "e\xCC\x81.dat",                                                         // decomposed é
       "\xF0\x9F\x97\xA1.pak", "\xF4\x8F\xBF\xBF", "\xEF\xBF\xBD.dat"};           // 4 bytes, U+10FFFF, U+FFFD
