@@ -42,19 +42,31 @@ std::string Hex(const Sha256Digest& digest) {
   return hex;
 }
 
-bool Sha256OfFile(const std::string& path, Sha256Digest& digest) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+bool Sha256OfOpenFile(HANDLE file, Sha256Digest& digest) {
   sha_ctx sha;
   sha_init(&sha);
   bool whole = ReadFileInBlocks(file, [&sha](const unsigned char* data, size_t size) {
     sha_add(&sha, data, size);
     return true;
   });
-  CloseHandle(file);
   sha_end(&sha, digest.data());
   return whole;
+}
+
+bool Sha256OfFile(const std::string& path, Sha256Digest& digest) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool whole = Sha256OfOpenFile(file, digest);
+  CloseHandle(file);
+  return whole;
+}
+
+bool DigestMatches(bool whole, const Sha256Digest& digest, const RemoteFile& file) {
+  if (whole && digest == file.sha256) return true;
+  LogLine("SHA-256 mismatch on %s (got %s, expected %s)", file.path.c_str(), Hex(digest).c_str(),
+          Hex(file.sha256).c_str());
+  return false;
 }
 }  // namespace
 
@@ -112,9 +124,14 @@ void RecordInstalledRelease(const Manifest& manifest) {
 
 bool FileMatchesSha256(const std::string& path, const RemoteFile& file) {
   if (!file.hasSha256) return true;
-  Sha256Digest digest;
-  if (Sha256OfFile(path, digest) && digest == file.sha256) return true;
-  LogLine("SHA-256 mismatch on %s (got %s, expected %s)", file.path.c_str(), Hex(digest).c_str(),
-          Hex(file.sha256).c_str());
-  return false;
+  Sha256Digest digest{};
+  bool whole = Sha256OfFile(path, digest);
+  return DigestMatches(whole, digest, file);
+}
+
+bool OpenFileMatchesSha256(void* openFile, const RemoteFile& file) {
+  if (!file.hasSha256) return true;
+  Sha256Digest digest{};
+  bool whole = Sha256OfOpenFile(openFile, digest);
+  return DigestMatches(whole, digest, file);
 }

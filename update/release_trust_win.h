@@ -21,6 +21,8 @@ void RecordInstalledRelease(const Manifest& manifest);
 // True when the file at path has the SHA-256 the signed manifest gives for file (always
 // true for a file without one). Logged when it does not.
 bool FileMatchesSha256(const std::string& path, const RemoteFile& file);
+// The same for a file open for reading, read from its start.
+bool OpenFileMatchesSha256(void* openFile, const RemoteFile& file);
 
 // ECDSA P-256 verification with the platform's CNG.
 bool VerifyWithCng(const P256Point& key, const Sha256Digest& digest, const P256Signature& signature);
