@@ -7,6 +7,7 @@
 #include "core/launcher_config_file_win.h"
 #include "core/log.h"
 #include "core/status_win.h"
+#include "core/system_dlls_win.h"
 #include "core/text.h"
 #include "core/wide_text_win.h"
 #include "core/worker_flags.h"
@@ -162,6 +163,7 @@ void WaitForUpdateWorker() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+  LoadSystemDllsFromSystem32Only();
   if (!LocateSelf()) {
     MessageBoxA(nullptr, "The launcher cannot read the name of its own folder.", "Kelmorra", MB_ICONERROR);
     return 0;

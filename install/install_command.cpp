@@ -22,3 +22,8 @@ InstallArguments ParseInstallArguments(const std::vector<std::string>& arguments
 std::string IcaclsCommandLine(const std::string& icaclsPath, const std::string& folderWithoutBackslash) {
   return "\"" + icaclsPath + "\" \"" + folderWithoutBackslash + "\" /grant *S-1-5-32-545:(OI)(CI)M /T /L /Q";
 }
+
+bool IsAdministrativeOwner(const std::string& ownerSid, const std::string& systemFolderOwnerSid) {
+  if (ownerSid.empty()) return false;
+  return ownerSid == "S-1-5-32-544" || ownerSid == "S-1-5-18" || ownerSid == systemFolderOwnerSid;
+}

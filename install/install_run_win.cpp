@@ -119,6 +119,14 @@ void MakeShortcuts(const std::string& target, const std::string& workingDir) {
   CoUninitialize();
 }
 
+// A folder a standard user made beforehand stays theirs to re-permission: never installed into.
+bool OwnedByAdministrators(const std::string& folder) {
+  char systemDir[4 * MAX_PATH] = {};
+  UINT length = GetSystemDirectoryA(systemDir, sizeof systemDir);
+  std::string systemOwner = length > 0 && length < sizeof systemDir ? FolderOwner(systemDir) : std::string();
+  return IsAdministrativeOwner(FolderOwner(folder), systemOwner);
+}
+
 void RecordInstallDir(const std::string& installDir) {
   HKEY key;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -190,7 +198,9 @@ int RunInstallStep(const std::vector<std::string>& arguments) {
   // the path is judged again now that it is held.
   HANDLE held = HoldRealFolder(folder);
   if (held == INVALID_HANDLE_VALUE) return kInstallNoFolder;
-  int code = NoReparsePointOnPath(folder) ? InstallInto(installDir, folder, parsed.server) : kInstallNoFolder;
+  // A folder made here is the administrators'; one a standard user made beforehand is not.
+  bool trusted = NoReparsePointOnPath(folder) && OwnedByAdministrators(folder);
+  int code = trusted ? InstallInto(installDir, folder, parsed.server) : kInstallNoFolder;
   CloseHandle(held);
   return code;
 }

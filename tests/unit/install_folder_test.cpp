@@ -78,6 +78,16 @@ TEST(InstallCommand, IcaclsGrantsUsersModifyOnTheQuotedFolderWithoutFollowingLin
             "/grant *S-1-5-32-545:(OI)(CI)M /T /L /Q");
 }
 
+TEST(InstallCommand, OnlyAFolderOwnedByAdministratorsSystemOrTheSystemFolderOwnerIsTaken) {
+  const std::string trustedInstaller = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+  EXPECT_TRUE(IsAdministrativeOwner("S-1-5-32-544", trustedInstaller));
+  EXPECT_TRUE(IsAdministrativeOwner("S-1-5-18", trustedInstaller));
+  EXPECT_TRUE(IsAdministrativeOwner(trustedInstaller, trustedInstaller));
+  EXPECT_FALSE(IsAdministrativeOwner("S-1-5-21-1004336348-1177238915-682003330-1001", trustedInstaller));
+  EXPECT_FALSE(IsAdministrativeOwner("S-1-5-32-545", trustedInstaller));  // Users
+  EXPECT_FALSE(IsAdministrativeOwner("", ""));                            // unknown
+}
+
 TEST(InstallableDir, OnlyAKelmorraGoldFolderOnADriveWrittenPlainlyIsSetUp) {
   for (const char* folder : {"C:\\Program Files\\KelmorraGold\\", "d:\\Games\\kelmorragold\\", "C:\\KelmorraGold\\",
                              "E:\\My Games\\KELMORRAGOLD", "C:\\a..b\\.x\\KelmorraGold\\"}) {
