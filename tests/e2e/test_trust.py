@@ -1,6 +1,7 @@
 """What the launcher trusts on a shared machine and from the network: DLLs planted beside it
 under system DLLs' names, a part file that vanishes while its range request is in flight, two spellings of one file in a release, and a plain-HTTP
-mirror announced by an https content server."""
+mirror announced by an https content server, and a client swapped for one with the same size and
+CRC-32 after a signed update."""
 import os
 import shutil
 import tempfile
@@ -8,9 +9,12 @@ import tempfile
 from kmtest.case import LauncherTestCase, READY
 from kmtest.certs import TestCertificates
 from kmtest.server import ContentServer, manifest_text
-from kmtest.launcher import Launcher, build_file, wait_until
+from kmtest.signed import keyed_launcher_exe, publish, same_crc_change
+from kmtest.launcher import Launcher, build_file, standin_exe, wait_until
 from test_player_machine import MB, wire
 from test_update import UpdateTestCase, blob
+import window_support as ws
+from window_support import PlayerTestCase
 
 
 class PlantedDllTest(UpdateTestCase):
@@ -119,3 +123,40 @@ class PlainMirrorOfAnHttpsServerTest(LauncherTestCase):
                          ["/files/Kelmorra.dat", "/files/data/a.bin"])
         refusal = "Not using the file mirror %s/m: plain HTTP for a release from an https server" % mirror.url
         self.assertEqual(game.log_lines().count(refusal), 1)
+
+
+class SignedClientTest(PlayerTestCase):
+    def test_a_keyed_launcher_starts_only_the_client_of_the_signed_release(self):
+        with open(standin_exe(), "rb") as f:
+            client = f.read()
+        manifest, published = publish({"Kelmorra.exe": client, "Kelmorra.dat": blob(3000)}, 3)
+        server = ContentServer(published, manifest)
+        self.addCleanup(server.stop)
+        game = self.game_folder()
+        shutil.copy(keyed_launcher_exe(), game.path("KMLauncher.exe"))
+        game.write_config(server.address)
+        process = Launcher(self.facts, game.path("KMLauncher.exe"),
+                           extra_env={"KMLAUNCHER_STATUS_TRACE": game.windows + game.STATUS_TRACE})
+        self.addCleanup(process.kill)
+        self.wait_for_phase(game, READY)
+        self.assertEqual(game.read("Kelmorra.exe"), client)
+        self.window = wait_until(lambda: ws.main_window(self.facts), 30)
+        ws.settle(0.3)
+
+        # Another user of the machine swaps the client for one of the same size, CRC-32 and time.
+        stat = os.stat(game.path("Kelmorra.exe"))
+        game.write("Kelmorra.exe", same_crc_change(client, 4096, 8192))
+        os.utime(game.path("Kelmorra.exe"), ns=(stat.st_atime_ns, stat.st_mtime_ns))
+        self.click_design(*ws.centre("play"))
+        self.wait_for_log(game, "Kelmorra.exe is not the file of the signed release - not started")
+        boxes = ws.wait_for_message_box(self.facts)
+        self.assertTrue(boxes, "no message box")
+        ws.screen.key(self.facts, boxes[0], "Return")
+        self.assertFalse(game.exists("Kelmorra-report.txt"))
+        self.assertTrue(process.running())
+
+        game.write("Kelmorra.exe", client)
+        self.assertTrue(wait_until(lambda: not ws.message_boxes(self.facts), 10))
+        self.click_design(*ws.centre("play"))
+        self.assertEqual(self.wait_for_exit(process, timeout=20), 0)
+        self.assertTrue(wait_until(lambda: game.exists("Kelmorra-report.txt"), 20), "the client did not start")
