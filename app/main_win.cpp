@@ -12,6 +12,7 @@
 #include "core/wide_text_win.h"
 #include "core/worker_flags.h"
 #include "ui/settings_window_win.h"
+#include "install/install_command.h"
 #include "install/install_location_win.h"
 #include "install/install_run_win.h"
 #include "ui/account_window_win.h"
@@ -190,7 +191,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     return 0;
   }
   std::vector<std::string> arguments = Arguments();
-  if (arguments.size() > 1 && Lower(arguments[1]) == "/install") return RunInstallStep(arguments);
+  if (arguments.size() > 1 && IsInstallSwitch(arguments[1])) return RunInstallStep(arguments);
 
   StartPlacement placement = CheckPlacement();
   if (placement == StartPlacement::HandedOver) return 0;

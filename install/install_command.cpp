@@ -27,3 +27,14 @@ bool IsAdministrativeOwner(const std::string& ownerSid, const std::string& syste
   if (ownerSid.empty()) return false;
   return ownerSid == "S-1-5-32-544" || ownerSid == "S-1-5-18" || ownerSid == systemFolderOwnerSid;
 }
+
+bool IsInstallSwitch(const std::string& argument) {
+  std::string lower = Lower(argument);
+  return lower == "/install" || lower == kInstallFromCopySwitch;
+}
+
+std::string InstallCopyCommandLine(const std::string& copyPath, const std::vector<std::string>& arguments) {
+  std::string line = "\"" + copyPath + "\" " + kInstallFromCopySwitch;
+  for (size_t i = 2; i < arguments.size(); i++) line += " \"" + WithoutTrailingBackslash(arguments[i]) + "\"";
+  return line;
+}

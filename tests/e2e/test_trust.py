@@ -42,6 +42,20 @@ class PlantedDllTest(UpdateTestCase):
         self.close(process)
 
 
+class ElevatedStepTest(UpdateTestCase):
+    def test_the_elevated_step_runs_from_a_copy_it_removes_and_planted_dlls_never_load(self):
+        game = self.folder()
+        game.install_launcher()
+        for name in PlantedDllTest.SYSTEM_DLLS:
+            shutil.copy(build_file("tests", "planted.dll"), game.path(name))
+        process = self.start(game, args=("/install", "127.0.0.1:9", game.windows + "Games\\KelmorraGold"))
+        self.assertEqual(self.wait_for_exit(process, timeout=60), 0)
+        self.assertTrue(game.exists("Games/KelmorraGold/KMLauncher.exe"))
+        temp = os.path.join(self.facts["prefix"], "drive_c", "windows", "temp")
+        self.assertEqual([n for n in os.listdir(temp) if n.startswith("KelmorraGold-install-")], [])
+        self.assertEqual([n for _, _, names in os.walk(game.linux) for n in names if n.endswith(".planted")], [])
+
+
 class VanishedPartFileTest(UpdateTestCase):
     def test_a_part_file_deleted_during_its_range_request_restarts_from_zero(self):
         data = blob(3 * MB)

@@ -88,6 +88,16 @@ TEST(InstallCommand, OnlyAFolderOwnedByAdministratorsSystemOrTheSystemFolderOwne
   EXPECT_FALSE(IsAdministrativeOwner("", ""));                            // unknown
 }
 
+TEST(InstallCommand, TheAdministratorsCopyGetsTheSameArgumentsUnderItsOwnSwitch) {
+  EXPECT_EQ(InstallCopyCommandLine("C:\\Windows\\Temp\\K\\KMLauncher.exe",
+                                   {"D:\\Downloads\\KMLauncher.exe", "/install", "10.1.2.3:4567", "C:\\My Games\\KelmorraGold"}),
+            "\"C:\\Windows\\Temp\\K\\KMLauncher.exe\" /install-from-copy \"10.1.2.3:4567\" \"C:\\My Games\\KelmorraGold\"");
+  EXPECT_EQ(InstallCopyCommandLine("c.exe", {"a.exe", "/INSTALL"}), "\"c.exe\" /install-from-copy");
+  EXPECT_TRUE(IsInstallSwitch("/Install"));
+  EXPECT_TRUE(IsInstallSwitch("/install-from-copy"));
+  EXPECT_FALSE(IsInstallSwitch("/installer"));
+}
+
 TEST(InstallableDir, OnlyAKelmorraGoldFolderOnADriveWrittenPlainlyIsSetUp) {
   for (const char* folder : {"C:\\Program Files\\KelmorraGold\\", "d:\\Games\\kelmorragold\\", "C:\\KelmorraGold\\",
                              "E:\\My Games\\KELMORRAGOLD", "C:\\a..b\\.x\\KelmorraGold\\"}) {
