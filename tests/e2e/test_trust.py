@@ -1,12 +1,12 @@
 """What the launcher trusts on a shared machine and from the network: DLLs planted beside it
 under system DLLs' names, a part file that vanishes while its range request is in flight, two spellings of one file in a release, and a plain-HTTP
 mirror announced by an https content server, and a client swapped for one with the same size and
-CRC-32 after a signed update."""
+CRC-32 after a signed update, and an old signed release served under a higher version number."""
 import os
 import shutil
 import tempfile
 
-from kmtest.case import LauncherTestCase, READY
+from kmtest.case import LauncherTestCase, OFFLINE, READY
 from kmtest.certs import TestCertificates
 from kmtest.server import ContentServer, manifest_text
 from kmtest.signed import keyed_launcher_exe, publish, same_crc_change
@@ -174,3 +174,29 @@ class SignedClientTest(PlayerTestCase):
         self.click_design(*ws.centre("play"))
         self.assertEqual(self.wait_for_exit(process, timeout=20), 0)
         self.assertTrue(wait_until(lambda: game.exists("Kelmorra-report.txt"), 20), "the client did not start")
+
+
+class ReleaseSerialTest(UpdateTestCase):
+    def test_an_old_release_under_a_higher_version_is_refused_by_its_serial(self):
+        tree = os.path.join(tempfile.mkdtemp(prefix="km-tree-"), "release")
+        self.addCleanup(shutil.rmtree, os.path.dirname(tree), True)
+        files = {"Kelmorra.dat": blob(3000), "readme.txt": b"current\r\n"}
+        pulled = publish(dict(files, **{"readme.txt": b"pulled test build\r\n"}), 9, tree=tree)  # serial 1
+        current = publish(files, 8, tree=tree)                                                # serial 2
+        game = self.folder()
+        shutil.copy(keyed_launcher_exe(), game.path("KMLauncher.exe"))
+        server = ContentServer(current[1], current[0])
+        self.addCleanup(server.stop)
+        process, _ = self.run_until(game, server, READY)
+        self.close(process)
+
+        old = ContentServer(pulled[1], pulled[0])
+        self.addCleanup(old.stop)
+        after = len(game.statuses())
+        process = self.start_launcher(game, server=old.address)
+        self.wait_for_phase(game, OFFLINE, after=after)
+        self.wait_for_log(game, "Refusing the release of %s: version 9 serial 1 is older than version 8 serial 2, "
+                                "already installed here" % old.address)
+        self.assertFalse([p for p in old.paths_requested() if p.startswith("/files/")])
+        self.assertEqual(game.read("readme.txt"), b"current\r\n")
+        self.close(process)
