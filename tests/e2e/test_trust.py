@@ -1,16 +1,17 @@
 """What the launcher trusts on a shared machine and from the network: DLLs planted beside it
-under system DLLs' names, a part file that vanishes while its range request is in flight, two spellings of one file in a release, and a plain-HTTP
-mirror announced by an https content server, and a client swapped for one with the same size and
-CRC-32 after a signed update, and an old signed release served under a higher version number."""
+(and beside the elevated install step) under system DLLs' names, a part file that vanishes while
+its range request is in flight, two spellings of one file in a release, a plain-HTTP mirror
+announced by an https content server, a client swapped after a signed update for one with the
+same size and CRC-32, and an old signed release served under a higher version number."""
 import os
 import shutil
 import tempfile
 
 from kmtest.case import LauncherTestCase, OFFLINE, READY
 from kmtest.certs import TestCertificates
+from kmtest.launcher import Launcher, build_file, standin_exe, wait_until
 from kmtest.server import ContentServer, manifest_text
 from kmtest.signed import keyed_launcher_exe, publish, same_crc_change
-from kmtest.launcher import Launcher, build_file, standin_exe, wait_until
 from test_player_machine import MB, wire
 from test_update import UpdateTestCase, blob
 import window_support as ws
