@@ -206,14 +206,17 @@ std::string MakeAdministratorsFolder() {
   return made;
 }
 
-// The copy's image may stay mapped for a moment after its process has ended; what still
-// cannot be removed then goes at the next restart.
+// The copy's image may stay mapped for a while after its process has ended (under Wine, on a
+// busy machine, seconds); what still cannot be removed after 10 s goes at the next restart.
 void RemoveCopy(const std::string& copy, const std::string& folder) {
-  for (int attempt = 0; attempt < 40 && !DeleteFileA(copy.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND; attempt++) {
-    Sleep(50);
+  constexpr int kAttempts = 100;
+  constexpr DWORD kPauseMs = 100;
+  for (int attempt = 0; attempt < kAttempts && !DeleteFileA(copy.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND;
+       attempt++) {
+    Sleep(kPauseMs);
   }
   bool removed = false;
-  for (int attempt = 0; attempt < 40 && !(removed = RemoveDirectoryA(folder.c_str())); attempt++) Sleep(50);
+  for (int attempt = 0; attempt < kAttempts && !(removed = RemoveDirectoryA(folder.c_str())); attempt++) Sleep(kPauseMs);
   if (!removed) {
     MoveFileExA(copy.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     MoveFileExA(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
