@@ -7,10 +7,12 @@
 #include "core/launcher_config_file_win.h"
 #include "core/log.h"
 #include "core/status_win.h"
+#include "core/system_dlls_win.h"
 #include "core/text.h"
 #include "core/wide_text_win.h"
 #include "core/worker_flags.h"
 #include "ui/settings_window_win.h"
+#include "install/install_command.h"
 #include "install/install_location_win.h"
 #include "install/install_run_win.h"
 #include "ui/account_window_win.h"
@@ -18,6 +20,7 @@
 #include "ui/geometry.h"
 #include "ui/images_win.h"
 #include "ui/main_window_win.h"
+#include "gameconfig/game_start_win.h"
 #include "update/crc32.h"
 #include "update/file_state_win.h"
 #include "update/release_trust_win.h"
@@ -159,15 +162,36 @@ void RunMessageLoop() {
 void WaitForUpdateWorker() {
   for (int wait = 0; wait < 50 && g_workerRunning.load() != 0; wait++) Sleep(100);
 }
+// PLAY in a launcher with a release key: only the signed release's client is started, held
+// open so that it stays that file until it runs.
+bool SignedClientOnly(const std::string& path, void*& held) {
+  HANDLE open = INVALID_HANDLE_VALUE;
+  ClientCheck check = CheckSignedClient(path, open);
+  if (check == ClientCheck::Matches) {
+    held = open;
+    return true;
+  }
+  if (check == ClientCheck::NotKnown) {
+    LogLine("Kelmorra.exe not checked: no signed release was verified in this run");
+    return true;
+  }
+  LogLine("Kelmorra.exe is not the file of the signed release - not started");
+  MessageBoxA(g_wnd,
+              "Kelmorra.exe is not the file of the signed release, so it was not started.\n\n"
+              "Delete it and start the launcher again to download it.",
+              "Kelmorra", MB_OK | MB_ICONERROR);
+  return false;
+}
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+  LoadSystemDllsFromSystem32Only();
   if (!LocateSelf()) {
     MessageBoxA(nullptr, "The launcher cannot read the name of its own folder.", "Kelmorra", MB_ICONERROR);
     return 0;
   }
   std::vector<std::string> arguments = Arguments();
-  if (arguments.size() > 1 && Lower(arguments[1]) == "/install") return RunInstallStep(arguments);
+  if (arguments.size() > 1 && IsInstallSwitch(arguments[1])) return RunInstallStep(arguments);
 
   StartPlacement placement = CheckPlacement();
   if (placement == StartPlacement::HandedOver) return 0;
@@ -179,6 +203,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   OpenStatusTrace();
   Crc32Init();
   g_releaseKey = KM_RELEASE_PUBLIC_KEY;
+  if (!g_releaseKey.empty()) SetClientStartCheck(SignedClientOnly);
   SetCurrentDirectoryA(g_exeDir.c_str());
   RemoveOldLauncher();
   OpenLog(LogPath());

@@ -1,7 +1,8 @@
 # The Windows program, the stand-in client and the Windows-side tests.
 set(KM_ENTRY ${CMAKE_SOURCE_DIR}/app/main_win.cpp)
 list(REMOVE_ITEM KM_WIN_SOURCES ${KM_ENTRY})
-set(KM_WIN_LIBS wininet ws2_32 gdiplus shlwapi shell32 oleacc ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 bcrypt rstrtmgr)
+include(${CMAKE_SOURCE_DIR}/cmake/delay_imports.cmake)
+set(KM_WIN_LIBS ${KM_DELAY_LIBS} delayimp ws2_32 shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32)
 
 # The CRC-32 kernels may spill 32- and 64-byte vectors to a stack GCC aligns to 16 only here;
 # unaligned moves make that safe, and crc32.cpp then offers its wide kernels (see there).
@@ -11,6 +12,7 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/update/crc32.cpp PROPERTIES
 
 add_library(kmwin STATIC ${KM_WIN_SOURCES})
 target_link_libraries(kmwin PUBLIC kmportable ${KM_WIN_LIBS})
+add_dependencies(kmwin km_delay_imports)
 target_compile_definitions(kmwin PUBLIC NOMINMAX _WIN32_WINNT=0x0601)
 
 add_executable(KMLauncher WIN32 ${KM_ENTRY})
@@ -63,6 +65,12 @@ endforeach()
 # Test helper of the e2e tests: holds a file open without sharing.
 add_executable(hold_file ${CMAKE_SOURCE_DIR}/tests/e2e/holdfile/hold_file.cpp)
 set_target_properties(hold_file PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+
+# Test helper of the e2e tests: a DLL planted under a system DLL's name, which leaves a marker
+# file beside itself when anything loads it.
+add_library(planted_dll SHARED ${CMAKE_SOURCE_DIR}/tests/e2e/planted/planted_dll.c)
+target_link_options(planted_dll PRIVATE -static-libgcc)
+set_target_properties(planted_dll PROPERTIES PREFIX "" OUTPUT_NAME planted RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 
 # Test helper of the e2e tests: trusts a test CA in the prefix (or stops trusting it).
 add_executable(root_cert ${CMAKE_SOURCE_DIR}/tests/e2e/rootcert/root_cert.cpp)

@@ -22,3 +22,19 @@ InstallArguments ParseInstallArguments(const std::vector<std::string>& arguments
 std::string IcaclsCommandLine(const std::string& icaclsPath, const std::string& folderWithoutBackslash) {
   return "\"" + icaclsPath + "\" \"" + folderWithoutBackslash + "\" /grant *S-1-5-32-545:(OI)(CI)M /T /L /Q";
 }
+
+bool IsAdministrativeOwner(const std::string& ownerSid, const std::string& systemFolderOwnerSid) {
+  if (ownerSid.empty()) return false;
+  return ownerSid == "S-1-5-32-544" || ownerSid == "S-1-5-18" || ownerSid == systemFolderOwnerSid;
+}
+
+bool IsInstallSwitch(const std::string& argument) {
+  std::string lower = Lower(argument);
+  return lower == "/install" || lower == kInstallFromCopySwitch;
+}
+
+std::string InstallCopyCommandLine(const std::string& copyPath, const std::vector<std::string>& arguments) {
+  std::string line = "\"" + copyPath + "\" " + kInstallFromCopySwitch;
+  for (size_t i = 2; i < arguments.size(); i++) line += " \"" + WithoutTrailingBackslash(arguments[i]) + "\"";
+  return line;
+}

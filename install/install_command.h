@@ -24,3 +24,20 @@ InstallArguments ParseInstallArguments(const std::vector<std::string>& arguments
 // rights, inherited by files and subfolders, on the folder and everything in it, quietly;
 // /L: a link inside the folder gets the grant itself, its target is never followed.
 std::string IcaclsCommandLine(const std::string& icaclsPath, const std::string& folderWithoutBackslash);
+
+// Whether an existing install folder's owner (a string SID) leaves it to administrators: the
+// Administrators group, SYSTEM, or whoever owns the system folder (TrustedInstaller on
+// Windows). Any other owner, a standard user who made the folder beforehand, keeps the right
+// to change its permissions whatever the install grants.
+bool IsAdministrativeOwner(const std::string& ownerSid, const std::string& systemFolderOwnerSid);
+
+// The elevated step started by the player's launcher ("/install") runs again from a copy of
+// the launcher in a folder only administrators can write; that copy is started with this
+// switch in place of "/install", the other arguments as they were.
+constexpr char kInstallFromCopySwitch[] = "/install-from-copy";
+
+// "/install" or kInstallFromCopySwitch, in any letter case.
+bool IsInstallSwitch(const std::string& argument);
+
+// The copy's command line: the copy's path and every argument after "/install", each quoted.
+std::string InstallCopyCommandLine(const std::string& copyPath, const std::vector<std::string>& arguments);

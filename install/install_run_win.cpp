@@ -20,6 +20,7 @@
 #include "install/real_folder_win.h"
 #include "install/shortcut_win.h"
 #include <objbase.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -119,6 +120,14 @@ void MakeShortcuts(const std::string& target, const std::string& workingDir) {
   CoUninitialize();
 }
 
+// A folder a standard user made beforehand stays theirs to re-permission: never installed into.
+bool OwnedByAdministrators(const std::string& folder) {
+  char systemDir[4 * MAX_PATH] = {};
+  UINT length = GetSystemDirectoryA(systemDir, sizeof systemDir);
+  std::string systemOwner = length > 0 && length < sizeof systemDir ? FolderOwner(systemDir) : std::string();
+  return IsAdministrativeOwner(FolderOwner(folder), systemOwner);
+}
+
 void RecordInstallDir(const std::string& installDir) {
   HKEY key;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -174,7 +183,80 @@ int InstallInto(const std::string& installDir, const std::string& folder, const 
 }
 }  // namespace
 
+namespace {
+// A new folder in the system's temporary folder that only administrators and SYSTEM can
+// open; empty when none could be made.
+std::string MakeAdministratorsFolder() {
+  char windows[4 * MAX_PATH] = {};
+  UINT length = GetWindowsDirectoryA(windows, sizeof windows);
+  if (length == 0 || length >= sizeof windows) return std::string();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return std::string();
+  }
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+  std::string made;
+  for (unsigned attempt = 0; attempt < 16 && made.empty(); attempt++) {
+    std::string folder = WithTrailingBackslash(windows) +
+                         Fmt("Temp\\KelmorraGold-install-%lu-%u", GetCurrentProcessId(), attempt);
+    if (CreateDirectoryA(folder.c_str(), &attributes)) made = folder;  // never one that was there before
+  }
+  LocalFree(descriptor);
+  return made;
+}
+
+// The copy's image may stay mapped for a while after its process has ended (under Wine, on a
+// busy machine, seconds); what still cannot be removed after 10 s goes at the next restart.
+void RemoveCopy(const std::string& copy, const std::string& folder) {
+  constexpr int kAttempts = 100;
+  constexpr DWORD kPauseMs = 100;
+  for (int attempt = 0; attempt < kAttempts && !DeleteFileA(copy.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND;
+       attempt++) {
+    Sleep(kPauseMs);
+  }
+  bool removed = false;
+  for (int attempt = 0; attempt < kAttempts && !(removed = RemoveDirectoryA(folder.c_str())); attempt++) Sleep(kPauseMs);
+  if (!removed) {
+    MoveFileExA(copy.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    MoveFileExA(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  }
+}
+
+// The step as a copy of this launcher in an administrators' folder runs it: the folder the
+// player saved the launcher in may hold anything any program of theirs put there. The copy's
+// exit code; -1 when no copy could run (the step then runs here, as it always did).
+int RunFromAdministratorsCopy(const std::vector<std::string>& arguments) {
+  std::string folder = MakeAdministratorsFolder();
+  if (folder.empty()) return -1;
+  std::string copy = folder + "\\KMLauncher.exe";
+  int code = -1;
+  if (CopyFileA(g_exePath.c_str(), copy.c_str(), TRUE)) {
+    std::string commandLine = InstallCopyCommandLine(copy, arguments);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    // Its working folder is the system folder: its own would keep the folder from being
+    // removed, and the player's download folder is what it leaves behind.
+    char systemDir[4 * MAX_PATH] = {};
+    UINT length = GetSystemDirectoryA(systemDir, sizeof systemDir);
+    const char* workingDir = length > 0 && length < sizeof systemDir ? systemDir : nullptr;
+    if (CreateProcessA(copy.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, workingDir, &startup,
+                       &process)) {
+      CloseHandle(process.hThread);
+      code = static_cast<int>(WaitForExitCode(process.hProcess));
+    }
+  }
+  RemoveCopy(copy, folder);
+  return code;
+}
+}  // namespace
+
 int RunInstallStep(const std::vector<std::string>& arguments) {
+  if (Lower(arguments[1]) == "/install") {
+    int code = RunFromAdministratorsCopy(arguments);
+    if (code >= 0) return code;
+  }
   InstallArguments parsed = ParseInstallArguments(arguments, kDefaultServer);
   if (!parsed.chosenDir.empty()) g_chosenInstallDir = parsed.chosenDir;
   std::string installDir = InstallDir();
@@ -190,7 +272,9 @@ int RunInstallStep(const std::vector<std::string>& arguments) {
   // the path is judged again now that it is held.
   HANDLE held = HoldRealFolder(folder);
   if (held == INVALID_HANDLE_VALUE) return kInstallNoFolder;
-  int code = NoReparsePointOnPath(folder) ? InstallInto(installDir, folder, parsed.server) : kInstallNoFolder;
+  // A folder made here is the administrators'; one a standard user made beforehand is not.
+  bool trusted = NoReparsePointOnPath(folder) && OwnedByAdministrators(folder);
+  int code = trusted ? InstallInto(installDir, folder, parsed.server) : kInstallNoFolder;
   CloseHandle(held);
   return code;
 }

@@ -4,6 +4,8 @@
 // mount or map for the elevated process. Under Wine a drive root may even report itself as
 // a link (Z:\ is the Linux root through a symbolic link in the prefix).
 #include "install/real_folder_win.h"
+#include <aclapi.h>
+#include <sddl.h>
 
 namespace {
 constexpr DWORD kOpenItself = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
@@ -56,4 +58,21 @@ HANDLE HoldRealFolder(const std::string& folder) {
     return INVALID_HANDLE_VALUE;
   }
   return handle;
+}
+
+std::string FolderOwner(const std::string& folder) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                            nullptr, &descriptor) != ERROR_SUCCESS) {
+    return std::string();
+  }
+  std::string text;
+  char* sid = nullptr;
+  if (owner && ConvertSidToStringSidA(owner, &sid)) {
+    text = sid;
+    LocalFree(sid);
+  }
+  LocalFree(descriptor);
+  return text;
 }

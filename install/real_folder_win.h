@@ -16,3 +16,6 @@ bool NoReparsePointOnPath(const std::string& folder);
 // The folder itself, held open without delete sharing so that it can be neither renamed nor
 // replaced while the install works in it; INVALID_HANDLE_VALUE unless it is a real folder.
 HANDLE HoldRealFolder(const std::string& folder);
+
+// The owner of an existing folder as a string SID ("S-1-5-32-544"); empty when unknown.
+std::string FolderOwner(const std::string& folder);

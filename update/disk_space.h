@@ -10,10 +10,17 @@ struct PendingWrite {
   bool patched = false;   // built from its old version: written whole into the part file
 };
 
-// The bytes still to be written: each downloaded file's size less a usable part file (one
-// not longer than the file), a patched file's whole size; plus a margin of the largest of
-// these, for the file systems' own use and a file growing while it is fetched.
+// Room kept for what the pass writes besides game files: the cache file and the log.
+constexpr uint64_t kDiskReserve = 1048576;
+
+// What the pass holds on the disk at its peak: each downloaded file's size less a usable
+// part file (one not longer than the file), a patched file's whole new size, plus the
+// reserve. Nothing is counted as freed: old versions and overlong part files go only as
+// files are moved into place. The sum saturates at UINT64_MAX (never fits).
 uint64_t BytesStillToWrite(const std::vector<PendingWrite>& writes);
+
+// a + b, or UINT64_MAX when that does not fit 64 bits.
+inline uint64_t SaturatingAdd(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
 // "The update needs 42.0 MB on C:, 20.0 MB are free. Free some space and press RETRY."
 std::string DiskSpaceShortage(uint64_t needed, const std::string& drive, uint64_t freeBytes);

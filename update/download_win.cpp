@@ -133,6 +133,7 @@ DownloadResult Download(Attempt& attempt, const FetchRest& fetchRest) {
   switch (part.VerifyOrDelete()) {
     case PartFile::Check::Ok: return kDownloadOk;
     case PartFile::Check::BadSha256: return kDownloadBadCrc;
+    case PartFile::Check::Gone: return kDownloadFailed;
     case PartFile::Check::BadCrc: break;
   }
   LogLine("CRC mismatch on %s (got %08lX, expected %08lX) - deleting the download", file.path.c_str(),

@@ -49,11 +49,16 @@ void SaveCache() {
     CacheLock lock;
     text = FormatCacheText(g_cache);
   }
-  // Text mode: the lines end in CR LF on disk.
-  FILE* file = fopen(CachePath().c_str(), "w");
-  if (!file) return;
-  fwrite(text.data(), 1, text.size(), file);
-  fclose(file);
+  // The lines end in CR LF on disk, as text mode writes them. Written whole, through a new
+  // file that replaces the old one: a crash mid-write keeps the old cache, and with it the
+  // release floor of a signed install.
+  std::string onDisk;
+  onDisk.reserve(text.size() + text.size() / 32);
+  for (char c : text) {
+    if (c == '\n') onDisk += '\r';
+    onDisk += c;
+  }
+  ReplaceFileWhole(CachePath(), onDisk, nullptr);
 }
 
 void StoreCacheEntry(const std::string& key, const CacheEntry& entry) {

@@ -1,11 +1,13 @@
 // The manifest parse: the body is cut into lines at LF (one trailing CR dropped), the first
 // line must begin with "KMCONTENT", and every further line is a key line or a file line,
 // judged by the first rule that matches. File lines that name a player's file or an unsafe
-// path never reach the file list. One pass over the body, so the time grows with its size.
+// path never reach the file list, and neither does a second line for a file Windows already
+// has under another spelling. One pass over the body, so the time grows with its size.
 #include "update/manifest.h"
 #include "core/text.h"
 #include "update/cache_file.h"
 #include "update/line_scan.h"
+#include "update/windows_name_key.h"
 #include <set>
 
 namespace {
@@ -20,12 +22,21 @@ bool ScanFileLine(const std::string& line, RemoteFile& file) {
   return true;
 }
 
-void AddFileLine(Manifest& manifest, const std::string& line) {
+// What the parse keeps besides the manifest: paths announced by map lines, and the Windows
+// name keys of the files taken so far.
+struct ParseState {
+  std::set<std::string> mapped;
+  std::set<std::string> names;
+};
+
+void AddFileLine(Manifest& manifest, ParseState& state, const std::string& line) {
   RemoteFile file;
   if (!ScanFileLine(line, file)) return;
   // Spellings of a player file are left out silently, before the unsafe rule logs them.
   if (IsPlayerFile(Lower(file.path)) || ResolvesToPlayerFile(file.path)) return;
-  if (IsUnsafeManifestPath(file.path)) {
+  // A second spelling of one file ("Épée.txt" and "épée.txt", "x" and "x ") would be written
+  // over the first, and one of them fetched again at every start.
+  if (IsUnsafeManifestPath(file.path) || !state.names.insert(WindowsNameKey(file.path)).second) {
     manifest.unsafePaths.push_back(file.path);
     return;
   }
@@ -39,7 +50,7 @@ void AddNotesLine(Manifest& manifest, std::string text) {
 std::string Rest(const std::string& line, const char* key) { return line.substr(strlen(key)); }
 
 // Every line after the first; the first matching rule decides.
-void ApplyLine(Manifest& manifest, std::set<std::string>& mapped, const std::string& line) {
+void ApplyLine(Manifest& manifest, ParseState& state, const std::string& line) {
   if (StartsWith(line, "version ")) {
     manifest.version = ParseIntLikeAtoi(line.c_str() + strlen("version "));
   } else if (StartsWith(line, "gameserver ")) {
@@ -55,11 +66,11 @@ void ApplyLine(Manifest& manifest, std::set<std::string>& mapped, const std::str
   } else if (line == "notes") {
     AddNotesLine(manifest, std::string());
   } else if (StartsWith(line, kBlockMapLinePrefix)) {
-    mapped.insert(Rest(line, kBlockMapLinePrefix));
+    state.mapped.insert(Rest(line, kBlockMapLinePrefix));
   } else if (StartsWith(line, "files ") || line.empty()) {
     // The count is not used; blank lines separate sections for people reading the file.
   } else {
-    AddFileLine(manifest, line);
+    AddFileLine(manifest, state, line);
   }
 }
 
@@ -68,7 +79,7 @@ void ApplyLine(Manifest& manifest, std::set<std::string>& mapped, const std::str
 Manifest ParseManifest(const std::string& body) {
   Manifest manifest;
   manifest.accepted = true;  // an empty body has no first line to refuse
-  std::set<std::string> mapped;  // paths announced by map lines, anywhere in the body
+  ParseState state;  // map lines count anywhere in the body
   bool first = true;
   size_t start = 0;
   while (start < body.size()) {
@@ -78,9 +89,14 @@ Manifest ParseManifest(const std::string& body) {
     start = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (first && !StartsWith(line, "KMCONTENT")) return Manifest();
-    if (!first) ApplyLine(manifest, mapped, line);
+    if (!first) ApplyLine(manifest, state, line);
     first = false;
   }
-  for (RemoteFile& file : manifest.files) file.hasBlockMap = mapped.count(file.path) != 0;
+  uint64_t total = 0;
+  for (RemoteFile& file : manifest.files) {
+    file.hasBlockMap = state.mapped.count(file.path) != 0;
+    if (total > UINT64_MAX - file.size) return Manifest();  // no disk holds it: a bad manifest
+    total += file.size;
+  }
   return manifest;
 }

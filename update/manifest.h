@@ -35,7 +35,7 @@ struct Manifest {
 constexpr char kBlockMapLinePrefix[] = "map ";
 constexpr char kBlockMapSuffix[] = ".kmmap";
 
-// Never fails: a body whose first line does not begin with "KMCONTENT" gives an empty
-// Manifest with accepted false. A file line whose CRC-32 is wider than 32 bits or whose size
+// Never fails: a body whose first line does not begin with "KMCONTENT", or whose file
+// sizes add up to more than 64 bits hold, gives an empty Manifest with accepted false. A file line whose CRC-32 is wider than 32 bits or whose size
 // has a '-' sign or overflows is malformed and skipped, like one without its two numbers.
 Manifest ParseManifest(const std::string& body);

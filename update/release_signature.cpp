@@ -114,8 +114,9 @@ bool ReadReleaseSerial(const std::string& text, uint64_t& serial, std::string& r
 
 namespace {
 
-// Refused like an older version: a lower serial of the installed version, or its serial
-// again over other bytes. The serial of another version says nothing about this one.
+// Refused like an older version: a serial below the highest installed one, whatever its
+// version (publish numbers releases in one series across versions, so an old release with a
+// higher version number is caught too), or that serial again over other bytes.
 bool OlderThanInstalled(const Manifest& parsed, const ReleaseCheck& check, std::string& reason) {
   if (parsed.serial < check.minSerial) {
     reason = Fmt("release serial %llu is older than serial %llu, the oldest this launcher takes",
@@ -128,11 +129,11 @@ bool OlderThanInstalled(const Manifest& parsed, const ReleaseCheck& check, std::
                  check.highestInstalled);
     return true;
   }
-  if (parsed.version != check.highestInstalled || !check.haveInstalledSerial) return false;
+  if (!check.haveInstalledSerial) return false;
   unsigned long long serial = parsed.serial, installed = check.installedSerial;
   if (serial < installed) {
     reason = Fmt("version %d serial %llu is older than version %d serial %llu, already installed here",
-                 parsed.version, serial, parsed.version, installed);
+                 parsed.version, serial, check.installedSerialVersion, installed);
     return true;
   }
   if (serial == installed && parsed.releaseTag != check.installedTag) {

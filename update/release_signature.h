@@ -45,9 +45,10 @@ struct ReleaseCheck {
   std::string publicKey;        // the release key line built into the launcher
   bool haveInstalled = false;   // a signed release was installed in this folder before
   int highestInstalled = 0;     // the highest version of those
-  bool haveInstalledSerial = false;  // the serial and tag of that version's release are known
+  bool haveInstalledSerial = false;  // the highest serial installed here, its tag and version, are known
   uint64_t installedSerial = 0;
   uint32_t installedTag = 0;
+  int installedSerialVersion = 0;
   uint64_t minSerial = 0;       // built into the launcher: the floor of a fresh install
   SignatureVerifier verify = nullptr;
 };
@@ -56,8 +57,8 @@ struct ReleaseCheck {
 // with every listed file's SHA-256, the serial and the tag attached. On failure the manifest
 // is left empty and reason says why, for the log: unsigned, signature not by this key or
 // over other bytes, a file without its SHA-256, a malformed serial, or a release older than
-// one already installed: a lower version, or the same version with a lower serial, or with
-// the same serial but other signed bytes (serial and tag known), or a serial below minSerial.
+// one already installed: a lower version, or a serial lower than the highest installed
+// (whatever the version), or that serial with other signed bytes, or a serial below minSerial.
 bool CheckSignedRelease(const std::string& body, const ReleaseCheck& check, Manifest& manifest,
                         std::string& reason);
 
@@ -65,7 +66,7 @@ bool CheckSignedRelease(const std::string& body, const ReleaseCheck& check, Mani
 // manifest path can never be one of them (a ':' makes a path unsafe), and launchers without
 // a release key keep the entries like any other. Version: size = the highest version.
 // Serial: size = serial, mtime = the version it belongs to, CRC = the tag; launchers built
-// before serials keep it untouched, and a version entry they raised leaves it belonging to
-// an older version, where it no longer counts.
+// before serials keep it untouched. Serials only grow across versions, so it counts whatever
+// version the entry belongs to.
 extern const char kSignedVersionKey[];
 extern const char kSignedSerialKey[];

@@ -8,6 +8,7 @@
 #include "core/sha256.h"
 #include "update/file_hash_win.h"
 #include "update/file_state_win.h"
+#include "update/windows_name_key.h"
 #include <bcrypt.h>
 
 // The lowest release serial a fresh install takes (cmake -DKM_RELEASE_MIN_SERIAL=...): the
@@ -26,13 +27,14 @@ bool InstalledRelease(int& version) {
   return true;
 }
 
-// The serial and tag recorded with the installed version; false when none was recorded for
-// that version (a launcher without serials raised the version, or none was installed).
-bool InstalledSerial(int version, uint64_t& serial, uint32_t& tag) {
+// The highest serial installed here, with its tag and the version it came with; false when
+// none was recorded.
+bool InstalledSerial(uint64_t& serial, uint32_t& tag, int& version) {
   CacheEntry entry;
-  if (!FindCacheEntry(kSignedSerialKey, entry) || entry.mtime != static_cast<uint64_t>(version)) return false;
+  if (!FindCacheEntry(kSignedSerialKey, entry)) return false;
   serial = entry.size;
   tag = entry.crc;
+  version = static_cast<int>(std::min<uint64_t>(entry.mtime, INT_MAX));
   return true;
 }
 
@@ -42,19 +44,31 @@ std::string Hex(const Sha256Digest& digest) {
   return hex;
 }
 
-bool Sha256OfFile(const std::string& path, Sha256Digest& digest) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+bool Sha256OfOpenFile(HANDLE file, Sha256Digest& digest) {
   sha_ctx sha;
   sha_init(&sha);
   bool whole = ReadFileInBlocks(file, [&sha](const unsigned char* data, size_t size) {
     sha_add(&sha, data, size);
     return true;
   });
-  CloseHandle(file);
   sha_end(&sha, digest.data());
   return whole;
+}
+
+bool Sha256OfFile(const std::string& path, Sha256Digest& digest) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool whole = Sha256OfOpenFile(file, digest);
+  CloseHandle(file);
+  return whole;
+}
+
+bool DigestMatches(bool whole, const Sha256Digest& digest, const RemoteFile& file) {
+  if (whole && digest == file.sha256) return true;
+  LogLine("SHA-256 mismatch on %s (got %s, expected %s)", file.path.c_str(), Hex(digest).c_str(),
+          Hex(file.sha256).c_str());
+  return false;
 }
 }  // namespace
 
@@ -86,7 +100,7 @@ bool ParseVerifiedManifest(const std::string& body, Manifest& manifest) {
   check.publicKey = g_releaseKey;
   check.haveInstalled = InstalledRelease(check.highestInstalled);
   check.haveInstalledSerial =
-      check.haveInstalled && InstalledSerial(check.highestInstalled, check.installedSerial, check.installedTag);
+      check.haveInstalled && InstalledSerial(check.installedSerial, check.installedTag, check.installedSerialVersion);
   check.minSerial = static_cast<uint64_t>(KM_RELEASE_MIN_SERIAL);
   check.verify = VerifyWithCng;
   std::string reason;
@@ -95,14 +109,51 @@ bool ParseVerifiedManifest(const std::string& body, Manifest& manifest) {
   return false;
 }
 
+namespace {
+// The signed release's client file, as the last verified manifest of this run gives it.
+SRWLOCK g_clientLock = SRWLOCK_INIT;
+RemoteFile g_signedClient;
+bool g_signedClientKnown = false;
+
+void RememberSignedClient(const Manifest& manifest) {
+  AcquireSRWLockExclusive(&g_clientLock);
+  g_signedClientKnown = false;
+  for (const RemoteFile& file : manifest.files) {
+    if (file.hasSha256 && WindowsNameKey(file.path) == "KELMORRA.EXE") {
+      g_signedClient = file;
+      g_signedClientKnown = true;
+    }
+  }
+  ReleaseSRWLockExclusive(&g_clientLock);
+}
+}  // namespace
+
+ClientCheck CheckSignedClient(const std::string& path, HANDLE& held) {
+  held = INVALID_HANDLE_VALUE;
+  AcquireSRWLockShared(&g_clientLock);
+  bool known = g_signedClientKnown;
+  RemoteFile client = g_signedClient;
+  ReleaseSRWLockShared(&g_clientLock);
+  if (!known) return ClientCheck::NotKnown;
+  held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                     nullptr);
+  if (held == INVALID_HANDLE_VALUE) return ClientCheck::NotKnown;  // the start reports why
+  if (OpenFileMatchesSha256(held, client)) return ClientCheck::Matches;
+  CloseHandle(held);
+  held = INVALID_HANDLE_VALUE;
+  return ClientCheck::Differs;
+}
+
 void RecordInstalledRelease(const Manifest& manifest) {
+  RememberSignedClient(manifest);
   int highest = 0;
   bool have = InstalledRelease(highest);
   if (manifest.version < 0 || (have && highest > manifest.version)) return;
   uint64_t serial = 0;
   uint32_t tag = 0;
-  bool same = have && highest == manifest.version && InstalledSerial(highest, serial, tag) &&
-              serial == manifest.serial && tag == manifest.releaseTag;
+  int serialVersion = 0;
+  bool same = have && highest == manifest.version && InstalledSerial(serial, tag, serialVersion) &&
+              serialVersion == manifest.version && serial == manifest.serial && tag == manifest.releaseTag;
   if (same) return;
   uint64_t version = static_cast<uint64_t>(manifest.version);
   StoreCacheEntry(kSignedVersionKey, CacheEntry{0, version, 0});
@@ -112,9 +163,14 @@ void RecordInstalledRelease(const Manifest& manifest) {
 
 bool FileMatchesSha256(const std::string& path, const RemoteFile& file) {
   if (!file.hasSha256) return true;
-  Sha256Digest digest;
-  if (Sha256OfFile(path, digest) && digest == file.sha256) return true;
-  LogLine("SHA-256 mismatch on %s (got %s, expected %s)", file.path.c_str(), Hex(digest).c_str(),
-          Hex(file.sha256).c_str());
-  return false;
+  Sha256Digest digest{};
+  bool whole = Sha256OfFile(path, digest);
+  return DigestMatches(whole, digest, file);
+}
+
+bool OpenFileMatchesSha256(void* openFile, const RemoteFile& file) {
+  if (!file.hasSha256) return true;
+  Sha256Digest digest{};
+  bool whole = Sha256OfOpenFile(openFile, digest);
+  return DigestMatches(whole, digest, file);
 }

@@ -6,6 +6,7 @@
 #include "core/globals_win.h"
 #include "core/log.h"
 #include "core/status_win.h"
+#include "update/part_file_win.h"
 
 namespace {
 bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
@@ -31,18 +32,22 @@ bool ReplaceRunningLauncher(const std::string& partPath, const std::string& laun
   // Started as "Launcher copy.exe", the launcher would replace only that file while every
   // check compares KMLauncher.exe: each new process would find itself out of date and
   // restart again. With the release in KMLauncher.exe too, the one restart comes to rest.
-  if (!IsRunningExecutable(launcherPath) && !CopyFileA(partPath.c_str(), launcherPath.c_str(), FALSE)) {
-    LogLine("Self-update: cannot put the new launcher in place (error %lu)", GetLastError());
-    return false;
-  }
+  bool runningIsLauncher = IsRunningExecutable(launcherPath);
   std::string oldPath = g_exeDir + "KMLauncher.old";
   DeleteFileA(oldPath.c_str());
   if (!MoveFileExA(g_exePath.c_str(), oldPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     LogLine("Self-update: cannot move the running launcher aside (error %lu)", GetLastError());
     return false;
   }
-  if (!MoveFileExA(partPath.c_str(), g_exePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  // Through the handle the check kept open: the bytes that start are the bytes verified.
+  if (!MovePartIntoPlace(partPath, g_exePath, INVALID_HANDLE_VALUE)) {
     LogLine("Self-update: cannot put the new launcher in place (error %lu)", GetLastError());
+    MoveFileExA(oldPath.c_str(), g_exePath.c_str(), MOVEFILE_REPLACE_EXISTING);
+    return false;
+  }
+  if (!runningIsLauncher && !CopyFileA(g_exePath.c_str(), launcherPath.c_str(), FALSE)) {
+    LogLine("Self-update: cannot put the new launcher in place (error %lu)", GetLastError());
+    MoveFileExA(g_exePath.c_str(), partPath.c_str(), MOVEFILE_REPLACE_EXISTING);
     MoveFileExA(oldPath.c_str(), g_exePath.c_str(), MOVEFILE_REPLACE_EXISTING);
     return false;
   }

@@ -35,6 +35,7 @@
 #include "update/self_update_win.h"
 #include "update/unfinished_update_win.h"
 #include "update/update_pause_win.h"
+#include "update/windows_name_key.h"
 #include <algorithm>
 
 namespace {
@@ -49,12 +50,21 @@ constexpr DWORD kQuitPollMs = 50;
 
 int g_mirrorFailures = 0;
 
-bool IsLauncherEntry(const RemoteFile& file) { return Lower(file.path) == "kmlauncher.exe"; }
+bool IsLauncherEntry(const RemoteFile& file) { return WindowsNameKey(file.path) == "KMLAUNCHER.EXE"; }
 
 // The final publication of a pass; RETRY may start the next pass from here on.
 void EndPass(Phase phase, const std::string& headline, const std::string& detail, double progress) {
   SetStatus(phase, headline, detail, progress);
   ReleaseUpdateFlagFromPass();
+}
+
+// A release from an https server comes over TLS: a plain-HTTP mirror could change any byte
+// that only a CRC-32 checks. Only a signed release (its SHA-256 for every file) may use one.
+std::string UsableMirror(const std::string& mirror) {
+  bool plain = Lower(mirror.substr(0, 7)) == "http://";
+  if (!plain || !g_releaseKey.empty() || ParseServerAddress(g_server).form != ServerForm::Https) return mirror;
+  LogLine("Not using the file mirror %s: plain HTTP for a release from an https server", mirror.c_str());
+  return std::string();
 }
 
 void PublishManifest(const Manifest& manifest) {
@@ -65,7 +75,7 @@ void PublishManifest(const Manifest& manifest) {
   EnterCriticalSection(&g_lock);
   g_version = static_cast<unsigned>(manifest.version);
   LeaveCriticalSection(&g_lock);
-  g_mirror = manifest.mirror;
+  g_mirror = UsableMirror(manifest.mirror);
   SetManifestGameServer(manifest.gameServer);
 }
 

@@ -17,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check.highestInstalled = 5;
   check.haveInstalledSerial = size % 4 == 1;
   check.installedSerial = 3;
+  check.installedSerialVersion = 4;
   check.minSerial = size % 3 == 0 ? 2 : 0;
   check.verify = AcceptAll;
   Manifest manifest;
@@ -31,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (plain.files.size() != manifest.files.size() || plain.version != manifest.version) abort();
   if (check.haveInstalled && manifest.version < check.highestInstalled) abort();
   if (manifest.serial < check.minSerial) abort();
-  bool sameVersion = check.haveInstalledSerial && manifest.version == check.highestInstalled;
-  if (sameVersion && manifest.serial < check.installedSerial) abort();
+  // Serials run across versions: none below the installed one is taken, whatever its version.
+  if (check.haveInstalledSerial && manifest.serial < check.installedSerial) abort();
   for (const RemoteFile& file : manifest.files) {
     if (!file.hasSha256) abort();
   }

@@ -75,6 +75,11 @@ TEST(CaseClashes, PathsDifferingOnlyInLetterCaseClash) {
   EXPECT_NE(clashes[0].find("data/a.DAT"), std::string::npos);
 }
 
+TEST(CaseClashes, NamesWindowsFoldsBeyondAsciiClash) {
+  EXPECT_EQ(CaseClashes({"data/\xC3\x89p\xC3\xA9" "e.txt", "data/\xC3\xA9p\xC3\xA9" "e.txt"}).size(), 1u);
+  EXPECT_EQ(CaseClashes({"\xC3\x89t\xC3\xA9/a", "\xC3\xA9t\xC3\xA9"}).size(), 1u);  // a file named like a folder
+}
+
 TEST(CaseClashes, AFileNamedLikeAFolderClashes) {
   EXPECT_EQ(CaseClashes({"maps", "Maps/x.dat"}).size(), 1u);
   EXPECT_EQ(CaseClashes({"a/b", "A/B/c"}).size(), 1u);

@@ -181,7 +181,7 @@ TEST_F(ReleaseSigning, FileWithoutItsHashConflictingHashesAndOlderVersionsAreRef
   EXPECT_EQ(manifest.files[1].sha256, two);
 }
 
-TEST_F(ReleaseSigning, TheSerialOrdersReleasesOfOneVersionAndABuiltInMinimumIsAFloor) {
+TEST_F(ReleaseSigning, TheSerialOrdersReleasesAcrossVersionsAndABuiltInMinimumIsAFloor) {
   std::string v7 = "KMCONTENT\nversion 7\n";
   auto body = [&](const std::string& version, uint64_t serial, const std::string& extra = "") {
     return Signed("KMCONTENT\nversion " + version + "\n" + extra + SerialLine(serial));
@@ -196,11 +196,17 @@ TEST_F(ReleaseSigning, TheSerialOrdersReleasesOfOneVersionAndABuiltInMinimumIsAF
   check.highestInstalled = 7;
   check.installedSerial = 5;
   check.installedTag = installed.releaseTag;
+  check.installedSerialVersion = 7;
 
   Manifest manifest;
   EXPECT_TRUE(CheckSignedRelease(installedBody, check, manifest, reason)) << reason;  // the same release again
   EXPECT_TRUE(CheckSignedRelease(body("7", 6), check, manifest, reason)) << reason;
-  EXPECT_TRUE(CheckSignedRelease(body("8", 1), check, manifest, reason)) << reason;
+  EXPECT_TRUE(CheckSignedRelease(body("8", 6), check, manifest, reason)) << reason;
+  // Serials run across versions: an old release under a higher version number is still old.
+  EXPECT_FALSE(CheckSignedRelease(body("8", 1), check, manifest, reason));
+  EXPECT_EQ(reason, "version 8 serial 1 is older than version 7 serial 5, already installed here");
+  EXPECT_FALSE(CheckSignedRelease(body("8", 5), check, manifest, reason));
+  EXPECT_EQ(reason, "version 8 serial 5 differs from the release of that serial already installed here");
   EXPECT_FALSE(CheckSignedRelease(body("7", 4), check, manifest, reason));
   EXPECT_EQ(reason, "version 7 serial 4 is older than version 7 serial 5, already installed here");
   EXPECT_FALSE(CheckSignedRelease(body("7", 5, "name Other\n"), check, manifest, reason));

@@ -47,6 +47,8 @@ class Publish(unittest.TestCase):
         result = kmtools.publish(self.build, self.release, "9", "--name", "Bridge", "--notes", self.folder.join("notes.txt"),
                                  "--mirror", "http://127.0.0.1:9000/files", "--gameserver", "127.0.0.1:7000")
         self.assertIn("Published version 9: 3 files", result.stdout)
+        self.assertIn("warning: the mirror http://127.0.0.1:9000/files is plain HTTP and the release is not signed",
+                      result.stderr)
         with open(os.path.join(self.release, "manifest")) as f:
             text = f.read()
         self.assertTrue(text.startswith("KMCONTENT\nversion 9\nname Bridge\nnotes Fixed the bridge\nnotes\nnotes New quests\n"
@@ -64,10 +66,13 @@ class Publish(unittest.TestCase):
         kmtools.write_file(self.build, "fine.dat", b"x")
         kmtools.write_file(self.build, "Data/Map.dat", b"1")
         kmtools.write_file(self.build, "data/map.dat", b"2")
+        kmtools.write_file(self.build, "data/Épée.txt", b"3")
+        kmtools.write_file(self.build, "data/épée.txt", b"4")
         message = self.refused()
         for path in ("KMLauncher.log", "saves/slot1.tmp", "coinit.tmp", "what?.dat", "CON.txt", "trailing."):
             self.assertIn(path + ": ", message)
-        self.assertIn('"Data/Map.dat" and "data/map.dat" differ only in letter case', message)
+        self.assertIn('"Data/Map.dat" and "data/map.dat" name one file on Windows', message)
+        self.assertRegex(message, '"data/[Éé]pée.txt" and "data/[Éé]pée.txt" name one file on Windows')
         self.assertNotIn("fine.dat", message)
 
     def test_bad_release_values_are_refused(self):

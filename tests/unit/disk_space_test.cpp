@@ -1,5 +1,5 @@
 // The room an update pass needs before its first download: part files count for what they
-// hold, patched files for their whole size, plus a margin of the largest write.
+// hold, patched files for their whole size, plus a small reserve.
 #include "update/disk_space.h"
 #include <gtest/gtest.h>
 
@@ -14,20 +14,27 @@ PendingWrite Write(uint64_t size, uint64_t partSize = 0, bool patched = false) {
   return write;
 }
 
-TEST(DiskSpaceNeeded, SizesLessUsablePartFilesPlusTheLargestAsMargin) {
-  EXPECT_EQ(BytesStillToWrite({}), 0u);
-  EXPECT_EQ(BytesStillToWrite({Write(10 * MB), Write(30 * MB)}), 70 * MB);
-  // 40 MB of which 25 are in a part file: 15 to write, 15 + 5 + margin 15.
-  EXPECT_EQ(BytesStillToWrite({Write(40 * MB, 25 * MB), Write(5 * MB)}), 35 * MB);
+TEST(DiskSpaceNeeded, SizesLessUsablePartFilesPlusTheReserve) {
+  EXPECT_EQ(BytesStillToWrite({}), kDiskReserve);
+  // The largest file counts once: 42 MB to write fit in 73 MB free.
+  EXPECT_EQ(BytesStillToWrite({Write(40 * MB), Write(1 * MB), Write(1 * MB)}), 42 * MB + kDiskReserve);
+  // 40 MB of which 25 are in a part file: 15 to write, and 5 more.
+  EXPECT_EQ(BytesStillToWrite({Write(40 * MB, 25 * MB), Write(5 * MB)}), 20 * MB + kDiskReserve);
   // A complete part file (left by a failed move) needs nothing more.
-  EXPECT_EQ(BytesStillToWrite({Write(8 * MB, 8 * MB), Write(2 * MB)}), 4 * MB);
+  EXPECT_EQ(BytesStillToWrite({Write(8 * MB, 8 * MB), Write(2 * MB)}), 2 * MB + kDiskReserve);
 }
 
 TEST(DiskSpaceNeeded, PartFilesThatCannotBeResumedAndPatchedFilesCountWhole) {
-  // Longer than the file: deleted, the download starts from zero.
-  EXPECT_EQ(BytesStillToWrite({Write(4 * MB, 9 * MB)}), 8 * MB);
+  // Longer than the file: deleted, the download starts from zero (the room it frees is not
+  // counted on).
+  EXPECT_EQ(BytesStillToWrite({Write(4 * MB, 9 * MB)}), 4 * MB + kDiskReserve);
   // A patch writes the whole new file into its part file, whatever an old part held.
-  EXPECT_EQ(BytesStillToWrite({Write(6 * MB, 2 * MB, true), Write(1 * MB)}), 13 * MB);
+  EXPECT_EQ(BytesStillToWrite({Write(6 * MB, 2 * MB, true), Write(1 * MB)}), 7 * MB + kDiskReserve);
+}
+
+TEST(DiskSpaceNeeded, SizesNearTwoToThe64SaturateInsteadOfWrapping) {
+  EXPECT_EQ(BytesStillToWrite({Write(UINT64_MAX - 2048), Write(4096)}), UINT64_MAX);
+  EXPECT_EQ(BytesStillToWrite({Write(UINT64_MAX)}), UINT64_MAX);
 }
 
 TEST(DiskSpaceShortage, NamesBothFiguresAndTheDrive) {

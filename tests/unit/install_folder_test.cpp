@@ -78,6 +78,26 @@ TEST(InstallCommand, IcaclsGrantsUsersModifyOnTheQuotedFolderWithoutFollowingLin
             "/grant *S-1-5-32-545:(OI)(CI)M /T /L /Q");
 }
 
+TEST(InstallCommand, OnlyAFolderOwnedByAdministratorsSystemOrTheSystemFolderOwnerIsTaken) {
+  const std::string trustedInstaller = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+  EXPECT_TRUE(IsAdministrativeOwner("S-1-5-32-544", trustedInstaller));
+  EXPECT_TRUE(IsAdministrativeOwner("S-1-5-18", trustedInstaller));
+  EXPECT_TRUE(IsAdministrativeOwner(trustedInstaller, trustedInstaller));
+  EXPECT_FALSE(IsAdministrativeOwner("S-1-5-21-1004336348-1177238915-682003330-1001", trustedInstaller));
+  EXPECT_FALSE(IsAdministrativeOwner("S-1-5-32-545", trustedInstaller));  // Users
+  EXPECT_FALSE(IsAdministrativeOwner("", ""));                            // unknown
+}
+
+TEST(InstallCommand, TheAdministratorsCopyGetsTheSameArgumentsUnderItsOwnSwitch) {
+  EXPECT_EQ(InstallCopyCommandLine("C:\\Windows\\Temp\\K\\KMLauncher.exe",
+                                   {"D:\\Downloads\\KMLauncher.exe", "/install", "10.1.2.3:4567", "C:\\My Games\\KelmorraGold"}),
+            "\"C:\\Windows\\Temp\\K\\KMLauncher.exe\" /install-from-copy \"10.1.2.3:4567\" \"C:\\My Games\\KelmorraGold\"");
+  EXPECT_EQ(InstallCopyCommandLine("c.exe", {"a.exe", "/INSTALL"}), "\"c.exe\" /install-from-copy");
+  EXPECT_TRUE(IsInstallSwitch("/Install"));
+  EXPECT_TRUE(IsInstallSwitch("/install-from-copy"));
+  EXPECT_FALSE(IsInstallSwitch("/installer"));
+}
+
 TEST(InstallableDir, OnlyAKelmorraGoldFolderOnADriveWrittenPlainlyIsSetUp) {
   for (const char* folder : {"C:\\Program Files\\KelmorraGold\\", "d:\\Games\\kelmorragold\\", "C:\\KelmorraGold\\",
                              "E:\\My Games\\KELMORRAGOLD", "C:\\a..b\\.x\\KelmorraGold\\"}) {

@@ -158,10 +158,11 @@ TEST(ManifestFiles, SizeMustFitSixtyFourBits) {
   EXPECT_EQ(manifest.files[0].size, UINT64_MAX);
 }
 
-TEST(ManifestFiles, DuplicatesGiveTwoEntriesInManifestOrder) {
+TEST(ManifestFiles, ADuplicateIsLeftOutAsUnsafeAndTheFirstEntryKept) {
   Manifest manifest = ParseFileLines("1 1 b.dat\n2 2 a.dat\n3 3 b.dat\n");
-  EXPECT_EQ(Paths(manifest), (std::vector<std::string>{"b.dat", "a.dat", "b.dat"}));
-  EXPECT_EQ(manifest.files[2].crc, 3u);
+  EXPECT_EQ(Paths(manifest), (std::vector<std::string>{"b.dat", "a.dat"}));
+  EXPECT_EQ(manifest.files[0].crc, 1u);
+  EXPECT_EQ(manifest.unsafePaths, std::vector<std::string>{"b.dat"});
 }
 
 TEST(ManifestPlayerFiles, AreLeftOutSilentlyInAnyCase) {
@@ -212,3 +213,10 @@ TEST(ManifestUnsafePaths, DotsThatAreNotAWholePartAreAccepted) {
 }
 
 }  // namespace
+
+TEST(ManifestParse, SizesThatAddUpPastSixtyFourBitsRefuseTheManifest) {
+  Manifest manifest = ParseManifest("KMCONTENT\n00000000 18446744073709549568 a.dat\n00000000 4096 b.dat\n");
+  EXPECT_FALSE(manifest.accepted);
+  EXPECT_TRUE(manifest.files.empty());
+  EXPECT_TRUE(ParseManifest("KMCONTENT\n00000000 18446744073709549568 a.dat\n00000000 2047 b.dat\n").accepted);
+}

@@ -57,7 +57,11 @@ TEST_F(PartFiles, ShortPrefixIsResumedAndCompleted) {
   RemoteFile file = Entry(kContent);
   PartFile part(file, path);
   EXPECT_EQ(CompleteFromResume(part, kContent), PartFile::Check::Ok);
-  EXPECT_EQ(ReadFileOrEmpty(path), kContent);
+  std::string local = g_exeDir + "a.dat";
+  HANDLE open = part.TakeHandle();
+  EXPECT_TRUE(MovePartIntoPlace(path, local, open));
+  CloseHandle(open);
+  EXPECT_EQ(ReadFileOrEmpty(local), kContent);
 }
 
 TEST_F(PartFiles, PrefixWithChangedBytesFailsTheCheckAndIsDeleted) {
@@ -79,18 +83,31 @@ TEST_F(PartFiles, PartLongerThanTheFileIsDeletedAndTheBuildStartsEmpty) {
   EXPECT_FALSE(FileExists(path));
 }
 
-TEST_F(PartFiles, BytesWrittenPastTheResumedPrefixAreCutOff) {
+TEST_F(PartFiles, NoOtherWriterGetsInBetweenTheResumeAndTheMove) {
   WriteTestFile(path, kContent.substr(0, 10));
   RemoteFile file = Entry(kContent);
-  PartFile part(file, path);
-  ASSERT_TRUE(part.Resume());
-  WriteTestFile(path, kContent.substr(0, 10) + "stray bytes not in the checksum");
-  ASSERT_TRUE(part.OpenForWriting());
-  std::string rest = kContent.substr(10);
-  ASSERT_TRUE(part.Append(rest.data(), rest.size()));
-  part.Close();
-  EXPECT_EQ(part.VerifyOrDelete(), PartFile::Check::Ok);
-  EXPECT_EQ(ReadFileOrEmpty(path), kContent);
+  std::string local = g_exeDir + "a.dat";
+  {
+    PartFile part(file, path);
+    ASSERT_TRUE(part.Resume());
+    EXPECT_EQ(fopen(path.c_str(), "ab"), nullptr);  // held from the resume on
+    EXPECT_FALSE(DeleteFileA(path.c_str()));
+    ASSERT_TRUE(part.OpenForWriting());
+    std::string rest = kContent.substr(10);
+    ASSERT_TRUE(part.Append(rest.data(), rest.size()));
+    part.Close();
+    ASSERT_EQ(part.VerifyOrDelete(), PartFile::Check::Ok);
+  }
+  // The verified part stays held after its PartFile is gone, until the move renames it.
+  EXPECT_EQ(fopen(path.c_str(), "ab"), nullptr);
+  EXPECT_TRUE(MovePartIntoPlace(path, local, INVALID_HANDLE_VALUE));
+  EXPECT_EQ(ReadFileOrEmpty(local), kContent);
+  EXPECT_FALSE(FileExists(path));
+  // A part file no check holds is never moved.
+  WriteTestFile(path, kContent);
+  EXPECT_FALSE(MovePartIntoPlace(path, local, INVALID_HANDLE_VALUE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(FileExists(path));
 }
 
 TEST_F(PartFiles, RestartForgetsTheResumedPrefix) {

@@ -2,7 +2,19 @@
 // the lock, and the library removes it (Remove) under the same lock before it closes the
 // descriptor, so the descriptor shut down is always still this connection's.
 #include "tools/kmcontent/connection_watch.h"
+#include <cstddef>
+#include <cstring>
+#include <linux/tcp.h>  // its tcp_info has the byte counters
+#include <netinet/in.h>
 #include <sys/socket.h>
+
+uint64_t BytesAcked(int fd) {
+  struct tcp_info info;
+  socklen_t length = sizeof info;
+  memset(&info, 0, sizeof info);
+  if (fd < 0 || getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return 0;
+  return length >= offsetof(struct tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked ? info.tcpi_bytes_acked : 0;
+}
 
 WatchedConnection* ConnectionWatch::Add(int fd) {
   auto* connection = new WatchedConnection;
@@ -20,8 +32,11 @@ void ConnectionWatch::Remove(WatchedConnection* connection) {
 }
 
 void ConnectionWatch::HeadComplete(WatchedConnection* connection) {
+  uint64_t acked = BytesAcked(connection->fd);
   std::lock_guard<std::mutex> hold(lock_);
   connection->inHead = false;
+  connection->ackedAtMark = acked;
+  connection->markSince = std::chrono::steady_clock::now();
 }
 
 void ConnectionWatch::RequestLineArrived(WatchedConnection* connection) {
@@ -47,6 +62,27 @@ size_t ConnectionWatch::CutLate(std::chrono::steady_clock::duration deadline) {
     connection->headSince = now;  // once is enough; the library closes it next
     bool idle = connection->requests > 0 && !connection->lineSeen;
     cut += idle ? 0 : 1;
+  }
+  return cut;
+}
+
+size_t ConnectionWatch::CutSlow(uint64_t minBytesPerSecond, std::chrono::seconds window) {
+  auto now = std::chrono::steady_clock::now();
+  uint64_t least = minBytesPerSecond * static_cast<uint64_t>(window.count());
+  size_t cut = 0;
+  std::lock_guard<std::mutex> hold(lock_);
+  for (WatchedConnection* connection : connections_) {
+    if (connection->inHead || now - connection->markSince < window) continue;
+    uint64_t acked = BytesAcked(connection->fd);
+    uint64_t moved = acked > connection->ackedAtMark ? acked - connection->ackedAtMark : 0;
+    connection->ackedAtMark = acked;
+    connection->markSince = now;
+    if (moved >= least) continue;
+    // Reset, not closed in order: the queued answer would still trickle out at the client's pace.
+    struct linger reset = {1, 0};
+    setsockopt(connection->fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    shutdown(connection->fd, SHUT_RDWR);  // the library closes it next
+    cut++;
   }
   return cut;
 }

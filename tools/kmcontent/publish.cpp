@@ -464,6 +464,10 @@ PublishResult Publish(const PublishOptions& given, const PublishProgressFn& prog
   if (!result.problems.empty()) return result;
   NameRelease(options, result);
   const SigningKey* key = options.signKeyFile.empty() ? nullptr : &loaded;
+  if (!key && Lower(given.info.mirror.substr(0, 7)) == "http://") {
+    result.problems.push_back("warning: the mirror " + given.info.mirror + " is plain HTTP and the release is not "
+                              "signed (--sign): launchers whose content server is https will not use it");
+  }
   if (options.dryRun) {
     std::string error;
     result.ok = CopyAndDescribe(files, options, key, fs::path(), progress, result, error);

@@ -5,6 +5,7 @@
 #include "core/utf8.h"
 #include "update/cache_file.h"
 #include "update/manifest.h"
+#include "update/windows_name_key.h"
 #include <map>
 
 namespace {
@@ -74,15 +75,14 @@ std::string PublishPathProblem(const std::string& path) {
 
 std::vector<std::string> CaseClashes(const std::vector<std::string>& paths) {
   std::vector<std::string> clashes;
-  std::map<std::string, std::string> files;    // lower-cased path -> first spelling
-  std::map<std::string, std::string> folders;  // lower-cased folder -> a file inside it
+  std::map<std::string, std::string> files;    // Windows name key -> first spelling
+  std::map<std::string, std::string> folders;  // Windows name key of a folder -> a file inside it
   for (const std::string& path : paths) {
-    std::string key = Lower(path);
-    auto known = files.emplace(key, path);
+    auto known = files.emplace(WindowsNameKey(path), path);
     if (!known.second) clashes.push_back("\"" + known.first->second + "\" and \"" + path +
-                                         "\" differ only in letter case");
+                                         "\" name one file on Windows (letter case, trailing dots or blanks)");
     for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-      folders.emplace(key.substr(0, slash), path);
+      folders.emplace(WindowsNameKey(path.substr(0, slash)), path);
     }
   }
   for (const auto& [key, path] : files) {

@@ -16,7 +16,8 @@ std::string PublishPathProblem(const std::string& path);
 // Why Windows could not create a file or folder of this name; empty when it can.
 std::string WindowsNameProblem(const std::string& name);
 
-// Paths that Windows would take for one file or folder because they differ only in ASCII
-// letter case (the launcher's own case folding): "Data/A.dat" and "data/a.dat", or a file
-// "maps" beside a folder "Maps/". One message per clash; empty when there is none.
+// Paths that Windows would take for one file or folder (the same WindowsNameKey: letter case
+// as NTFS folds it, trailing dots and blanks): "Data/A.dat" and "data/a.dat", "Épée.txt" and
+// "épée.txt", or a file "maps" beside a folder "Maps/". One message per clash; empty when
+// there is none.
 std::vector<std::string> CaseClashes(const std::vector<std::string>& paths);

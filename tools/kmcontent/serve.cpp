@@ -25,7 +25,6 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
-#include <linux/tcp.h>  // its tcp_info has the byte counters
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -44,6 +43,7 @@ struct Server {
   ServeMetrics metrics;
   MetricsSource metricsSource{&metrics, std::string()};
   std::unique_ptr<AddressLimit> perAddress;
+  MetricsGuard metricsGuard;           // the metrics listener's own limit and watch
   int metricsPort = 0;                 // the one taken
   std::atomic<bool> draining{false};   // answers say Connection: close
   std::atomic<bool> stopping{false};
@@ -57,15 +57,6 @@ WatchedConnection* WatchOf(MHD_Connection* connection) {
 int SocketOf(MHD_Connection* connection) {
   const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
   return info == nullptr ? -1 : info->connect_fd;
-}
-
-// Bytes the peer has acknowledged on this connection so far (0 when the kernel cannot say).
-uint64_t BytesAcked(int fd) {
-  struct tcp_info info;
-  socklen_t length = sizeof info;
-  memset(&info, 0, sizeof info);
-  if (fd < 0 || getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return 0;
-  return length >= offsetof(struct tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked ? info.tcpi_bytes_acked : 0;
 }
 
 std::string PeerAddress(MHD_Connection* connection, int& port) {
@@ -273,12 +264,16 @@ MHD_Daemon* StartDaemon(Server& server, int listenFd) {
       &server, MHD_OPTION_NOTIFY_CONNECTION, NotifyConnection, &server, MHD_OPTION_END);
 }
 
-// Cuts late heads four times a second until the server stops.
+// Cuts late heads and too slow answers, also on the metrics listener, four times a second
+// until the server stops.
 void WatchHeads(Server* server) {
-  auto deadline = std::chrono::seconds(server->options.headSeconds);
+  const ServeOptions& o = server->options;
+  auto deadline = std::chrono::seconds(o.headSeconds);
+  auto window = std::chrono::seconds(o.rateWindowSeconds);
   while (!server->stopping) {
-    size_t late = server->watch.CutLate(deadline);
+    size_t late = server->watch.CutLate(deadline) + server->metricsGuard.watch.CutLate(deadline);
     server->metrics.refusals[static_cast<int>(Refusal::HeadLate)] += late;
+    server->metrics.refusals[static_cast<int>(Refusal::AnswerSlow)] += server->watch.CutSlow(o.minRateBytes, window);
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
   }
 }
@@ -400,7 +395,8 @@ bool StartMetrics(Server& server, MHD_Daemon*& daemon) {
   std::string error;
   int port = 0;
   int fd = OpenListenSocket(options.metricsHost, options.metricsPort, port, error);
-  if (fd >= 0) daemon = StartMetricsDaemon(fd, &server.metricsSource);
+  server.metricsGuard.perAddress.reset(new AddressLimit(MetricsPerAddress(options.perClientConnections), {}));
+  if (fd >= 0) daemon = StartMetricsDaemon(fd, &server.metricsSource, &server.metricsGuard);
   if (daemon != nullptr) {
     server.metricsPort = port;
     return true;

@@ -18,6 +18,8 @@ struct ServeOptions {
   unsigned maxHeaderBytes = 16384;      // a larger request head is refused with 431
   unsigned headSeconds = 10;            // the whole request head must arrive within this
   unsigned idleSeconds = 30;            // a connection without any progress is closed
+  unsigned minRateBytes = 1024;         // an answer slower than this a second over the window is cut
+  unsigned rateWindowSeconds = 60;      // ... measured over this long
   unsigned drainSeconds = 30;           // on SIGTERM, running downloads may finish this long
   unsigned requestsPerConnection = 1000;  // then the answer says Connection: close
   std::string trustedProxy;             // X-Forwarded-For is believed only from these addresses (a, b)

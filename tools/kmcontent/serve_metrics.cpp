@@ -4,7 +4,8 @@
 namespace {
 
 const char* const kStatusClasses[6] = {"none", "1xx", "2xx", "3xx", "4xx", "5xx"};
-const char* const kRefusals[] = {"per_client_limit", "head_deadline", "head_not_accepted", "body_too_large"};
+const char* const kRefusals[] = {"per_client_limit", "head_deadline", "head_not_accepted", "body_too_large",
+                                 "answer_too_slow"};
 const char* const kRegistrations[] = {"created", "taken", "invalid", "rate_limited", "busy", "failed"};
 static_assert(sizeof kRefusals / sizeof *kRefusals == static_cast<size_t>(Refusal::Count), "a name per reason");
 static_assert(sizeof kRegistrations / sizeof *kRegistrations == static_cast<size_t>(Registration::Count),

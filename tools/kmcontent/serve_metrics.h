@@ -6,7 +6,7 @@
 #include "core/base.h"
 #include <atomic>
 
-enum class Refusal { PerClient, HeadLate, HeadNotAccepted, BodyTooLarge, Count };
+enum class Refusal { PerClient, HeadLate, HeadNotAccepted, BodyTooLarge, AnswerSlow, Count };
 enum class Registration { Created, Taken, Invalid, RateLimited, Busy, Failed, Count };
 
 struct ServeMetrics {

@@ -9,7 +9,7 @@ const std::vector<OptionDef> kServeOptionDefs = {
     {"max-body", true},     {"max-header", true},    {"head-timeout", true},    {"idle-timeout", true},
     {"drain", true},        {"trusted-proxy", true}, {"register-rate", true},   {"max-requests", true},
     {"tls-cert", true},     {"tls-key", true},       {"metrics-listen", true},  {"metrics-public", false},
-    {"help", false}};
+    {"min-rate", true},     {"rate-window", true},   {"help", false}};
 
 const char kServeHelp[] =
     "kmcontent serve: serve a release tree over HTTP and create accounts.\n"
@@ -29,6 +29,8 @@ const char kServeHelp[] =
     "  --max-header BYTES     largest request head accepted (default 16384; larger: 431)\n"
     "  --head-timeout SECONDS a request head and body must arrive whole within this (default 10)\n"
     "  --idle-timeout SECONDS a connection without progress is closed (default 30)\n"
+    "  --min-rate BYTES       an answer the client takes more slowly than this a second, over\n"
+    "                         --rate-window SECONDS (default 60), is closed (default 1024)\n"
     "  --drain SECONDS        on SIGTERM, running downloads may finish this long (default 30)\n"
     "  --trusted-proxy ADDR   believe X-Forwarded-For from these addresses only (a,b)\n"
     "  --register-rate N      accounts one address may create per minute (default 20)\n"
@@ -57,6 +59,8 @@ const CountOption kCounts[] = {
     {"max-header", 1 << 20, &ServeOptions::maxHeaderBytes, 1024},
     {"head-timeout", 3600, &ServeOptions::headSeconds, 1},
     {"idle-timeout", 3600, &ServeOptions::idleSeconds, 1},
+    {"min-rate", 1 << 30, &ServeOptions::minRateBytes, 1},
+    {"rate-window", 3600, &ServeOptions::rateWindowSeconds, 1},
     {"drain", 3600, &ServeOptions::drainSeconds, 1},
     {"register-rate", 100000, &ServeOptions::registerPerMinute, 1},
     {"max-requests", 1000000, &ServeOptions::requestsPerConnection, 1},

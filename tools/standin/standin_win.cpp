@@ -2,6 +2,7 @@
 // folder (what the launcher passed and wrote, see standin_report.h), then shows a small
 // window naming the game server it would join; Escape or the close box ends it. Started
 // with /report-only it writes the report and exits at once.
+#include "core/system_dlls_win.h"
 #include "tools/standin/standin_report.h"
 #include <windows.h>
 
@@ -115,6 +116,7 @@ int ShowWindowUntilClosed(HINSTANCE instance, int show) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+  LoadSystemDllsFromSystem32Only();
   StandinInputs inputs = GatherInputs();
   WriteReport(StandinReport(inputs));
   if (HasArgument("/report-only")) return 0;

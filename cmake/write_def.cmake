@@ -1,0 +1,11 @@
+# Writes DEF, the exports of DLL, from the symbols of its import library IMPORT (run with -P).
+execute_process(COMMAND ${NM} -g ${IMPORT} OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
+string(REGEX MATCHALL " I __imp_[A-Za-z0-9_@?$]+" imports "${symbols}")
+list(REMOVE_DUPLICATES imports)
+list(SORT imports)
+set(text "LIBRARY ${DLL}\nEXPORTS\n")
+foreach(import ${imports})
+  string(REPLACE " I __imp_" "" name "${import}")
+  string(APPEND text "  ${name}\n")
+endforeach()
+file(WRITE ${DEF} "${text}")
