@@ -1,4 +1,4 @@
-// Whole-file replacement of the client's files: the new content goes to path + ".new",
+// Whole-file replacement of the client's files: the new content goes to path + ".new" and to the disk,
 // the old file's attributes are reset (a read-only flag would block the move) and the new
 // file is moved over it with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
 #pragma once
