@@ -31,6 +31,7 @@
 #include "update/http_win.h"
 #include "update/part_file_win.h"
 #include "update/manifest.h"
+#include "update/release_choice_win.h"
 #include "update/release_trust_win.h"
 #include "update/self_update_win.h"
 #include <algorithm>
@@ -67,17 +68,10 @@ void PublishManifest(const Manifest& manifest) {
   SetManifestGameServer(manifest.gameServer);
 }
 
-enum class ManifestFetch { Ok, Failed, Refused };
-
 ManifestFetch FetchManifest(Manifest& manifest) {
-  std::string body;
-  if (!HttpGetText("/manifest", body)) return ManifestFetch::Failed;
-  if (!g_releaseKey.empty() && !ParseVerifiedManifest(body, manifest)) return ManifestFetch::Refused;
-  if (g_releaseKey.empty()) manifest = ParseManifest(body);
-  for (const std::string& path : manifest.unsafePaths) LogLine("Ignoring unsafe path in manifest: %s", path.c_str());
-  if (!manifest.accepted) return ManifestFetch::Failed;
-  PublishManifest(manifest);
-  return ManifestFetch::Ok;
+  ManifestFetch fetched = FetchReleaseManifest(manifest);
+  if (fetched == ManifestFetch::Ok) PublishManifest(manifest);
+  return fetched;
 }
 
 struct UpdateList {

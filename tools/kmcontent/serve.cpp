@@ -16,6 +16,7 @@
 #include "tools/kmcontent/address_limit.h"
 #include "tools/kmcontent/client_address.h"
 #include "tools/kmcontent/connection_watch.h"
+#include "tools/kmcontent/request_path.h"
 #include "tools/kmcontent/listen_socket.h"
 #include "tools/kmcontent/metrics_endpoint.h"
 #include "tools/kmcontent/request_log.h"
@@ -148,13 +149,20 @@ MHD_Result Route(Server* server, MHD_Connection* connection, ServeRequest* reque
   }
   *uploadSize = 0;  // no other route takes a body
   if (!read) return QueueText(connection, request, MHD_HTTP_NOT_FOUND, "Not found\n");
-  if (path == "/manifest") return AnswerManifest(connection, request, server->options.releaseDir);
+  std::string releaseDir = server->options.releaseDir;
+  std::string target = request->target;
+  std::string channel;
+  if (SplitChannelTarget(request->target, channel, target)) {
+    releaseDir += "/channels/" + channel;
+    path = PathOf(target);
+  }
+  if (path == "/manifest") return AnswerManifest(connection, request, releaseDir);
   if (path == "/healthz") return AnswerHealth(server, connection, request);
   if (path == "/metrics" && server->options.metricsPublic) {
     return AnswerMetrics(connection, request, server->metricsSource);
   }
   if (StartsWith(path, "/files/") || StartsWith(path, "/releases/")) {
-    return AnswerReleaseFile(connection, request, server->options.releaseDir);
+    return AnswerReleaseFile(connection, request, releaseDir, target);
   }
   return QueueText(connection, request, MHD_HTTP_NOT_FOUND, "Not found\n");
 }
