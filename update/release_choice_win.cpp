@@ -17,6 +17,7 @@ constexpr char kInstallIdKey[] = ":install id";
 
 std::string g_filesPath = "/files/";
 unsigned g_rolloutPercent = 100;
+std::string g_releaseChosen;
 
 std::string ChannelLabel(const std::string& channel) { return channel.empty() ? "live" : channel; }
 
@@ -61,6 +62,7 @@ ManifestFetch FetchPrevious(const Rollout& rollout, Manifest& manifest) {
     LogLine("Release %s reaches %u %% of installs, not this one, but a newer release than %s is installed "
             "here: keeping %s", rollout.release.c_str(), rollout.percent, rollout.previous.c_str(),
             rollout.release.c_str());
+    g_releaseChosen = rollout.release;
     return ManifestFetch::Ok;
   }
   Manifest previous;
@@ -70,6 +72,7 @@ ManifestFetch FetchPrevious(const Rollout& rollout, Manifest& manifest) {
           rollout.percent, rollout.previous.c_str());
   manifest = std::move(previous);
   g_filesPath = ReleaseFilesPath(g_channel, rollout.previous);
+  g_releaseChosen = rollout.previous;
   return ManifestFetch::Ok;
 }
 
@@ -106,11 +109,15 @@ ManifestFetch FetchReleaseManifest(Manifest& manifest) {
     manifest = Manifest();
     return ManifestFetch::Refused;
   }
-  if (!rollout.present) return ManifestFetch::Ok;
+  if (!rollout.present) {
+    g_releaseChosen = Fmt("v%d", manifest.version);
+    return ManifestFetch::Ok;
+  }
   g_rolloutPercent = rollout.percent;
   std::string id = InstallId();
   if (!id.empty() && InRollout(rollout, id)) {
     LogLine("Release %s reaches %u %% of installs, this one among them", rollout.release.c_str(), rollout.percent);
+    g_releaseChosen = rollout.release;
     return ManifestFetch::Ok;
   }
   return FetchPrevious(rollout, manifest);
@@ -119,3 +126,5 @@ ManifestFetch FetchReleaseManifest(Manifest& manifest) {
 std::string ContentFilesPath() { return g_filesPath; }
 
 unsigned RolloutPercentSeen() { return g_rolloutPercent; }
+
+std::string ReleaseChosen() { return g_releaseChosen; }

@@ -22,6 +22,10 @@ std::string ContentFilesPath();
 // a key no manifest path can take. Update worker only.
 std::string InstallId();
 
+// The name of the release the last successful fetch chose ("v" + version without a rollout
+// line), for the outcome report; empty before any.
+std::string ReleaseChosen();
+
 // The rollout percentage of the release the last fetch found (100 without a rollout), for
 // the outcome report.
 unsigned RolloutPercentSeen();

@@ -31,6 +31,7 @@
 #include "update/http_win.h"
 #include "update/part_file_win.h"
 #include "update/manifest.h"
+#include "update/outcome_report_win.h"
 #include "update/release_choice_win.h"
 #include "update/release_trust_win.h"
 #include "update/self_update_win.h"
@@ -53,6 +54,7 @@ bool IsLauncherEntry(const RemoteFile& file) { return Lower(file.path) == "kmlau
 // The final publication of a pass; RETRY may start the next pass from here on.
 void EndPass(Phase phase, const std::string& headline, const std::string& detail, double progress) {
   SetStatus(phase, headline, detail, progress);
+  SendOutcomeReport(phase, headline);
   ReleaseUpdateFlagFromPass();
 }
 
@@ -277,6 +279,7 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const UpdateLi
       return DownloadOutcome::Ended;
     }
     if (result != kDownloadOk) {
+      if (result == kDownloadBadCrc) NoteCrcFailure();
       ahead.Stop();
       EndPass(UpdateFailed, "The update could not be downloaded.",
               "Lost the connection to the update server. Press RETRY to continue where it stopped.", 0);
@@ -322,6 +325,7 @@ void AnnounceUpdate(const UpdateList& toUpdate, const std::string& name) {
   std::string size = Megabytes(toUpdate.bytesToFetch);
   unsigned count = static_cast<unsigned>(toUpdate.updates.size());
   LogLine("%u files need updating (%s)", count, size.c_str());
+  NoteBytesToFetch(toUpdate.bytesToFetch);
   std::string headline = name.empty() ? Fmt("Downloading update - %u files, %s", count, size.c_str())
                                       : Fmt("Updating to %s - %u files, %s", name.c_str(), count, size.c_str());
   SetStatus(Updating, headline, "", 0);
@@ -337,6 +341,7 @@ void FinishReady(const Manifest& manifest) {
 void UpdateBody() {
   LogLine("Checking for updates at %s", g_server.c_str());
   SetStatus(Connecting, "Connecting to the update server...", g_server, 0);
+  BeginOutcomeReport();
   SetManifestGameServer("");
   g_mirror.clear();
   g_mirrorFailures = 0;

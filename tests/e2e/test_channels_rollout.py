@@ -7,11 +7,14 @@ raised to 60 % every one of them keeps it; a keyed launcher keeps it when the ro
 lowered to 0 %, and the others go back."""
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import tempfile
+import urllib.request
 
 from kmtest.case import LauncherTestCase, READY, OFFLINE
+from kmtest.launcher import kill_processes_in, wait_until, windows_processes_in
 from kmtest.server import ContentServer
 from kmtest.signed import keyed_launcher_exe, test_key
 from test_deployment import KMCONTENT, free_port, wait_for_port
@@ -61,8 +64,10 @@ class ChannelRolloutTest(LauncherTestCase):
 
     def serve(self):
         port = free_port()
+        self.serve_log = os.path.join(self.tmp, "serve.log")
         server = subprocess.Popen([KMCONTENT, "serve", "--release", self.tree, "--listen", "127.0.0.1:%d" % port,
-                                   "--no-accounts", "--log", os.path.join(self.tmp, "serve.log")],
+                                   "--no-accounts", "--metrics-public", "--log", self.serve_log,
+                                   "--report-rate", "1000"],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(server.wait, 10)
         self.addCleanup(server.terminate)
@@ -78,14 +83,29 @@ class ChannelRolloutTest(LauncherTestCase):
         game.config = config
         return game
 
-    def run_pass(self, game, server, phase=READY):
-        """One launcher run to the end of its pass; the launcher is closed afterwards."""
+    def reports_received(self):
+        with open(self.serve_log) as f:
+            return [line for line in f if " POST /report " in line]
+
+    def reports_counted(self, server):
+        with urllib.request.urlopen("http://%s/metrics" % server, timeout=10) as answer:
+            text = answer.read().decode()
+        return {match[:3]: int(match[3]) for match in re.findall(
+            r'kmcontent_reports_total\{release="([^"]+)",channel="([^"]+)",outcome="([^"]+)"\} (\d+)', text)}
+
+    def run_pass(self, game, server, phase=READY, reported=True):
+        """One launcher run to the end of its pass (and its outcome report to kmcontent serve
+        when reported); the launcher is closed afterwards."""
         game.write("KMLauncher.cfg", "Server=%s\r\n%s" % (server, game.config))
         after = len(game.statuses())
+        reports = len(self.reports_received()) if reported else 0
         process = self.start(game)
         status = self.wait_for_phase(game, phase, timeout=90, after=after)
+        if reported:
+            self.assertTrue(wait_until(lambda: len(self.reports_received()) > reports, 20), "no outcome report")
+        # Every process of the folder ends before the next run, or its mutex would hold that up.
         process.kill()
-        self.wait_for_exit(process)
+        self.assertTrue(wait_until(lambda: kill_processes_in(game.name) or not windows_processes_in(game.name), 20))
         return status
 
     def test_channel_beta_is_followed_only_by_its_launchers_and_never_taken_as_live(self):
@@ -101,6 +121,15 @@ class ChannelRolloutTest(LauncherTestCase):
         self.assertEqual(self.run_pass(beta, server)[1], "Up to date  -  version 2")
         self.assertEqual(beta.read("readme.txt"), b"beta\r\n")
         self.assertIn("Following the release channel beta", beta.log_lines())
+        self.assertEqual(self.reports_counted(server), {("v1", "live", "done"): 1, ("v2", "beta", "done"): 1})
+
+        # Report=0: the pass sends nothing. The next launcher's report, sent at the end of its
+        # pass as this one's would have been, comes alone.
+        beta.config += "Report=0\r\n"
+        self.assertEqual(self.run_pass(beta, server, reported=False)[1], "Up to date  -  version 2")
+        self.run_pass(live, server)
+        self.assertEqual(self.reports_counted(server), {("v1", "live", "done"): 1, ("v1", "live", "uptodate"): 1,
+                                                        ("v2", "beta", "done"): 1})
 
         # The beta's own signed manifest answered as /manifest: the signature is good, the
         # channel is not, and nothing of it is used.
@@ -109,7 +138,7 @@ class ChannelRolloutTest(LauncherTestCase):
         self.assertIn("\nchannel beta\n", beta_manifest)
         replay = ContentServer({}, beta_manifest)
         self.addCleanup(replay.stop)
-        status = self.run_pass(live, replay.address, OFFLINE)
+        status = self.run_pass(live, replay.address, OFFLINE, reported=False)
         self.assertEqual(status[1], "Could not verify the update server's release.")
         self.assertIn("Refusing the release of %s: it is a manifest of the beta channel; this launcher follows "
                       "the live channel" % replay.address, live.log_lines())
@@ -142,6 +171,8 @@ class ChannelRolloutTest(LauncherTestCase):
         self.assertTrue(0.15 * FOLDERS <= len(first) <= 0.45 * FOLDERS, len(first))
         stayed = next(g for g in games if g not in first)
         self.assertTrue(any("not this one yet: staying on v1" in line for line in stayed.log_lines()))
+        self.assertEqual(self.reports_counted(server), {("v2", "live", "done"): len(first),
+                                                        ("v1", "live", "done"): FOLDERS - len(first)})
 
         self.assertIn("reaches 60 %", self.kmcontent("rollout", "--release", self.tree, "--percent", "60"))
         for game in games:

@@ -122,3 +122,44 @@ class ChannelsAndRollouts(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class OutcomeReports(unittest.TestCase):
+    def setUp(self):
+        self.folder = kmtools.TempFolder(self)
+        self.release = self.folder.join("release")
+        kmtools.write_file(self.folder.join("build"), "readme.txt", b"one\r\n")
+        kmtools.publish(self.folder.join("build"), self.release, "1")
+
+    def metrics(self, server):
+        text = server.get("/metrics")[2].decode()
+        return {line.rsplit(" ", 1)[0]: int(line.rsplit(" ", 1)[1]) for line in text.splitlines()
+                if line.startswith("kmcontent_reports")}
+
+    def test_reports_are_counted_and_one_address_is_bounded(self):
+        server = kmtools.serve(self, self.release, "", "--no-accounts", "--metrics-public", "--report-rate", "5")
+        body = b"release=v1&channel=live&percent=100&outcome=crc&bytes=5&seconds=1"
+        statuses = [server.request("POST", "/report", body=body)[0] for _ in range(8)]
+        self.assertEqual(statuses, [200] * 5 + [429] * 3)
+        counted = self.metrics(server)
+        self.assertEqual(counted['kmcontent_reports_total{release="v1",channel="live",outcome="crc"}'], 5)
+        self.assertEqual(counted['kmcontent_reports_refused_total{reason="rate_limited"}'], 3)
+
+    def test_only_well_formed_reports_of_kept_releases_are_counted(self):
+        server = kmtools.serve(self, self.release, "", "--no-accounts", "--metrics-public")
+        for body, status in [
+            (b"release=v9&channel=live&percent=100&outcome=done&bytes=0&seconds=0", 200),  # no such release
+            (b"release=v1&channel=beta&percent=100&outcome=done&bytes=0&seconds=0", 200),  # no such channel
+            (b"release=v1&channel=live&percent=100&outcome=exploded&bytes=0&seconds=0", 400),
+            (b"release=v1&channel=live&percent=100&outcome=done&bytes=0&seconds=0&name=mara", 400),
+            (b"release=../v1&channel=live&percent=100&outcome=done&bytes=0&seconds=0", 400),
+            (b"release=v1&channel=live&percent=100&outcome=done&bytes=0&seconds=0" + b"0" * 300, 400),
+            (b"release=v1&channel=live&percent=30&outcome=done&bytes=1048576&seconds=12", 200),
+        ]:
+            self.assertEqual(server.request("POST", "/report", body=body)[0], status, body)
+        counted = self.metrics(server)
+        self.assertEqual([k for k in counted if k.startswith("kmcontent_reports_total")],
+                         ['kmcontent_reports_total{release="v1",channel="live",outcome="done"}'])
+        self.assertEqual(counted['kmcontent_reports_refused_total{reason="unknown_release"}'], 2)
+        self.assertEqual(counted['kmcontent_reports_refused_total{reason="invalid"}'], 4)
+        self.assertEqual(server.get("/report")[0], 404)

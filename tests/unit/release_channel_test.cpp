@@ -74,3 +74,29 @@ TEST(RolloutCohort, RaisingThePercentageKeepsEveryoneInAndReleasesDrawAfresh) {
 }
 
 }  // namespace
+
+// The outcome report's text: what the launcher writes serve reads back, nothing else.
+#include "update/outcome_report.h"
+
+namespace {
+
+TEST(OutcomeReportText, RoundTripsAndClassifiesPassEnds) {
+  OutcomeReport sent{"v12.2", "beta", 30, OutcomeClass::Held, 1048576, 12};
+  std::string body = FormatOutcomeReport(sent);
+  EXPECT_EQ(body, "release=v12.2&channel=beta&percent=30&outcome=held&bytes=1048576&seconds=12");
+  OutcomeReport read;
+  ASSERT_TRUE(ParseOutcomeReport(body, read));
+  EXPECT_EQ(FormatOutcomeReport(read), body);
+  EXPECT_EQ(ClassifyPassEnd(Ready, "Up to date  -  version 3", false, 0), OutcomeClass::UpToDate);
+  EXPECT_EQ(ClassifyPassEnd(Ready, "Up to date  -  version 3", false, 5), OutcomeClass::Done);
+  EXPECT_EQ(ClassifyPassEnd(Offline, "Could not reach the update server.", false, 0), OutcomeClass::Offline);
+  EXPECT_EQ(ClassifyPassEnd(Offline, "The update server's certificate has expired or is not valid yet.", false, 0),
+            OutcomeClass::Certificate);
+  EXPECT_EQ(ClassifyPassEnd(Offline, "Could not verify the update server's release.", false, 0), OutcomeClass::Failed);
+  EXPECT_EQ(ClassifyPassEnd(UpdateFailed, "Not enough disk space", false, 9), OutcomeClass::DiskSpace);
+  EXPECT_EQ(ClassifyPassEnd(UpdateFailed, "A game file is in use.", false, 9), OutcomeClass::Held);
+  EXPECT_EQ(ClassifyPassEnd(UpdateFailed, "The update could not be downloaded.", true, 9), OutcomeClass::Crc);
+  EXPECT_EQ(ClassifyPassEnd(UpdateFailed, "The update could not be downloaded.", false, 9), OutcomeClass::Failed);
+}
+
+}  // namespace

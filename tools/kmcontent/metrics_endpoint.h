@@ -4,9 +4,12 @@
 #include "tools/kmcontent/serve_metrics.h"
 #include "tools/kmcontent/serve_request.h"
 
+class ReportBook;
+
 struct MetricsSource {
   const ServeMetrics* metrics;
   std::string releaseDir;  // its manifest gives the version served
+  const ReportBook* reports = nullptr;  // launchers' outcome reports
 };
 
 MHD_Result AnswerMetrics(MHD_Connection* connection, ServeRequest* request, const MetricsSource& source);

@@ -17,6 +17,7 @@
 #include "tools/kmcontent/client_address.h"
 #include "tools/kmcontent/connection_watch.h"
 #include "tools/kmcontent/request_path.h"
+#include "tools/kmcontent/serve_reports.h"
 #include "tools/kmcontent/listen_socket.h"
 #include "tools/kmcontent/metrics_endpoint.h"
 #include "tools/kmcontent/request_log.h"
@@ -45,6 +46,7 @@ struct Server {
   ServeMetrics metrics;
   MetricsSource metricsSource{&metrics, std::string()};
   std::unique_ptr<AddressLimit> perAddress;
+  std::unique_ptr<ReportDesk> reports;
   int metricsPort = 0;                 // the one taken
   std::atomic<bool> draining{false};   // answers say Connection: close
   std::atomic<bool> stopping{false};
@@ -146,6 +148,9 @@ MHD_Result Route(Server* server, MHD_Connection* connection, ServeRequest* reque
   bool read = request->method == "GET" || request->method == "HEAD";
   if (path == "/register" && request->method == "POST" && server->accounts != nullptr) {
     return AnswerRegister(server->accounts, connection, request, uploadData, uploadSize);
+  }
+  if (path == "/report" && request->method == "POST") {
+    return AnswerReport(server->reports.get(), connection, request, uploadData, uploadSize);
   }
   *uploadSize = 0;  // no other route takes a body
   if (!read) return QueueText(connection, request, MHD_HTTP_NOT_FOUND, "Not found\n");
@@ -429,6 +434,9 @@ int RunServe(const ServeOptions& options) {
   Server server;
   server.options = options;
   server.metricsSource.releaseDir = options.releaseDir;
+  server.reports = std::make_unique<ReportDesk>(options.reportPerMinute);
+  server.reports->releaseDir = options.releaseDir;
+  server.metricsSource.reports = &server.reports->book;
   server.perAddress.reset(new AddressLimit(options.perClientConnections, AddressList(options.trustedProxy)));
   std::string error;
   int port = 0;

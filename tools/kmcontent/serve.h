@@ -23,6 +23,7 @@ struct ServeOptions {
   std::string trustedProxy;             // X-Forwarded-For is believed only from these addresses (a, b)
   unsigned registerPerMinute = 20;      // accounts one address may create per minute (burst too)
   unsigned registerAnswerMs = 500;      // every account answer that hashes takes at least this
+  unsigned reportPerMinute = 30;        // outcome reports one address may send per minute (burst too)
   std::string tlsCert, tlsKey;          // both set: HTTPS only, with these PEM files
   std::string metricsHost;              // empty: no listener of its own for /metrics
   int metricsPort = 0;

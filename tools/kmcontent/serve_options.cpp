@@ -9,7 +9,7 @@ const std::vector<OptionDef> kServeOptionDefs = {
     {"max-body", true},     {"max-header", true},    {"head-timeout", true},    {"idle-timeout", true},
     {"drain", true},        {"trusted-proxy", true}, {"register-rate", true},   {"max-requests", true},
     {"tls-cert", true},     {"tls-key", true},       {"metrics-listen", true},  {"metrics-public", false},
-    {"help", false}};
+    {"report-rate", true},  {"help", false}};
 
 const char kServeHelp[] =
     "kmcontent serve: serve a release tree over HTTP and create accounts.\n"
@@ -36,9 +36,11 @@ const char kServeHelp[] =
     "  --tls-key FILE         and this PEM private key\n"
     "  --metrics-listen ADDR  host:port answering GET /metrics (Prometheus text), for monitoring only\n"
     "  --metrics-public       answer GET /metrics on --listen too\n"
+    "  --report-rate N        launchers' outcome reports one address may send per minute (default 30)\n"
     "\n"
     "Answers GET/HEAD /manifest, /files/<path>, /releases/<release>/files/<path> (byte ranges),\n"
-    "/healthz, and POST /register. Stops on SIGINT or SIGTERM.\n";
+    "/releases/<release>/manifest, the same under /channels/<channel>/, /healthz, POST /register\n"
+    "and POST /report (launchers' outcome reports, counted in /metrics). Stops on SIGINT or SIGTERM.\n";
 
 namespace {
 
@@ -59,6 +61,7 @@ const CountOption kCounts[] = {
     {"idle-timeout", 3600, &ServeOptions::idleSeconds, 1},
     {"drain", 3600, &ServeOptions::drainSeconds, 1},
     {"register-rate", 100000, &ServeOptions::registerPerMinute, 1},
+    {"report-rate", 100000, &ServeOptions::reportPerMinute, 1},
     {"max-requests", 1000000, &ServeOptions::requestsPerConnection, 1},
 };
 
