@@ -163,3 +163,41 @@ class OutcomeReports(unittest.TestCase):
         self.assertEqual(counted['kmcontent_reports_refused_total{reason="unknown_release"}'], 2)
         self.assertEqual(counted['kmcontent_reports_refused_total{reason="invalid"}'], 4)
         self.assertEqual(server.get("/report")[0], 404)
+
+
+class RolloutHalts(unittest.TestCase):
+    def test_failing_reports_halt_the_release_until_the_operator_acts(self):
+        folder = kmtools.TempFolder(self)
+        release = folder.join("release")
+        for version in ("1", "2"):
+            kmtools.write_file(folder.join("build"), "readme.txt", version.encode())
+            kmtools.publish(folder.join("build"), release, version, *(["--percent", "50"] if version == "2" else []))
+        server = kmtools.serve(self, release, "", "--no-accounts", "--metrics-public", "--report-rate", "1000",
+                               "--halt-above", "0.3", "--min-reports", "10")
+        newest = server.get("/manifest")[2]
+        previous = server.get("/releases/v1/manifest")[2]
+
+        def report(release_name, outcome):
+            body = ("release=%s&channel=live&percent=50&outcome=%s&bytes=1&seconds=1" % (release_name, outcome))
+            self.assertEqual(server.request("POST", "/report", body=body.encode())[0], 200)
+
+        for outcome in ["crc"] * 4 + ["done"] * 5 + ["failed"] * 3:
+            report("v1", outcome)  # the release before does not count for this one
+        for outcome in ["done"] * 5 + ["crc", "failed", "certificate", "held"]:
+            report("v2", outcome)  # 3 of 9 failing: under the minimum of 10 reports
+        self.assertEqual(server.get("/manifest")[2], newest)
+        report("v2", "done")  # 3 of 10: not above 0.3
+        self.assertEqual(server.get("/manifest")[2], newest)
+        report("v2", "crc")  # 4 of 11
+        self.assertEqual(server.get("/manifest")[2], previous)
+        self.assertIn("halting release v2: 4 of 11 reports failed", server.process.stderr.readline())
+        metrics = server.get("/metrics")[2].decode()
+        self.assertIn('kmcontent_rollout_halted{release="v2"} 1', metrics)
+        self.assertIn('kmcontent_rollout_reports{release="v2",kind="failing"} 4', metrics)
+
+        # The operator rolls out again: the halt ends and the counting starts afresh.
+        result = kmtools.run_kmcontent("rollout", "--release", release, "--percent", "10")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(b"\nrollout 10 v2 v1\n", server.get("/manifest")[2])
+        self.assertIn('kmcontent_rollout_halted{release="v2"} 0', server.get("/metrics")[2].decode())
+        self.assertIn("the halt of release v2 ends", server.process.stderr.readline())

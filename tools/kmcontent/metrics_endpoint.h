@@ -5,11 +5,13 @@
 #include "tools/kmcontent/serve_request.h"
 
 class ReportBook;
+class ReleaseHalt;
 
 struct MetricsSource {
   const ServeMetrics* metrics;
   std::string releaseDir;  // its manifest gives the version served
   const ReportBook* reports = nullptr;  // launchers' outcome reports
+  ReleaseHalt* halt = nullptr;
 };
 
 MHD_Result AnswerMetrics(MHD_Connection* connection, ServeRequest* request, const MetricsSource& source);

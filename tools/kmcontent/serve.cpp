@@ -161,7 +161,10 @@ MHD_Result Route(Server* server, MHD_Connection* connection, ServeRequest* reque
     releaseDir += "/channels/" + channel;
     path = PathOf(target);
   }
-  if (path == "/manifest") return AnswerManifest(connection, request, releaseDir);
+  if (path == "/manifest") {
+    bool live = releaseDir == server->options.releaseDir;
+    return AnswerManifest(connection, request, live ? server->reports->halt->ManifestFolder() : releaseDir);
+  }
   if (path == "/healthz") return AnswerHealth(server, connection, request);
   if (path == "/metrics" && server->options.metricsPublic) {
     return AnswerMetrics(connection, request, server->metricsSource);
@@ -436,6 +439,12 @@ int RunServe(const ServeOptions& options) {
   server.metricsSource.releaseDir = options.releaseDir;
   server.reports = std::make_unique<ReportDesk>(options.reportPerMinute);
   server.reports->releaseDir = options.releaseDir;
+  HaltRule rule;
+  rule.above = options.haltAbove;
+  rule.minReports = options.haltMinReports;
+  ParseFailingOutcomes(options.haltOutcomes, rule.failing);
+  server.reports->halt = std::make_unique<ReleaseHalt>(rule, options.releaseDir);
+  server.metricsSource.halt = server.reports->halt.get();
   server.metricsSource.reports = &server.reports->book;
   server.perAddress.reset(new AddressLimit(options.perClientConnections, AddressList(options.trustedProxy)));
   std::string error;

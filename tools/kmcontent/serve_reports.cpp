@@ -29,6 +29,7 @@ MHD_Result Counted(ReportDesk* desk, MHD_Connection* connection, ServeRequest* r
     return QueueText(connection, request, MHD_HTTP_OK, "ok\n", "report of an unknown release");
   }
   desk->book.Count(report);
+  desk->halt->Count(report);
   request->note = std::string("report ") + report.release + " " + report.channel + " " + OutcomeName(report.outcome);
   return QueueText(connection, request, MHD_HTTP_OK, "ok\n");
 }

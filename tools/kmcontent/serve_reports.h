@@ -3,7 +3,9 @@
 // holds; each client address may send --report-rate reports a minute (a token bucket), the
 // rest are answered 429 and counted as refused. The answer carries nothing: launchers ignore it.
 #pragma once
+#include "tools/kmcontent/release_halt.h"
 #include "tools/kmcontent/report_book.h"
+#include <memory>
 #include "tools/kmcontent/serve_request.h"
 #include "tools/kmcontent/token_bucket.h"
 
@@ -11,6 +13,7 @@ struct ReportDesk {
   ReportBook book;
   TokenBuckets buckets;
   std::string releaseDir;
+  std::unique_ptr<ReleaseHalt> halt;
   explicit ReportDesk(unsigned perMinute) : buckets(perMinute, perMinute) {}
 };
 
