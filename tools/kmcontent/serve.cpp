@@ -12,6 +12,7 @@
 #include "tools/kmcontent/serve.h"
 #include "core/text.h"
 #include "tools/kmcontent/access_log.h"
+#include "tools/kmcontent/account_backend.h"
 #include "tools/kmcontent/accounts.h"
 #include "tools/kmcontent/address_limit.h"
 #include "tools/kmcontent/client_address.h"
@@ -444,6 +445,15 @@ int RunServe(const ServeOptions& options) {
   rule.minReports = options.haltMinReports;
   ParseFailingOutcomes(options.haltOutcomes, rule.failing);
   server.reports->halt = std::make_unique<ReleaseHalt>(rule, options.releaseDir);
+  if (rule.above > 0 && IsPostgresUri(options.accountsPath) && options.accounts) {
+    std::string error;
+    HaltStore* store = OpenPostgresHaltStore(options.accountsPath, error);
+    if (store == nullptr) {
+      fprintf(stderr, "kmcontent serve: cannot keep rollout counts in the account database: %s\n", error.c_str());
+      return 1;
+    }
+    server.reports->halt->Share(std::unique_ptr<HaltStore>(store));
+  }
   server.metricsSource.halt = server.reports->halt.get();
   server.metricsSource.reports = &server.reports->book;
   server.perAddress.reset(new AddressLimit(options.perClientConnections, AddressList(options.trustedProxy)));
