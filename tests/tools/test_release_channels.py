@@ -98,7 +98,7 @@ class ChannelsAndRollouts(unittest.TestCase):
         self.assertEqual(server.get("/files/readme.txt")[2], b"live\r\n")
         self.assertEqual(server.get("/releases/v1/manifest")[2], live)
         for target in ("/channels/Beta/manifest", "/channels/../manifest", "/channels/gamma/manifest",
-                       "/channels/beta/releases/../manifest", "/releases/v9/manifest"):
+                       "/channels/beta/releases/../manifest", "/releases/v9/manifest", "/channels/beta/healthz"):
             self.assertEqual(server.get(target)[0], 404, target)
 
     def test_rollout_lines_follow_the_percentage(self):

@@ -162,12 +162,12 @@ MHD_Result Route(Server* server, MHD_Connection* connection, ServeRequest* reque
     releaseDir += "/channels/" + channel;
     path = PathOf(target);
   }
+  bool live = channel.empty();
   if (path == "/manifest") {
-    bool live = releaseDir == server->options.releaseDir;
     return AnswerManifest(connection, request, live ? server->reports->halt->ManifestFolder() : releaseDir);
   }
-  if (path == "/healthz") return AnswerHealth(server, connection, request);
-  if (path == "/metrics" && server->options.metricsPublic) {
+  if (path == "/healthz" && live) return AnswerHealth(server, connection, request);
+  if (path == "/metrics" && live && server->options.metricsPublic) {
     return AnswerMetrics(connection, request, server->metricsSource);
   }
   if (StartsWith(path, "/files/") || StartsWith(path, "/releases/")) {
