@@ -4,7 +4,8 @@ the real launcher under Wine. A launcher with Channel=beta installs the beta whi
 stays live, and a keyed launcher refuses the beta's signed manifest served as live. At 30 % a
 share of 30 game folders takes the new release, exactly the folders whose cohort says so;
 raised to 60 % every one of them keeps it; a keyed launcher keeps it when the rollout is
-lowered to 0 %, and the others go back."""
+lowered to 0 %, and the others go back. Every pass's outcome report reaches serve's /metrics
+under the release it followed, and a launcher with Report=0 sends none."""
 import hashlib
 import os
 import re
