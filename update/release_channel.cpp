@@ -100,6 +100,18 @@ bool ReadRollout(const std::string& text, Rollout& rollout, std::string& reason)
   return true;
 }
 
+bool ReadPreload(const std::string& text, std::string& release, std::string& reason) {
+  std::vector<std::string> lines = LinesWith(text, kPreloadLinePrefix);
+  release.clear();
+  if (lines.empty()) return true;
+  if (lines.size() > 1 || !IsKeptReleaseName(lines[0])) {
+    reason = lines.size() > 1 ? "two preload lines" : "a malformed preload line";
+    return false;
+  }
+  release = lines[0];
+  return true;
+}
+
 std::string RolloutLine(const Rollout& rollout) {
   return kRolloutLinePrefix + std::to_string(rollout.percent) + " " + rollout.release + " " + rollout.previous + "\n";
 }

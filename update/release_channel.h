@@ -52,6 +52,11 @@ struct Rollout {
 bool ReadRollout(const std::string& text, Rollout& rollout, std::string& reason);
 std::string RolloutLine(const Rollout& rollout);  // with its LF
 
+// "preload NAME": the next release, in place under its own URL but not live yet. Empty
+// without one; false, with the reason, for two lines or a malformed name.
+constexpr char kPreloadLinePrefix[] = "preload ";
+bool ReadPreload(const std::string& text, std::string& release, std::string& reason);
+
 // 0 to 99: where an install stands in a release's rollout.
 unsigned CohortOf(const std::string& installId, const std::string& release);
 

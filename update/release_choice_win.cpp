@@ -18,6 +18,7 @@ constexpr char kInstallIdKey[] = ":install id";
 std::string g_filesPath = "/files/";
 unsigned g_rolloutPercent = 100;
 std::string g_releaseChosen;
+std::string g_preload;
 
 std::string ChannelLabel(const std::string& channel) { return channel.empty() ? "live" : channel; }
 
@@ -71,6 +72,7 @@ ManifestFetch FetchPrevious(const Rollout& rollout, Manifest& manifest) {
   LogLine("Release %s reaches %u %% of installs, not this one yet: staying on %s", rollout.release.c_str(),
           rollout.percent, rollout.previous.c_str());
   manifest = std::move(previous);
+  g_preload.clear();  // the next release is not this install's yet
   g_filesPath = ReleaseFilesPath(g_channel, rollout.previous);
   g_releaseChosen = rollout.previous;
   return ManifestFetch::Ok;
@@ -98,6 +100,7 @@ std::string InstallId() {
 ManifestFetch FetchReleaseManifest(Manifest& manifest) {
   g_filesPath = ChannelFilesPath(g_channel);
   g_rolloutPercent = 100;
+  g_preload.clear();
   std::string body;
   if (!HttpGetText(ChannelManifestPath(g_channel), body)) return ManifestFetch::Failed;
   ManifestFetch read = ReadBody(body, manifest);
@@ -109,6 +112,8 @@ ManifestFetch FetchReleaseManifest(Manifest& manifest) {
     manifest = Manifest();
     return ManifestFetch::Refused;
   }
+  std::string preload;
+  if (ReadPreload(body, preload, reason)) g_preload = preload;
   if (!rollout.present) {
     g_releaseChosen = Fmt("v%d", manifest.version);
     return ManifestFetch::Ok;
@@ -128,3 +133,11 @@ std::string ContentFilesPath() { return g_filesPath; }
 unsigned RolloutPercentSeen() { return g_rolloutPercent; }
 
 std::string ReleaseChosen() { return g_releaseChosen; }
+
+std::string PreloadAnnounced() { return g_preload; }
+
+bool FetchKeptRelease(const std::string& release, Manifest& manifest) {
+  std::string body;
+  if (!HttpGetText(ReleaseManifestPath(g_channel, release), body)) return false;
+  return ReadBody(body, manifest) == ManifestFetch::Ok;
+}

@@ -26,6 +26,14 @@ std::string InstallId();
 // line), for the outcome report; empty before any.
 std::string ReleaseChosen();
 
+// The release the last fetch's manifest announces for pre-loading (empty: none, or the
+// install follows the release before a rollout).
+std::string PreloadAnnounced();
+
+// The manifest of a kept release of the channel, checked as any manifest; false when it
+// cannot be fetched or is refused (logged).
+bool FetchKeptRelease(const std::string& release, Manifest& manifest);
+
 // The rollout percentage of the release the last fetch found (100 without a rollout), for
 // the outcome report.
 unsigned RolloutPercentSeen();

@@ -32,6 +32,7 @@
 #include "update/part_file_win.h"
 #include "update/manifest.h"
 #include "update/outcome_report_win.h"
+#include "update/preload_win.h"
 #include "update/release_choice_win.h"
 #include "update/release_trust_win.h"
 #include "update/self_update_win.h"
@@ -396,6 +397,11 @@ void UpdateBody() {
   }
   if (!g_releaseKey.empty()) RecordInstalledRelease(manifest);
   FinishReady(manifest);
+  // In Ready (PLAY works) the worker goes on with the next release, unless RETRY took over.
+  if (ClaimUpdateFlag()) {
+    PreloadNextRelease(manifest);
+    ReleaseUpdateFlagFromPass();
+  }
 }
 
 DWORD WINAPI UpdateThread(void*) {

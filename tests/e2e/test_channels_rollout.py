@@ -4,7 +4,9 @@ the real launcher under Wine. A launcher with Channel=beta installs the beta whi
 stays live, and a keyed launcher refuses the beta's signed manifest served as live. At 30 % a
 share of 30 game folders takes the new release, exactly the folders whose cohort says so;
 raised to 60 % every one of them keeps it; a keyed launcher keeps it when the rollout is
-lowered to 0 %, and the others go back. Every pass's outcome report reaches serve's /metrics
+lowered to 0 %, and the others go back. A pre-loaded 64 MiB release is staged in its part
+file beside the untouched live file while the launcher stays in Ready, and once live the pass
+requests no file. Every pass's outcome report reaches serve's /metrics
 under the release it followed, and a launcher with Report=0 sends none."""
 import hashlib
 import os
@@ -203,3 +205,48 @@ class ChannelRolloutTest(LauncherTestCase):
         # Without a key the launcher follows the percentage back to the release before.
         self.assertEqual(self.run_pass(plain, server)[1], "Up to date  -  version 1")
         self.assertEqual(plain.read("readme.txt"), b"one\r\n")
+
+    def test_a_preloaded_release_is_staged_beside_the_live_files_and_then_only_moved(self):
+        big = os.urandom(64 << 20)
+        build = os.path.join(self.tmp, "build")
+        os.makedirs(build)
+
+        def publish(version, data, *options):
+            with open(os.path.join(build, "world.pak"), "wb") as f:
+                f.write(data)
+            self.kmcontent("publish", "--build", build, "--out", self.tree, "--version", str(version),
+                           "--sign", test_key(), "--block-maps-from", "0", *options)
+
+        publish(1, big)
+        server = self.serve()
+        game = self.game("preload", keyed=True)
+        self.assertEqual(self.run_pass(game, server)[1], "Up to date  -  version 1")
+
+        changed = bytearray(big)
+        changed[1 << 20] ^= 0xFF
+        publish(2, bytes(changed), "--preload")
+        with open(os.path.join(self.tree, "manifest")) as f:
+            self.assertIn("\npreload v2\n", f.read())
+        game.write("KMLauncher.cfg", "Server=%s\r\n" % server)
+        after = len(game.statuses())
+        process = self.start(game)
+        self.assertEqual(self.wait_for_phase(game, READY, after=after)[1], "Up to date  -  version 1")
+        self.wait_for_log(game, "Pre-loading v2: 1 files (64.0 MB)")
+        # While the part file fills, the live file is version 1's and the launcher is in Ready.
+        self.assertTrue(wait_until(lambda: game.exists("world.pak.part"), 20))
+        self.assertEqual(game.read("world.pak"), big)
+        self.wait_for_log(game, "Pre-loaded v2: 1 files (64.0 MB)", timeout=120)
+        self.assertEqual(game.read("world.pak"), big)
+        self.assertEqual({s[0] for s in game.statuses()[after:]} - {0, 1}, {READY})
+        process.kill()
+        self.assertTrue(wait_until(lambda: kill_processes_in(game.name) or not windows_processes_in(game.name), 20))
+
+        self.assertIn("v2 is live", self.kmcontent("rollout", "--release", self.tree, "--live"))
+        with open(self.serve_log) as f:
+            before = len(f.readlines())
+        self.assertEqual(self.run_pass(game, server)[1], "Up to date  -  version 2")
+        self.assertEqual(game.read("world.pak"), bytes(changed))
+        self.assertFalse(game.exists("world.pak.part"))
+        with open(self.serve_log) as f:
+            requests = [line.split()[4] for line in f.readlines()[before:] if " GET " in line]
+        self.assertEqual([r for r in requests if "/files/" in r], [], requests)

@@ -47,6 +47,17 @@ TEST(ReleaseChannelLines, RolloutIsReadStrictly) {
   }
 }
 
+TEST(ReleaseChannelLines, PreloadNamesOneKeptRelease) {
+  std::string release, reason;
+  EXPECT_TRUE(ReadPreload(kPlain, release, reason));
+  EXPECT_EQ(release, "");
+  EXPECT_TRUE(ReadPreload(std::string(kPlain) + "preload v13\n", release, reason));
+  EXPECT_EQ(release, "v13");
+  for (const char* bad : {"preload ../v13\n", "preload v13\npreload v14\n", "preload \n", "preload a/b\n"}) {
+    EXPECT_FALSE(ReadPreload(std::string(kPlain) + bad, release, reason)) << bad;
+  }
+}
+
 TEST(ReleaseChannelPaths, LiveIsTheRootAndChannelsLieBelowIt) {
   EXPECT_EQ(ChannelManifestPath(""), "/manifest");
   EXPECT_EQ(ChannelFilesPath(""), "/files/");

@@ -17,7 +17,7 @@ const char kUsage[] =
     "usage: kmcontent publish --build DIR --out RELEASE --version N [options]\n"
     "       kmcontent serve --release RELEASE [options]\n"
     "       kmcontent rollback --release RELEASE [--to NAME]\n"
-    "       kmcontent rollout --release RELEASE --percent N [--channel NAME] [--sign KEYFILE]\n"
+    "       kmcontent rollout --release RELEASE (--percent N | --live) [--channel NAME] [--sign KEYFILE]\n"
     "       kmcontent keygen --out DIR\n"
     "       kmcontent help [publish|serve|rollback|rollout|keygen]\n";
 
@@ -42,6 +42,8 @@ const char kPublishHelp[] =
     "                     /channels/NAME/); launchers with Channel=NAME follow it\n"
     "  --percent N        a staged rollout: the new release reaches N % of installs, the\n"
     "                     others stay on the release before it (kmcontent rollout changes N)\n"
+    "  --preload          put the release in place and announce it for pre-loading without\n"
+    "                     making it live (then: kmcontent rollout --release RELEASE --live)\n"
     "\n"
     "Each release is kept under RELEASE/releases/vN; without --mirror the manifest points the\n"
     "launcher at /releases/vN/files, which never changes while it is kept.\n"
@@ -92,7 +94,8 @@ int RunPublishCommand(int argc, char** argv) {
                                          {"name", true},  {"notes", true},      {"mirror", true},
                                          {"gameserver", true}, {"jobs", true}, {"dry-run", false},
                                          {"sign", true}, {"help", false}, {"keep", true},
-                                         {"block-maps-from", true}, {"channel", true}, {"percent", true}};
+                                         {"block-maps-from", true}, {"channel", true}, {"percent", true},
+                                         {"preload", false}};
   if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("publish", error);
   if (values.count("help") != 0) return fputs(kPublishHelp, stdout), 0;
   for (const char* required : {"build", "out", "version"}) {
@@ -119,6 +122,7 @@ int RunPublishCommand(int argc, char** argv) {
   }
   options.signKeyFile = Value(values, "sign");
   options.channel = Value(values, "channel");
+  options.preload = values.count("preload") != 0;
   unsigned percent = 0;
   if (values.count("percent") != 0) {
     if (Value(values, "percent") != "0" && !ParseCount(Value(values, "percent"), 100, percent)) {
@@ -155,19 +159,21 @@ int RunRolloutCommand(int argc, char** argv) {
   OptionValues values;
   std::string error;
   const std::vector<OptionDef> known = {
-      {"release", true}, {"channel", true}, {"percent", true}, {"sign", true}, {"help", false}};
+      {"release", true}, {"channel", true}, {"percent", true}, {"live", false}, {"sign", true}, {"help", false}};
   if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("rollout", error);
   if (values.count("help") != 0) return fputs(kRolloutHelp, stdout), 0;
   if (values.count("release") == 0) return Refuse("rollout", "--release is required");
-  if (values.count("percent") == 0) return Refuse("rollout", "--percent is required");
-  unsigned percent = 0;
-  if (Value(values, "percent") != "0" && !ParseCount(Value(values, "percent"), 100, percent)) {
+  bool live = values.count("live") != 0;
+  if ((values.count("percent") == 0) == !live) return Refuse("rollout", "give --percent N or --live");
+  unsigned percent = 100;
+  if (!live && Value(values, "percent") != "0" && !ParseCount(Value(values, "percent"), 100, percent)) {
     return Refuse("rollout", "--percent must be a number from 0 to 100");
   }
   RolloutRequest request;
   request.release = Value(values, "release");
   request.channel = Value(values, "channel");
-  request.percent = static_cast<int>(percent);
+  request.percent = live || Value(values, "percent") != "0" ? static_cast<int>(percent) : 0;
+  request.live = live;
   request.signKeyFile = Value(values, "sign");
   return RunRollout(request);
 }

@@ -426,6 +426,21 @@ bool BuildNewTree(std::vector<BuildFile>& files, const PublishOptions& options, 
   return ok;
 }
 
+// A pre-loaded release stays beside the current one, which announces it (signed again when
+// it is signed); `kmcontent rollout --live` makes it current later.
+bool AnnouncePreload(const fs::path& out, const PublishOptions& options, PublishResult& result, std::string& error) {
+  uint64_t announced = 0;
+  fs::path root = TreeRootOf(out, options.channel);
+  std::error_code ec;
+  if (!release_layout::StoreSerial(out, result.serial, error) ||
+      !ReplaceLineOfCurrent(root, out, kPreloadLinePrefix, kPreloadLinePrefix + result.releaseName + "\n",
+                            options.signKeyFile, announced, error)) {
+    fs::remove_all(out / "releases" / result.releaseName, ec);
+    return false;
+  }
+  return true;
+}
+
 // A layered release: the new release is written beside the kept ones, then made current;
 // releases beyond the grace period go.
 bool AddRelease(std::vector<BuildFile>& files, const PublishOptions& options, const SigningKey* key,
@@ -447,6 +462,7 @@ bool AddRelease(std::vector<BuildFile>& files, const PublishOptions& options, co
     fs::remove_all(staging, ec);
     return false;
   }
+  if (options.preload) return result.preloaded = AnnouncePreload(out, options, result, error);
   if (!release_layout::StoreSerial(out, result.serial, error) ||
       !release_layout::AppendHistory(out, result.releaseName, error) ||
       !release_layout::SwitchCurrent(out, result.releaseName, error)) {
@@ -492,6 +508,11 @@ bool NameRelease(PublishOptions& options, PublishResult& result) {
   result.serial = (out.empty() ? 0 : TreeLastSerial(TreeRootOf(out, options.channel))) + 1;
   if (options.info.mirror.empty()) {
     options.info.mirror = ChannelPrefix(options.channel) + release_layout::FilesBase(result.releaseName);
+  }
+  if (options.preload && (!layered || options.percent >= 0)) {
+    result.problems.push_back(layered ? "--preload and --percent go in two steps: rollout --live, then --percent"
+                                      : "--preload needs a release published before this one (that stays live)");
+    return false;
   }
   if (options.percent < 0 || options.percent >= 100) return true;
   std::string before = layered ? release_layout::Current(out) : std::string();

@@ -25,6 +25,7 @@ struct PublishOptions {
   std::string signKeyFile;  // private release key: add SHA-256 and signature lines
   std::string channel;      // publish into RELEASE/channels/<channel> (empty: live)
   int percent = -1;         // 0-100: a staged rollout of the new release; -1: everyone at once
+  bool preload = false;     // put the release in place and announce it, without making it live
 };
 
 struct PublishProgress {
@@ -45,6 +46,7 @@ struct PublishResult {
   uint64_t serial = 0;                // one above every serial the tree gave before
   std::vector<std::string> staleStaging;  // staging folders of interrupted runs, deleted
   std::vector<std::string> removed;   // earlier releases deleted after the grace period
+  bool preloaded = false;             // in place and announced, not current
   size_t linked = 0;                  // files shared with the release before (hard links)
   uint64_t linkedBytes = 0;
 };

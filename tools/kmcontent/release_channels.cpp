@@ -13,12 +13,15 @@ namespace fs = std::filesystem;
 const char kChannelsFolder[] = "channels";
 
 const char kRolloutHelp[] =
-    "kmcontent rollout: let the current release reach a share of the installs.\n"
+    "kmcontent rollout: let the current release reach a share of the installs, or make a\n"
+    "pre-loaded release live.\n"
     "\n"
     "  --release RELEASE  the tree written by publish\n"
     "  --channel NAME     the channel's current release instead of the live one\n"
     "  --percent N        0 to 100: installs whose cohort is below N take the current release,\n"
     "                     the others stay on the release before it; 100 ends the rollout\n"
+    "  --live             make the release the current one announces for pre-loading\n"
+    "                     (publish --preload) the current release\n"
     "  --sign KEYFILE     the private key; required when the release is signed (it is signed\n"
     "                     again with the next serial)\n"
     "\n"
@@ -86,7 +89,8 @@ bool HexDigest(const std::string& hex, Sha256Digest& digest) {
   return true;
 }
 
-ManifestParts SplitManifest(const std::string& text) {
+// The manifest without its signature lines and the lines of the one kind being replaced.
+ManifestParts SplitManifest(const std::string& text, const char* replaced) {
   ManifestParts parts;
   size_t start = 0;
   while (start < text.size()) {
@@ -103,7 +107,7 @@ ManifestParts SplitManifest(const std::string& text) {
       size_t blank = body.find(' ');
       if (blank == std::string::npos || !HexDigest(body.substr(0, blank), digest)) parts.malformedHash = true;
       if (blank != std::string::npos) parts.hashes.emplace_back(body.substr(blank + 1), digest);
-    } else if (!StartsWith(line, kRolloutLinePrefix) && !StartsWith(line, kSerialPrefix)) {
+    } else if (!StartsWith(line, replaced) && !StartsWith(line, kSerialPrefix)) {
       parts.kept += line;
     }
   }
@@ -123,38 +127,59 @@ std::string PreviousOf(const std::string& text, const fs::path& tree) {
   if (ReadRollout(text, rollout, reason) && rollout.present) return rollout.previous;
   return release_layout::Previous(tree);
 }
+
+// Makes the release a preload line of the current manifest names the current one.
+int GoLive(const fs::path& tree, const std::string& current, const std::string& text) {
+  std::string next, reason;
+  if (!ReadPreload(text, next, reason) || next.empty()) return Fail(current + " announces no pre-loaded release");
+  std::string error;
+  if (!fs::exists(tree / "releases" / next / "manifest") || !release_layout::AppendHistory(tree, next, error) ||
+      !release_layout::SwitchCurrent(tree, next, error)) {
+    return Fail(error.empty() ? next + " is not kept in " + tree.string() : error);
+  }
+  printf("%s is live (was %s)\n", next.c_str(), current.c_str());
+  return 0;
+}
 }  // namespace
 
-int RunRollout(const RolloutRequest& request) {
-  if (!request.channel.empty() && !IsChannelName(request.channel)) return Fail("--channel is not a channel name", 2);
-  fs::path root(request.release);
-  fs::path tree = request.channel.empty() ? root : root / kChannelsFolder / request.channel;
-  if (!release_layout::IsLayered(tree)) return Fail(tree.string() + " holds no kept releases (publish into it first)");
+bool ReplaceLineOfCurrent(const fs::path& root, const fs::path& tree, const char* prefix, const std::string& line,
+                          const std::string& signKeyFile, uint64_t& serial, std::string& error) {
   std::string current = release_layout::Current(tree);
   fs::path manifestPath = tree / "releases" / current / "manifest";
   std::string text;
-  if (!ReadText(manifestPath, text)) return Fail("cannot read " + manifestPath.string());
-  ManifestParts parts = SplitManifest(text);
-  if (parts.signedText && request.signKeyFile.empty()) {
-    return Fail(current + " is signed: give --sign KEYFILE to sign it again with the new rollout line");
+  if (!ReadText(manifestPath, text)) return error = "cannot read " + manifestPath.string(), false;
+  ManifestParts parts = SplitManifest(text, prefix);
+  if (parts.signedText && signKeyFile.empty()) {
+    return error = current + " is signed: give --sign KEYFILE to sign it again with the new line", false;
   }
-  if (!parts.signedText && !request.signKeyFile.empty()) return Fail(current + " is not signed; leave out --sign", 2);
-  if (parts.malformedHash) return Fail(manifestPath.string() + " has a malformed SHA-256 line");
-  std::string previous = PreviousOf(text, tree);
-  if (request.percent < 100 && previous.empty()) return Fail("no release before " + current + " is kept");
-  std::string changed = parts.kept;
-  if (request.percent < 100) changed += RolloutLine(Rollout{true, static_cast<unsigned>(request.percent), current, previous});
-  std::string error;
-  uint64_t serial = 0;
+  if (!parts.signedText && !signKeyFile.empty()) return error = current + " is not signed; leave out --sign", false;
+  if (parts.malformedHash) return error = manifestPath.string() + " has a malformed SHA-256 line", false;
+  std::string changed = parts.kept + line;
+  serial = 0;
   if (parts.signedText) {
     SigningKey key;
     serial = TreeLastSerial(root) + 1;
-    if (!key.Load(request.signKeyFile, error) || !SignManifest(changed, serial, parts.hashes, key, error) ||
+    if (!key.Load(signKeyFile, error) || !SignManifest(changed, serial, parts.hashes, key, error) ||
         !release_layout::StoreSerial(tree, serial, error)) {
-      return Fail(error);
+      return false;
     }
   }
-  if (!ReplaceText(manifestPath, changed, error)) return Fail(error);
+  return ReplaceText(manifestPath, changed, error);
+}
+
+namespace {
+int ChangeRollout(const RolloutRequest& request, const fs::path& root, const fs::path& tree) {
+  std::string current = release_layout::Current(tree);
+  std::string text;
+  if (!ReadText(tree / "releases" / current / "manifest", text)) return Fail("cannot read the manifest of " + current);
+  if (request.live) return GoLive(tree, current, text);
+  std::string previous = PreviousOf(text, tree);
+  if (request.percent < 100 && previous.empty()) return Fail("no release before " + current + " is kept");
+  std::string line;
+  if (request.percent < 100) line = RolloutLine(Rollout{true, static_cast<unsigned>(request.percent), current, previous});
+  std::string error;
+  uint64_t serial = 0;
+  if (!ReplaceLineOfCurrent(root, tree, kRolloutLinePrefix, line, request.signKeyFile, serial, error)) return Fail(error);
   if (request.percent < 100) {
     printf("%s reaches %d %% of installs; the others stay on %s", current.c_str(), request.percent, previous.c_str());
   } else {
@@ -163,4 +188,13 @@ int RunRollout(const RolloutRequest& request) {
   if (serial != 0) printf(" (signed again, serial %llu)", static_cast<unsigned long long>(serial));
   printf("\n");
   return 0;
+}
+}  // namespace
+
+int RunRollout(const RolloutRequest& request) {
+  if (!request.channel.empty() && !IsChannelName(request.channel)) return Fail("--channel is not a channel name", 2);
+  fs::path root(request.release);
+  fs::path tree = request.channel.empty() ? root : root / kChannelsFolder / request.channel;
+  if (!release_layout::IsLayered(tree)) return Fail(tree.string() + " holds no kept releases (publish into it first)");
+  return ChangeRollout(request, root, tree);
 }

@@ -24,8 +24,15 @@ struct RolloutRequest {
   std::string release;  // the live tree
   std::string channel;
   int percent = -1;
+  bool live = false;  // make the pre-loaded release current instead
   std::string signKeyFile;
 };
+
+// Replaces the lines of one kind (prefix) of the tree's current manifest by line (empty:
+// none), signing it again with the next serial when it is signed; false with the reason.
+bool ReplaceLineOfCurrent(const std::filesystem::path& root, const std::filesystem::path& tree, const char* prefix,
+                          const std::string& line, const std::string& signKeyFile, uint64_t& serial,
+                          std::string& error);
 
 // kmcontent rollout; exit code.
 int RunRollout(const RolloutRequest& request);
