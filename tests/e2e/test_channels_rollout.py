@@ -78,7 +78,9 @@ class ChannelRolloutTest(LauncherTestCase):
         return "127.0.0.1:%d" % port
 
     def game(self, name, keyed=False, config=""):
-        game = self.folder(name)
+        # Named like every test's folders, so a folder picker's type-ahead in another test
+        # never lands on one of these.
+        game = self.folder("test_%s" % name)
         if keyed:
             shutil.copy(keyed_launcher_exe(), game.path("KMLauncher.exe"))
         else:
