@@ -110,6 +110,17 @@ std::string WithSpeedCap(const std::string& text, uint32_t kilobytesPerSecond) {
   return kept + "MaxDownloadKBps=" + std::to_string(kilobytesPerSecond) + "\n";
 }
 
+bool IsChannelName(const std::string& name) {
+  if (name.empty() || name.size() > kMaxChannelName || name == "live") return false;
+  for (char c : name) {
+    bool plain = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+    if (!plain) return false;
+  }
+  return true;
+}
+
+bool ReportsWanted(const std::string& value) { return value != "0"; }
+
 bool IsTunnelledServer(const std::string& server) {
   return Lower(server).find(kTunnelHostSuffix) != std::string::npos;
 }

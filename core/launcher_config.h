@@ -1,5 +1,6 @@
 // The launcher's own configuration file, KMLauncher.cfg: the content server address
-// ("Server=address:port") and the download speed cap ("MaxDownloadKBps=N"). This is its byte
+// ("Server=address:port"), the download speed cap ("MaxDownloadKBps=N"), the release channel
+// ("Channel=NAME") and the outcome reports ("Report=0"). This is its byte
 // logic: reading the settings out of the file's text, the tunnelling-host test, the two
 // templates the launcher writes, and the settings window's change of the cap.
 #pragma once
@@ -34,6 +35,14 @@ bool ParseSpeedCap(const std::string& value, uint32_t& kilobytesPerSecond);
 // The text with its MaxDownloadKBps lines replaced by one at the end that sets the cap
 // (0: none). Every other line stays as it was.
 std::string WithSpeedCap(const std::string& text, uint32_t kilobytesPerSecond);
+
+// A channel name (Channel= in the file, publish --channel): 1 to 32 of a-z, 0-9, '-' and
+// '_', and not "live", the name the messages give the channel everyone follows by default.
+constexpr size_t kMaxChannelName = 32;
+bool IsChannelName(const std::string& name);
+
+// Report=0 turns the outcome reports off; anything else, or no line, leaves them on.
+bool ReportsWanted(const std::string& value);
 
 enum class ConfigTemplate { Startup, Install };
 

@@ -30,7 +30,23 @@ void ApplySpeedCap(const std::string& value) {
   SetDownloadCap(cap);
   if (cap > 0) LogLine("Downloads limited to %u KB/s", static_cast<unsigned>(cap));
 }
+
+// A name that cannot be a channel leaves the launcher on the live channel rather than
+// asking the server for a path it made up.
+void ApplyChannel(const std::string& value) {
+  if (value.empty()) return;
+  if (!IsChannelName(value)) {
+    LogLine("Ignoring Channel=%s in KMLauncher.cfg: 1 to %u of a-z, 0-9, - and _ (following the live channel)",
+            value.c_str(), static_cast<unsigned>(kMaxChannelName));
+    return;
+  }
+  g_channel = value;
+  LogLine("Following the release channel %s", value.c_str());
+}
 }  // namespace
+
+std::string g_channel;
+bool g_reportOutcomes = true;
 
 void WriteLauncherConfig(const std::string& path, ConfigTemplate which, const std::string& server) {
   std::string old;
@@ -49,6 +65,8 @@ void LoadLauncherConfig(const std::string& path, bool installMode) {
   }
   g_server = ServerFromConfigText(text, g_server);
   ApplySpeedCap(ConfigValueFromText(text, "maxdownloadkbps"));
+  ApplyChannel(ConfigValueFromText(text, "channel"));
+  g_reportOutcomes = ReportsWanted(ConfigValueFromText(text, "report"));
   if (IsTunnelledServer(g_server)) {
     g_server = kDefaultServer;
     WriteLauncherConfig(path, ConfigTemplate::Startup, g_server);

@@ -15,3 +15,8 @@ void WriteLauncherConfig(const std::string& path, ConfigTemplate which, const st
 // Sets the cap in the file (a missing file is made with template A first), keeping its other
 // lines. False when it could not be written.
 bool SaveSpeedCap(const std::string& path, uint32_t kilobytesPerSecond);
+
+// Set by LoadLauncherConfig at start-up, read-only afterwards: the release channel the
+// launcher follows (empty: live) and whether it reports each pass's outcome.
+extern std::string g_channel;
+extern bool g_reportOutcomes;

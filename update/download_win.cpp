@@ -2,6 +2,7 @@
 // its CRC-32 over exactly its bytes) are part_file_win.h's; here are the request, the answer's
 // status and the streaming of its body.
 #include "update/download_win.h"
+#include "update/release_choice_win.h"
 #include "core/globals_win.h"
 #include "core/log.h"
 #include "core/percent_encode.h"
@@ -165,5 +166,5 @@ DownloadResult DownloadFromAnswer(const RemoteFile& file, const std::string& par
 }
 
 std::string FileUrl(const RemoteFile& file, Source source) {
-  return (source == Source::Mirror ? g_mirror + "/" : std::string("/files/")) + UrlEncodePath(file.path);
+  return (source == Source::Mirror ? g_mirror + "/" : ContentFilesPath()) + UrlEncodePath(file.path);
 }

@@ -95,16 +95,22 @@ bool VerifyWithCng(const P256Point& key, const Sha256Digest& digest, const P256S
   return valid;
 }
 
-bool ParseVerifiedManifest(const std::string& body, Manifest& manifest) {
+bool CheckReleaseBody(const std::string& body, bool againstInstalled, Manifest& manifest, std::string& reason) {
   ReleaseCheck check;
   check.publicKey = g_releaseKey;
-  check.haveInstalled = InstalledRelease(check.highestInstalled);
-  check.haveInstalledSerial =
-      check.haveInstalled && InstalledSerial(check.installedSerial, check.installedTag, check.installedSerialVersion);
-  check.minSerial = static_cast<uint64_t>(KM_RELEASE_MIN_SERIAL);
+  if (againstInstalled) {
+    check.haveInstalled = InstalledRelease(check.highestInstalled);
+    check.haveInstalledSerial =
+        check.haveInstalled && InstalledSerial(check.installedSerial, check.installedTag, check.installedSerialVersion);
+    check.minSerial = static_cast<uint64_t>(KM_RELEASE_MIN_SERIAL);
+  }
   check.verify = VerifyWithCng;
+  return CheckSignedRelease(body, check, manifest, reason);
+}
+
+bool ParseVerifiedManifest(const std::string& body, Manifest& manifest) {
   std::string reason;
-  if (CheckSignedRelease(body, check, manifest, reason)) return true;
+  if (CheckReleaseBody(body, true, manifest, reason)) return true;
   LogLine("Refusing the release of %s: %s", g_server.c_str(), reason.c_str());
   return false;
 }

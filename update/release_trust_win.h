@@ -15,6 +15,10 @@ extern std::string g_releaseKey;
 // empty) when the body is refused.
 bool ParseVerifiedManifest(const std::string& body, Manifest& manifest);
 
+// The same check without logging; againstInstalled false leaves out the installed release
+// and the built-in floor (only key and bytes are checked).
+bool CheckReleaseBody(const std::string& body, bool againstInstalled, Manifest& manifest, std::string& reason);
+
 // Remembers a signed release (version, serial and tag) as installed in this folder, kept in
 // the file-state cache; never one older than the version recorded.
 void RecordInstalledRelease(const Manifest& manifest);

@@ -31,6 +31,9 @@
 #include "update/http_win.h"
 #include "update/part_file_win.h"
 #include "update/manifest.h"
+#include "update/outcome_report_win.h"
+#include "update/preload_win.h"
+#include "update/release_choice_win.h"
 #include "update/release_trust_win.h"
 #include "update/self_update_win.h"
 #include "update/unfinished_update_win.h"
@@ -55,6 +58,7 @@ bool IsLauncherEntry(const RemoteFile& file) { return WindowsNameKey(file.path) 
 // The final publication of a pass; RETRY may start the next pass from here on.
 void EndPass(Phase phase, const std::string& headline, const std::string& detail, double progress) {
   SetStatus(phase, headline, detail, progress);
+  SendOutcomeReport(phase, headline);
   ReleaseUpdateFlagFromPass();
 }
 
@@ -79,17 +83,10 @@ void PublishManifest(const Manifest& manifest) {
   SetManifestGameServer(manifest.gameServer);
 }
 
-enum class ManifestFetch { Ok, Failed, Refused };
-
 ManifestFetch FetchManifest(Manifest& manifest) {
-  std::string body;
-  if (!HttpGetText("/manifest", body)) return ManifestFetch::Failed;
-  if (!g_releaseKey.empty() && !ParseVerifiedManifest(body, manifest)) return ManifestFetch::Refused;
-  if (g_releaseKey.empty()) manifest = ParseManifest(body);
-  for (const std::string& path : manifest.unsafePaths) LogLine("Ignoring unsafe path in manifest: %s", path.c_str());
-  if (!manifest.accepted) return ManifestFetch::Failed;
-  PublishManifest(manifest);
-  return ManifestFetch::Ok;
+  ManifestFetch fetched = FetchReleaseManifest(manifest);
+  if (fetched == ManifestFetch::Ok) PublishManifest(manifest);
+  return fetched;
 }
 
 struct UpdateList {
@@ -295,6 +292,7 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const UpdateLi
       return DownloadOutcome::Ended;
     }
     if (result != kDownloadOk) {
+      if (result == kDownloadBadCrc) NoteCrcFailure();
       ahead.Stop();
       EndPass(UpdateFailed, "The update could not be downloaded.",
               "Lost the connection to the update server. Press RETRY to continue where it stopped.", 0);
@@ -341,6 +339,7 @@ void AnnounceUpdate(const UpdateList& toUpdate, const std::string& name) {
   std::string size = Megabytes(toUpdate.bytesToFetch);
   unsigned count = static_cast<unsigned>(toUpdate.updates.size());
   LogLine("%u files need updating (%s)", count, size.c_str());
+  NoteBytesToFetch(toUpdate.bytesToFetch);
   std::string headline = name.empty() ? Fmt("Downloading update - %u files, %s", count, size.c_str())
                                       : Fmt("Updating to %s - %u files, %s", name.c_str(), count, size.c_str());
   SetStatus(Updating, headline, "", 0);
@@ -357,6 +356,7 @@ void FinishReady(const Manifest& manifest) {
 void UpdateBody() {
   LogLine("Checking for updates at %s", g_server.c_str());
   SetStatus(Connecting, "Connecting to the update server...", g_server, 0);
+  BeginOutcomeReport();
   SetManifestGameServer("");
   g_mirror.clear();
   g_mirrorFailures = 0;
@@ -411,6 +411,11 @@ void UpdateBody() {
   }
   if (!g_releaseKey.empty()) RecordInstalledRelease(manifest);
   FinishReady(manifest);
+  // In Ready (PLAY works) the worker goes on with the next release, unless RETRY took over.
+  if (ClaimUpdateFlag()) {
+    PreloadNextRelease(manifest);
+    ReleaseUpdateFlagFromPass();
+  }
 }
 
 DWORD WINAPI UpdateThread(void*) {

@@ -135,7 +135,7 @@ class KeyboardTest(DialogTestCase):
         for text, key in (("keys_only", "Tab"), ("s3cret&x", "Tab"), ("s3cret&x", "Tab"), ("kid@example.org", "Return")):
             screen.type_text(self.facts, text)
             screen.xdotool(self.facts, "key", key)
-        posted = wait_until(lambda: [r for r in server.requests if r.method == "POST"], 15)
+        posted = wait_until(lambda: [r for r in server.requests if r.method == "POST" and r.path == "/register"], 15)
         self.assertTrue(posted, "Return sent nothing")
         self.assertEqual(posted[0].body, b"user=keys_only&pass=s3cret%26x&email=kid%40example.org")
         self.wait_for_log(game, "New account created: keys_only")

@@ -62,7 +62,7 @@ class HttpsTest(LauncherTestCase):
             if text:
                 screen.type_text(self.facts, text)
             screen.xdotool(self.facts, "key", key)
-        posted = wait_until(lambda: [r for r in server.requests if r.method == "POST"], 15)
+        posted = wait_until(lambda: [r for r in server.requests if r.method == "POST" and r.path == "/register"], 15)
         self.assertTrue(posted, "Return sent nothing")
         self.assertEqual(posted[0].body, b"user=tls_player&pass=s3cret%26x&email=")
         self.wait_for_log(game, "New account created: tls_player")

@@ -22,8 +22,8 @@ class ProxyTest(LauncherTestCase):
         self.wait_for_phase(game, READY, 90)
         for name, data in files.items():
             self.assertEqual(game.read(name), data, name)
-        with server.lock:
-            targets = [r.target for r in server.requests]
+        with server.lock:  # the outcome report goes through the proxy too, at its own time
+            targets = [r.target for r in server.requests if r.path != "/report"]
         self.assertEqual(len(targets), 31)
         self.assertTrue(all(target.startswith(server.url + "/") for target in targets), targets)
         # More than the four connections fetch-ahead keeps on the pipelined path.

@@ -148,3 +148,13 @@ def serve(test, release, accounts=None, *extra):
     server = Server(release, accounts, *extra)
     test.addCleanup(server.stop)
     return server
+
+
+def wait_for(condition, timeout):
+    """Polls condition until it is true or the deadline passes; its last value."""
+    end = time.time() + timeout
+    while True:
+        value = condition()
+        if value or time.time() > end:
+            return value
+        time.sleep(0.05)

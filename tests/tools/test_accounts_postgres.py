@@ -125,6 +125,39 @@ class PostgresAccounts(unittest.TestCase):
 
 
 @unittest.skipUnless(postgres_bin() and shutil.which("psql"), "PostgreSQL is not installed")
+class SharedRolloutHalt(unittest.TestCase):
+    """Two serve instances on one PostgreSQL count the reports of one release together, and
+    the halt one of them decides is the other's too."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.cluster = Cluster()
+        cls.addClassCleanup(cls.cluster.remove)
+
+    def test_reports_to_either_instance_halt_both(self):
+        folder = kmtools.TempFolder(self)
+        release = folder.join("release")
+        for version in ("1", "2"):
+            kmtools.write_file(folder.join("build"), "readme.txt", version.encode())
+            kmtools.publish(folder.join("build"), release, version, *(["--percent", "50"] if version == "2" else []))
+        servers = [kmtools.serve(self, release, self.cluster.uri(), "--report-rate", "1000", "--metrics-public",
+                                 "--halt-above", "0.25", "--min-reports", "8") for _ in range(2)]
+        self.assertIn(b"\nversion 2\n", servers[0].get("/manifest")[2])
+        previous = servers[0].get("/releases/v1/manifest")[2]
+        body = "release=v2&channel=live&percent=50&outcome=%s&bytes=1&seconds=1"
+        # 3 failing of 8, half to each instance: neither alone has the minimum.
+        for n, outcome in enumerate(["done", "crc", "done", "failed", "done", "done", "certificate", "done"]):
+            self.assertEqual(servers[n % 2].request("POST", "/report", body=(body % outcome).encode())[0], 200)
+        self.assertTrue(kmtools.wait_for(lambda: all(s.get("/manifest")[2] == previous for s in servers), 10),
+                        [s.get("/metrics")[2] for s in servers])
+        for server in servers:
+            self.assertIn('kmcontent_rollout_reports{release="v2",kind="total"} 8', server.get("/metrics")[2].decode())
+        self.assertEqual(self.cluster.query("SELECT halted_to FROM rollout_halts"), "v1")
+        # A new rollout of the release resumes it on both.
+        self.assertEqual(kmtools.run_kmcontent("rollout", "--release", release, "--percent", "50").returncode, 0)
+        self.assertTrue(kmtools.wait_for(lambda: all(b"\nversion 2\n" in s.get("/manifest")[2] for s in servers), 10))
+
+
 class PasswordFromLibpq(unittest.TestCase):
     """A role that must give its password: serve finds it where libpq looks (a password file,
     PGPASSWORD), never on its command line."""

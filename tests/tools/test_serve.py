@@ -273,7 +273,9 @@ class ReleaseSwappedWhileServing(unittest.TestCase):
         self.assertEqual((status, body), (206, b"one"))
         self.assertIn("immutable", headers["cache-control"])
         self.assertEqual(server.get("/files/a.dat")[2], b"release two, longer")
-        for target in ("/releases/v1/manifest", "/releases/../files/a.dat", "/releases/v1/files/../../v2/files/a.dat",
+        # A kept release's manifest stays at its own URL (staged rollouts keep installs there).
+        self.assertEqual(server.get("/releases/v1/manifest")[2], manifest)
+        for target in ("/releases/v9/manifest", "/releases/../files/a.dat", "/releases/v1/files/../../v2/files/a.dat",
                        "/releases/v9/files/a.dat", "/releases/v1"):
             with self.subTest(target=target):
                 self.assertEqual(server.get(target)[0], 404)

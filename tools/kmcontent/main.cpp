@@ -2,6 +2,7 @@
 // (manifest + files/), "serve" serves such a tree to the launcher and creates accounts.
 #include "tools/kmcontent/options.h"
 #include "tools/kmcontent/publish.h"
+#include "tools/kmcontent/release_channels.h"
 #include "tools/kmcontent/release_commands.h"
 #include "tools/kmcontent/release_key.h"
 #include "tools/kmcontent/serve.h"
@@ -16,8 +17,9 @@ const char kUsage[] =
     "usage: kmcontent publish --build DIR --out RELEASE --version N [options]\n"
     "       kmcontent serve --release RELEASE [options]\n"
     "       kmcontent rollback --release RELEASE [--to NAME]\n"
+    "       kmcontent rollout --release RELEASE (--percent N | --live) [--channel NAME] [--sign KEYFILE]\n"
     "       kmcontent keygen --out DIR\n"
-    "       kmcontent help [publish|serve|rollback|keygen]\n";
+    "       kmcontent help [publish|serve|rollback|rollout|keygen]\n";
 
 const char kPublishHelp[] =
     "kmcontent publish: write a release tree from a game build folder.\n"
@@ -36,6 +38,12 @@ const char kPublishHelp[] =
     "  --block-maps-from MIB  files of at least this size get a block map, so launchers\n"
     "                     holding an older version fetch only changed blocks (default 4; 0: none)\n"
     "  --sign KEYFILE     sign the release with this private key (from kmcontent keygen)\n"
+    "  --channel NAME     publish into the channel NAME (RELEASE/channels/NAME, served under\n"
+    "                     /channels/NAME/); launchers with Channel=NAME follow it\n"
+    "  --percent N        a staged rollout: the new release reaches N % of installs, the\n"
+    "                     others stay on the release before it (kmcontent rollout changes N)\n"
+    "  --preload          put the release in place and announce it for pre-loading without\n"
+    "                     making it live (then: kmcontent rollout --release RELEASE --live)\n"
     "\n"
     "Each release is kept under RELEASE/releases/vN; without --mirror the manifest points the\n"
     "launcher at /releases/vN/files, which never changes while it is kept.\n"
@@ -86,7 +94,8 @@ int RunPublishCommand(int argc, char** argv) {
                                          {"name", true},  {"notes", true},      {"mirror", true},
                                          {"gameserver", true}, {"jobs", true}, {"dry-run", false},
                                          {"sign", true}, {"help", false}, {"keep", true},
-                                         {"block-maps-from", true}};
+                                         {"block-maps-from", true}, {"channel", true}, {"percent", true},
+                                         {"preload", false}};
   if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("publish", error);
   if (values.count("help") != 0) return fputs(kPublishHelp, stdout), 0;
   for (const char* required : {"build", "out", "version"}) {
@@ -112,6 +121,15 @@ int RunPublishCommand(int argc, char** argv) {
     return Refuse("publish", "--block-maps-from must be a number of MiB from 0 to 1048576");
   }
   options.signKeyFile = Value(values, "sign");
+  options.channel = Value(values, "channel");
+  options.preload = values.count("preload") != 0;
+  unsigned percent = 0;
+  if (values.count("percent") != 0) {
+    if (Value(values, "percent") != "0" && !ParseCount(Value(values, "percent"), 100, percent)) {
+      return Refuse("publish", "--percent must be a number from 0 to 100");
+    }
+    options.percent = static_cast<int>(percent);
+  }
   bool terminal = isatty(STDERR_FILENO) != 0;
   PublishResult result = Publish(options, terminal ? PublishProgressFn(ShowProgress) : PublishProgressFn());
   if (terminal && result.files > 0) fputc('\n', stderr);
@@ -130,7 +148,34 @@ int RunPublishCommand(int argc, char** argv) {
   printf("Published version %s: %zu files, %.1f MB into %s (%.2f s, %.0f MB/s)\n", options.info.version.c_str(),
          result.files, mb, options.outDir.c_str(), result.seconds, result.seconds > 0 ? mb / result.seconds : 0.0);
   ReportReleases(options.outDir, result);
+  if (result.linked > 0) {
+    printf("Shared %zu unchanged files (%.1f MB) with the release before (hard links)\n", result.linked,
+           result.linkedBytes / 1e6);
+  }
   return 0;
+}
+
+int RunRolloutCommand(int argc, char** argv) {
+  OptionValues values;
+  std::string error;
+  const std::vector<OptionDef> known = {
+      {"release", true}, {"channel", true}, {"percent", true}, {"live", false}, {"sign", true}, {"help", false}};
+  if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("rollout", error);
+  if (values.count("help") != 0) return fputs(kRolloutHelp, stdout), 0;
+  if (values.count("release") == 0) return Refuse("rollout", "--release is required");
+  bool live = values.count("live") != 0;
+  if ((values.count("percent") == 0) == !live) return Refuse("rollout", "give --percent N or --live");
+  unsigned percent = 100;
+  if (!live && Value(values, "percent") != "0" && !ParseCount(Value(values, "percent"), 100, percent)) {
+    return Refuse("rollout", "--percent must be a number from 0 to 100");
+  }
+  RolloutRequest request;
+  request.release = Value(values, "release");
+  request.channel = Value(values, "channel");
+  request.percent = live || Value(values, "percent") != "0" ? static_cast<int>(percent) : 0;
+  request.live = live;
+  request.signKeyFile = Value(values, "sign");
+  return RunRollout(request);
 }
 
 int RunRollbackCommand(int argc, char** argv) {
@@ -182,7 +227,8 @@ int Help(int argc, char** argv) {
   if (topic == "serve") return fputs(kServeHelp, stdout), 0;
   if (topic == "rollback") return fputs(kRollbackHelp, stdout), 0;
   if (topic == "keygen") return fputs(kKeygenHelp, stdout), 0;
-  printf("%s\n%s\n%s\n%s\n%s", kUsage, kPublishHelp, kServeHelp, kRollbackHelp, kKeygenHelp);
+  if (topic == "rollout") return fputs(kRolloutHelp, stdout), 0;
+  printf("%s\n%s\n%s\n%s\n%s\n%s", kUsage, kPublishHelp, kServeHelp, kRollbackHelp, kRolloutHelp, kKeygenHelp);
   return 0;
 }
 
@@ -193,6 +239,7 @@ int main(int argc, char** argv) {
   if (command == "publish") return RunPublishCommand(argc, argv);
   if (command == "serve") return RunServeCommand(argc, argv);
   if (command == "rollback") return RunRollbackCommand(argc, argv);
+  if (command == "rollout") return RunRolloutCommand(argc, argv);
   if (command == "keygen") return RunKeygenCommand(argc, argv);
   if (command == "help" || command == "--help" || command == "-h") return Help(argc, argv);
   fputs(kUsage, stderr);

@@ -3,6 +3,7 @@
 // refuses such paths); a header value must be one line, since a line break inside it
 // would start a line of its own.
 #include "tools/kmcontent/manifest_writer.h"
+#include "update/release_channel.h"
 #include "core/text.h"
 #include <climits>
 
@@ -97,6 +98,8 @@ std::string FormatManifest(const ReleaseInfo& info, const std::vector<RemoteFile
   for (const std::string& line : info.notes) text += line.empty() ? "notes\n" : "notes " + line + "\n";
   if (!info.mirror.empty()) text += "mirror " + info.mirror + "\n";
   if (!info.gameServer.empty()) text += "gameserver " + info.gameServer + "\n";
+  if (!info.channel.empty()) text += kChannelLinePrefix + info.channel + "\n";
+  text += info.rolloutLine;
   text += "files " + std::to_string(files.size()) + "\n";
   char numbers[48];
   for (const RemoteFile& file : files) {

@@ -11,6 +11,8 @@ struct ReleaseInfo {
   std::vector<std::string> notes;
   std::string mirror;
   std::string gameServer;
+  std::string channel;      // empty: the live channel (no channel line)
+  std::string rolloutLine;  // a whole "rollout ..." line with its LF, or empty
 };
 
 // The launcher keeps a game server address of at most this many characters (coinit.tmp).

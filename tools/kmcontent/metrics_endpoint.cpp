@@ -1,6 +1,8 @@
 // /metrics; see metrics_endpoint.h.
 #include "tools/kmcontent/metrics_endpoint.h"
 #include "tools/kmcontent/listen_socket.h"
+#include "tools/kmcontent/release_halt.h"
+#include "tools/kmcontent/report_book.h"
 #include <algorithm>
 #include <fstream>
 
@@ -80,6 +82,8 @@ MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url, const 
 
 MHD_Result AnswerMetrics(MHD_Connection* connection, ServeRequest* request, const MetricsSource& source) {
   std::string text = FormatMetrics(*source.metrics, ServedVersion(source.releaseDir));
+  if (source.reports != nullptr) text += source.reports->MetricsText();
+  if (source.halt != nullptr) text += source.halt->MetricsText();
   MHD_Response* response =
       MHD_create_response_from_buffer(text.size(), const_cast<char*>(text.data()), MHD_RESPMEM_MUST_COPY);
   if (response != nullptr) {

@@ -7,9 +7,14 @@
 #include "tools/kmcontent/serve_request.h"
 #include <memory>
 
+class ReportBook;
+class ReleaseHalt;
+
 struct MetricsSource {
   const ServeMetrics* metrics;
   std::string releaseDir;  // its manifest gives the version served
+  const ReportBook* reports = nullptr;  // launchers' outcome reports
+  ReleaseHalt* halt = nullptr;
 };
 
 MHD_Result AnswerMetrics(MHD_Connection* connection, ServeRequest* request, const MetricsSource& source);

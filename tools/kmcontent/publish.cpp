@@ -9,6 +9,9 @@
 #include "tools/kmcontent/release_layout.h"
 #include "tools/kmcontent/release_staging.h"
 #include "tools/kmcontent/release_swap.h"
+#include "tools/kmcontent/release_channels.h"
+#include "tools/kmcontent/shared_files.h"
+#include "update/release_channel.h"
 #include "core/text.h"
 #include "update/block_map.h"
 #include "core/sha256.h"
@@ -201,6 +204,9 @@ bool CopyAndHash(BuildFile& file, const std::string& target, bool withSha256, st
 struct CopyRun {
   std::vector<BuildFile>* files = nullptr;
   fs::path filesDir;
+  fs::path linkFromDir;  // the files of the release before, to share unchanged files with
+  std::atomic<size_t> linked{0};
+  std::atomic<uint64_t> linkedBytes{0};
   bool withSha256 = false;
   std::atomic<size_t> next{0};
   std::atomic<size_t> done{0};
@@ -212,6 +218,28 @@ struct CopyRun {
   std::string error;
 };
 
+// A file whose bytes equal the release before's copy becomes a second name of that copy
+// (with its block map), after hashing it as a copy would.
+bool LinkUnchanged(BuildFile& file, CopyRun& run, const std::string& target, std::vector<char>& buffer) {
+  if (run.linkFromDir.empty()) return false;
+  std::string earlier = (run.linkFromDir / file.path).string();
+  SameFileHashes hashes;
+  if (!SameBytesHashed(file.source, earlier, run.withSha256, buffer, hashes)) return false;
+  bool mapped = file.withMap;
+  if (mapped && !LinkFile(earlier + kBlockMapSuffix, target + kBlockMapSuffix)) return false;
+  if (!LinkFile(earlier, target)) {
+    if (mapped) unlink((target + kBlockMapSuffix).c_str());
+    return false;
+  }
+  file.crc = hashes.crc;
+  file.size = hashes.size;
+  if (run.withSha256) file.sha256 = hashes.sha256;
+  run.bytesDone += hashes.size;
+  run.linked++;
+  run.linkedBytes += hashes.size;
+  return true;
+}
+
 void CopyFiles(CopyRun& run) {
   std::vector<char> buffer(kCopyBuffer);
   for (;;) {
@@ -220,6 +248,10 @@ void CopyFiles(CopyRun& run) {
     BuildFile& file = (*run.files)[index];
     std::string error;
     std::string target = run.filesDir.empty() ? std::string() : (run.filesDir / file.path).string();
+    if (!target.empty() && LinkUnchanged(file, run, target, buffer)) {
+      run.done++;
+      continue;
+    }
     if (!CopyAndHash(file, target, run.withSha256, buffer, run.bytesDone, error)) {
       std::lock_guard<std::mutex> hold(run.lock);
       if (!run.failed.exchange(true)) run.error = error;
@@ -248,11 +280,13 @@ bool MakeFolders(const std::vector<BuildFile>& files, const fs::path& filesDir, 
   return !ec;
 }
 
-bool CopyAll(std::vector<BuildFile>& files, const fs::path& filesDir, unsigned jobs, bool withSha256,
-             const PublishProgressFn& progress, uint64_t bytesTotal, std::string& error) {
+bool CopyAll(std::vector<BuildFile>& files, const fs::path& filesDir, const fs::path& linkFromDir, unsigned jobs,
+             bool withSha256, const PublishProgressFn& progress, uint64_t bytesTotal, PublishResult& result,
+             std::string& error) {
   CopyRun run;
   run.files = &files;
   run.filesDir = filesDir;
+  run.linkFromDir = linkFromDir;
   run.withSha256 = withSha256;
   if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
   jobs = static_cast<unsigned>(std::min<size_t>(jobs, std::max<size_t>(files.size(), 1)));
@@ -270,6 +304,8 @@ bool CopyAll(std::vector<BuildFile>& files, const fs::path& filesDir, unsigned j
   for (std::thread& worker : workers) worker.join();
   report();
   error = run.error;
+  result.linked = run.linked;
+  result.linkedBytes = run.linkedBytes;
   return !run.failed;
 }
 
@@ -352,15 +388,15 @@ bool SignWhenAsked(std::string& manifest, uint64_t serial, const std::vector<Bui
 // Copies (or, for a dry run, only reads) every file and fills in sizes, CRCs and the
 // manifest, signed when key is given; filesDir empty means a dry run.
 bool CopyAndDescribe(std::vector<BuildFile>& files, const PublishOptions& options, const SigningKey* key,
-                     const fs::path& filesDir, const PublishProgressFn& progress, PublishResult& result,
-                     std::string& error) {
+                     const fs::path& filesDir, const fs::path& linkFromDir, const PublishProgressFn& progress,
+                     PublishResult& result, std::string& error) {
   std::error_code ec;
   uint64_t total = 0;
   for (const BuildFile& file : files) total += fs::file_size(file.source, ec);
   ChooseBlockMaps(files, options.blockMapsFrom);
   auto start = std::chrono::steady_clock::now();
   bool ok = (filesDir.empty() || MakeFolders(files, filesDir, error)) &&
-            CopyAll(files, filesDir, options.jobs, key != nullptr, progress, total, error);
+            CopyAll(files, filesDir, linkFromDir, options.jobs, key != nullptr, progress, total, result, error);
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::vector<RemoteFile> listed;
   for (const BuildFile& file : files) {
@@ -381,13 +417,28 @@ bool BuildNewTree(std::vector<BuildFile>& files, const PublishOptions& options, 
   fs::path inner = staging / "releases" / result.releaseName;
   std::error_code ec;
   fs::remove_all(staging, ec);
-  bool ok = CopyAndDescribe(files, options, key, inner / "files", progress, result, error) &&
+  bool ok = CopyAndDescribe(files, options, key, inner / "files", fs::path(), progress, result, error) &&
             WriteManifest(inner, result.manifest, error) &&
             release_layout::CreateLinks(staging, result.releaseName, error) &&
             release_layout::StoreSerial(staging, result.serial, error) && FlushToDisk(staging, error) &&
             SwapInRelease(staging.string(), out.string(), error);
   if (!ok) fs::remove_all(staging, ec);
   return ok;
+}
+
+// A pre-loaded release stays beside the current one, which announces it (signed again when
+// it is signed); `kmcontent rollout --live` makes it current later.
+bool AnnouncePreload(const fs::path& out, const PublishOptions& options, PublishResult& result, std::string& error) {
+  uint64_t announced = 0;
+  fs::path root = TreeRootOf(out, options.channel);
+  std::error_code ec;
+  if (!release_layout::StoreSerial(out, result.serial, error) ||
+      !ReplaceLineOfCurrent(root, out, kPreloadLinePrefix, kPreloadLinePrefix + result.releaseName + "\n",
+                            options.signKeyFile, announced, error)) {
+    fs::remove_all(out / "releases" / result.releaseName, ec);
+    return false;
+  }
+  return true;
 }
 
 // A layered release: the new release is written beside the kept ones, then made current;
@@ -399,7 +450,9 @@ bool AddRelease(std::vector<BuildFile>& files, const PublishOptions& options, co
   fs::path staging = StagingFolder(out / "releases", result.releaseName);
   std::error_code ec;
   fs::remove_all(staging, ec);
-  bool ok = CopyAndDescribe(files, options, key, staging / "files", progress, result, error) &&
+  std::string before = release_layout::Current(out);
+  fs::path linkFrom = before.empty() ? fs::path() : out / "releases" / before / "files";
+  bool ok = CopyAndDescribe(files, options, key, staging / "files", linkFrom, progress, result, error) &&
             WriteManifest(staging, result.manifest, error) && FlushToDisk(staging, error);
   if (ok && rename(staging.c_str(), target.c_str()) != 0) {
     error = "cannot move " + staging.string() + " into place: " + strerror(errno);
@@ -409,6 +462,7 @@ bool AddRelease(std::vector<BuildFile>& files, const PublishOptions& options, co
     fs::remove_all(staging, ec);
     return false;
   }
+  if (options.preload) return result.preloaded = AnnouncePreload(out, options, result, error);
   if (!release_layout::StoreSerial(out, result.serial, error) ||
       !release_layout::AppendHistory(out, result.releaseName, error) ||
       !release_layout::SwitchCurrent(out, result.releaseName, error)) {
@@ -445,13 +499,50 @@ bool BuildAndSwap(std::vector<BuildFile>& files, const PublishOptions& options, 
 }
 
 // Names the new release and, unless the operator named a mirror, points the manifest's
-// mirror line at that release's own files, which never change while it is kept.
-void NameRelease(PublishOptions& options, PublishResult& result) {
+// mirror line at that release's own files, which never change while it is kept. A staged
+// rollout names the release before it, where the others stay.
+bool NameRelease(PublishOptions& options, PublishResult& result) {
   fs::path out = options.outDir.empty() ? fs::path() : ReleaseFolder(options.outDir);
   bool layered = !out.empty() && release_layout::IsLayered(out);
   result.releaseName = layered ? release_layout::NewName(out, options.info.version) : "v" + options.info.version;
-  result.serial = (out.empty() ? 0 : release_layout::LastSerial(out)) + 1;
-  if (options.info.mirror.empty()) options.info.mirror = release_layout::FilesBase(result.releaseName);
+  result.serial = (out.empty() ? 0 : TreeLastSerial(TreeRootOf(out, options.channel))) + 1;
+  if (options.info.mirror.empty()) {
+    options.info.mirror = ChannelPrefix(options.channel) + release_layout::FilesBase(result.releaseName);
+  }
+  if (options.preload && (!layered || options.percent >= 0)) {
+    result.problems.push_back(layered ? "--preload and --percent go in two steps: rollout --live, then --percent"
+                                      : "--preload needs a release published before this one (that stays live)");
+    return false;
+  }
+  if (options.percent < 0 || options.percent >= 100) return true;
+  std::string before = layered ? release_layout::Current(out) : std::string();
+  if (before.empty()) {
+    result.problems.push_back("--percent needs a release published before this one (where the others stay)");
+    return false;
+  }
+  Rollout rollout{true, static_cast<unsigned>(options.percent), result.releaseName, before};
+  options.info.rolloutLine = RolloutLine(rollout);
+  return true;
+}
+
+// --channel: the channel's own tree inside the live one, which must exist already.
+bool PlaceInChannel(PublishOptions& options, std::vector<std::string>& problems) {
+  if (options.channel.empty()) return true;
+  if (!IsChannelName(options.channel)) {
+    problems.push_back("--channel must be 1 to 32 of a-z, 0-9, - and _ (and not live)");
+    return false;
+  }
+  options.info.channel = options.channel;
+  if (options.dryRun) return true;
+  fs::path root = ReleaseFolder(options.outDir);
+  if (!release_layout::IsLayered(root)) {
+    problems.push_back(root.string() + " is not a release tree yet: publish the live release there first");
+    return false;
+  }
+  std::error_code ec;
+  fs::create_directories(root / kChannelsFolder, ec);
+  options.outDir = (root / kChannelsFolder / options.channel).string();
+  return true;
 }
 
 }  // namespace
@@ -460,9 +551,10 @@ PublishResult Publish(const PublishOptions& given, const PublishProgressFn& prog
   PublishOptions options = given;
   PublishResult result;
   SigningKey loaded;
+  if (!PlaceInChannel(options, result.problems)) return result;
   std::vector<BuildFile> files = CheckEverything(options, loaded, result.problems);
   if (!result.problems.empty()) return result;
-  NameRelease(options, result);
+  if (!NameRelease(options, result)) return result;
   const SigningKey* key = options.signKeyFile.empty() ? nullptr : &loaded;
   if (!key && Lower(given.info.mirror.substr(0, 7)) == "http://") {
     result.problems.push_back("warning: the mirror " + given.info.mirror + " is plain HTTP and the release is not "
@@ -470,7 +562,7 @@ PublishResult Publish(const PublishOptions& given, const PublishProgressFn& prog
   }
   if (options.dryRun) {
     std::string error;
-    result.ok = CopyAndDescribe(files, options, key, fs::path(), progress, result, error);
+    result.ok = CopyAndDescribe(files, options, key, fs::path(), fs::path(), progress, result, error);
     if (!result.ok) result.problems.push_back(error);
     return result;
   }

@@ -23,6 +23,9 @@ struct PublishOptions {
   unsigned keep = 2;      // earlier releases kept beside the current one, for updates in flight
   uint64_t blockMapsFrom = kDefaultBlockMapsFrom;  // files this large get a block map; 0: none
   std::string signKeyFile;  // private release key: add SHA-256 and signature lines
+  std::string channel;      // publish into RELEASE/channels/<channel> (empty: live)
+  int percent = -1;         // 0-100: a staged rollout of the new release; -1: everyone at once
+  bool preload = false;     // put the release in place and announce it, without making it live
 };
 
 struct PublishProgress {
@@ -43,6 +46,9 @@ struct PublishResult {
   uint64_t serial = 0;                // one above every serial the tree gave before
   std::vector<std::string> staleStaging;  // staging folders of interrupted runs, deleted
   std::vector<std::string> removed;   // earlier releases deleted after the grace period
+  bool preloaded = false;             // in place and announced, not current
+  size_t linked = 0;                  // files shared with the release before (hard links)
+  uint64_t linkedBytes = 0;
 };
 
 // Called about five times a second while files are copied, and once at the end.

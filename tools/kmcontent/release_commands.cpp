@@ -39,8 +39,8 @@ int RollBack(const std::string& release, const std::string& to) {
 }
 
 void ReportReleases(const std::string& outDir, const PublishResult& result) {
-  printf("Current release: %s/releases/%s (serial %llu)\n", outDir.c_str(), result.releaseName.c_str(),
-         static_cast<unsigned long long>(result.serial));
+  printf("%s release: %s/releases/%s (serial %llu)\n", result.preloaded ? "Pre-loaded (not live)" : "Current",
+         outDir.c_str(), result.releaseName.c_str(), static_cast<unsigned long long>(result.serial));
   for (const std::string& path : result.staleStaging) {
     printf("Deleted %s, left by an interrupted publish\n", path.c_str());
   }

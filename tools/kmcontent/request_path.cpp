@@ -1,5 +1,6 @@
 // Request targets to release paths; see request_path.h.
 #include "tools/kmcontent/request_path.h"
+#include "core/launcher_config.h"
 #include "tools/kmcontent/percent.h"
 
 namespace {
@@ -27,4 +28,16 @@ bool FilePathFromTarget(const std::string& target, std::string& path) {
   if (encoded.compare(0, strlen(kFilesPrefix), kFilesPrefix) != 0) return false;
   if (!PercentDecode(encoded.substr(strlen(kFilesPrefix)), path)) return false;
   return IsServablePath(path);
+}
+
+bool SplitChannelTarget(const std::string& target, std::string& channel, std::string& rest) {
+  static const char prefix[] = "/channels/";
+  if (target.compare(0, strlen(prefix), prefix) != 0) return false;
+  size_t end = target.find('/', strlen(prefix));
+  if (end == std::string::npos) return false;
+  std::string name = target.substr(strlen(prefix), end - strlen(prefix));
+  if (!IsChannelName(name)) return false;
+  channel = name;
+  rest = target.substr(end);
+  return true;
 }

@@ -10,5 +10,9 @@
 // NUL or another control byte.
 bool FilePathFromTarget(const std::string& target, std::string& path);
 
+// "/channels/NAME/rest" gives the channel and "/rest" (query kept); false for any other
+// target and for a NAME that is no channel name, so such a target is simply not found.
+bool SplitChannelTarget(const std::string& target, std::string& channel, std::string& rest);
+
 // The same check for a path that is already decoded.
 bool IsServablePath(const std::string& path);

@@ -12,10 +12,13 @@
 #include "tools/kmcontent/serve.h"
 #include "core/text.h"
 #include "tools/kmcontent/access_log.h"
+#include "tools/kmcontent/account_backend.h"
 #include "tools/kmcontent/accounts.h"
 #include "tools/kmcontent/address_limit.h"
 #include "tools/kmcontent/client_address.h"
 #include "tools/kmcontent/connection_watch.h"
+#include "tools/kmcontent/request_path.h"
+#include "tools/kmcontent/serve_reports.h"
 #include "tools/kmcontent/listen_socket.h"
 #include "tools/kmcontent/metrics_endpoint.h"
 #include "tools/kmcontent/request_log.h"
@@ -44,6 +47,7 @@ struct Server {
   MetricsSource metricsSource{&metrics, std::string()};
   std::unique_ptr<AddressLimit> perAddress;
   MetricsGuard metricsGuard;           // the metrics listener's own limit and watch
+  std::unique_ptr<ReportDesk> reports;
   int metricsPort = 0;                 // the one taken
   std::atomic<bool> draining{false};   // answers say Connection: close
   std::atomic<bool> stopping{false};
@@ -137,15 +141,28 @@ MHD_Result Route(Server* server, MHD_Connection* connection, ServeRequest* reque
   if (path == "/register" && request->method == "POST" && server->accounts != nullptr) {
     return AnswerRegister(server->accounts, connection, request, uploadData, uploadSize);
   }
+  if (path == "/report" && request->method == "POST") {
+    return AnswerReport(server->reports.get(), connection, request, uploadData, uploadSize);
+  }
   *uploadSize = 0;  // no other route takes a body
   if (!read) return QueueText(connection, request, MHD_HTTP_NOT_FOUND, "Not found\n");
-  if (path == "/manifest") return AnswerManifest(connection, request, server->options.releaseDir);
-  if (path == "/healthz") return AnswerHealth(server, connection, request);
-  if (path == "/metrics" && server->options.metricsPublic) {
+  std::string releaseDir = server->options.releaseDir;
+  std::string target = request->target;
+  std::string channel;
+  if (SplitChannelTarget(request->target, channel, target)) {
+    releaseDir += "/channels/" + channel;
+    path = PathOf(target);
+  }
+  bool live = channel.empty();
+  if (path == "/manifest") {
+    return AnswerManifest(connection, request, live ? server->reports->halt->ManifestFolder() : releaseDir);
+  }
+  if (path == "/healthz" && live) return AnswerHealth(server, connection, request);
+  if (path == "/metrics" && live && server->options.metricsPublic) {
     return AnswerMetrics(connection, request, server->metricsSource);
   }
   if (StartsWith(path, "/files/") || StartsWith(path, "/releases/")) {
-    return AnswerReleaseFile(connection, request, server->options.releaseDir);
+    return AnswerReleaseFile(connection, request, releaseDir, target);
   }
   return QueueText(connection, request, MHD_HTTP_NOT_FOUND, "Not found\n");
 }
@@ -417,6 +434,24 @@ int RunServe(const ServeOptions& options) {
   Server server;
   server.options = options;
   server.metricsSource.releaseDir = options.releaseDir;
+  server.reports = std::make_unique<ReportDesk>(options.reportPerMinute);
+  server.reports->releaseDir = options.releaseDir;
+  HaltRule rule;
+  rule.above = options.haltAbove;
+  rule.minReports = options.haltMinReports;
+  ParseFailingOutcomes(options.haltOutcomes, rule.failing);
+  server.reports->halt = std::make_unique<ReleaseHalt>(rule, options.releaseDir);
+  if (rule.above > 0 && IsPostgresUri(options.accountsPath) && options.accounts) {
+    std::string error;
+    HaltStore* store = OpenPostgresHaltStore(options.accountsPath, error);
+    if (store == nullptr) {
+      fprintf(stderr, "kmcontent serve: cannot keep rollout counts in the account database: %s\n", error.c_str());
+      return 1;
+    }
+    server.reports->halt->Share(std::unique_ptr<HaltStore>(store));
+  }
+  server.metricsSource.halt = server.reports->halt.get();
+  server.metricsSource.reports = &server.reports->book;
   server.perAddress.reset(new AddressLimit(options.perClientConnections, AddressList(options.trustedProxy)));
   std::string error;
   int port = 0;

@@ -25,6 +25,10 @@ struct ServeOptions {
   std::string trustedProxy;             // X-Forwarded-For is believed only from these addresses (a, b)
   unsigned registerPerMinute = 20;      // accounts one address may create per minute (burst too)
   unsigned registerAnswerMs = 500;      // every account answer that hashes takes at least this
+  unsigned reportPerMinute = 30;        // outcome reports one address may send per minute (burst too)
+  double haltAbove = 0;                 // failure share that halts the current release; 0: never
+  unsigned haltMinReports = 20;
+  std::string haltOutcomes = "certificate,crc,failed";
   std::string tlsCert, tlsKey;          // both set: HTTPS only, with these PEM files
   std::string metricsHost;              // empty: no listener of its own for /metrics
   int metricsPort = 0;

@@ -207,8 +207,8 @@ MHD_Result AnswerManifest(MHD_Connection* connection, ServeRequest* request, con
   return SendFile(connection, request, file);
 }
 
-MHD_Result AnswerReleaseFile(MHD_Connection* connection, ServeRequest* request, const std::string& releaseDir) {
-  const std::string& target = request->target;
+MHD_Result AnswerReleaseFile(MHD_Connection* connection, ServeRequest* request, const std::string& releaseDir,
+                             const std::string& target) {
   std::string relative;
   if (target.compare(0, strlen(kFilesPrefix), kFilesPrefix) == 0) {
     if (!FilePathFromTarget(target, relative)) return NotFound(connection, request, "refused: unsafe path");
@@ -220,6 +220,10 @@ MHD_Result AnswerReleaseFile(MHD_Connection* connection, ServeRequest* request, 
   std::string name = target.substr(strlen(kReleasesPrefix), nameEnd - strlen(kReleasesPrefix));
   if (!name.empty() && name[0] == '.') return NotFound(connection, request, "refused: hidden folder");
   if (!IsReleaseName(name)) return NotFound(connection, request, "refused: unsafe path");
+  // A kept release's manifest: where a staged rollout keeps the installs it leaves out.
+  if (target.compare(nameEnd, std::string::npos, "/manifest") == 0 || target.compare(nameEnd, 10, "/manifest?") == 0) {
+    return AnswerManifest(connection, request, releaseDir + "/releases/" + name);
+  }
   if (!FilePathFromTarget(target.substr(nameEnd), relative)) {
     return NotFound(connection, request, target.compare(nameEnd, 7, "/files/") == 0 ? "refused: unsafe path" : nullptr);
   }

@@ -11,4 +11,7 @@
 MHD_Result AnswerManifest(MHD_Connection* connection, ServeRequest* request, const std::string& releaseDir);
 
 // For a target under /files/ or /releases/; 404 for anything else.
-MHD_Result AnswerReleaseFile(MHD_Connection* connection, ServeRequest* request, const std::string& releaseDir);
+// target is the request target within the release tree (a channel's tree: without its
+// "/channels/NAME" prefix).
+MHD_Result AnswerReleaseFile(MHD_Connection* connection, ServeRequest* request, const std::string& releaseDir,
+                             const std::string& target);

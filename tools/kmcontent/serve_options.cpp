@@ -1,6 +1,7 @@
 // serve's command line; see serve_options.h.
 #include "tools/kmcontent/serve_options.h"
 #include "tools/kmcontent/account_backend.h"
+#include "tools/kmcontent/release_halt.h"
 #include <libpq-fe.h>
 
 const std::vector<OptionDef> kServeOptionDefs = {
@@ -9,7 +10,9 @@ const std::vector<OptionDef> kServeOptionDefs = {
     {"max-body", true},     {"max-header", true},    {"head-timeout", true},    {"idle-timeout", true},
     {"drain", true},        {"trusted-proxy", true}, {"register-rate", true},   {"max-requests", true},
     {"tls-cert", true},     {"tls-key", true},       {"metrics-listen", true},  {"metrics-public", false},
-    {"min-rate", true},     {"rate-window", true},   {"help", false}};
+    {"min-rate", true},     {"rate-window", true},
+    {"report-rate", true},  {"halt-above", true},    {"min-reports", true},     {"halt-outcomes", true},
+    {"help", false}};
 
 const char kServeHelp[] =
     "kmcontent serve: serve a release tree over HTTP and create accounts.\n"
@@ -38,9 +41,14 @@ const char kServeHelp[] =
     "  --tls-key FILE         and this PEM private key\n"
     "  --metrics-listen ADDR  host:port answering GET /metrics (Prometheus text), for monitoring only\n"
     "  --metrics-public       answer GET /metrics on --listen too\n"
+    "  --report-rate N        launchers' outcome reports one address may send per minute (default 30)\n"
+    "  --halt-above SHARE     halt the current release (answer /manifest with the release before)\n"
+    "                         when this share (0 to 1) of its reports fail, after --min-reports N\n"
+    "                         (default 20); failing: --halt-outcomes (default certificate,crc,failed)\n"
     "\n"
     "Answers GET/HEAD /manifest, /files/<path>, /releases/<release>/files/<path> (byte ranges),\n"
-    "/healthz, and POST /register. Stops on SIGINT or SIGTERM.\n";
+    "/releases/<release>/manifest, the same under /channels/<channel>/, /healthz, POST /register\n"
+    "and POST /report (launchers' outcome reports, counted in /metrics). Stops on SIGINT or SIGTERM.\n";
 
 namespace {
 
@@ -63,6 +71,8 @@ const CountOption kCounts[] = {
     {"rate-window", 3600, &ServeOptions::rateWindowSeconds, 1},
     {"drain", 3600, &ServeOptions::drainSeconds, 1},
     {"register-rate", 100000, &ServeOptions::registerPerMinute, 1},
+    {"report-rate", 100000, &ServeOptions::reportPerMinute, 1},
+    {"min-reports", 1000000, &ServeOptions::haltMinReports, 1},
     {"max-requests", 1000000, &ServeOptions::requestsPerConnection, 1},
 };
 
@@ -100,6 +110,24 @@ bool TakeMetrics(const OptionValues& values, ServeOptions& options, std::string&
   return true;
 }
 
+bool TakeHalt(const OptionValues& values, ServeOptions& options, std::string& error) {
+  if (values.count("halt-outcomes") != 0) options.haltOutcomes = Value(values, "halt-outcomes");
+  unsigned mask = 0;
+  if (!ParseFailingOutcomes(options.haltOutcomes, mask)) {
+    return error = "--halt-outcomes must list outcome classes: done, uptodate, offline, certificate, diskspace, "
+                   "held, crc, failed (e.g. crc,failed)", false;
+  }
+  if (values.count("halt-above") == 0) return true;
+  std::string text = Value(values, "halt-above");
+  char* end = nullptr;
+  double share = strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(share > 0 && share < 1)) {
+    return error = "--halt-above must be a share between 0 and 1, e.g. 0.05 for 5 %", false;
+  }
+  options.haltAbove = share;
+  return true;
+}
+
 }  // namespace
 
 bool ServeOptionsFromValues(const OptionValues& values, ServeOptions& options, std::string& error) {
@@ -121,7 +149,9 @@ bool ServeOptionsFromValues(const OptionValues& values, ServeOptions& options, s
   options.accounts = values.count("no-accounts") == 0;
   options.logPath = Value(values, "log");
   options.trustedProxy = Value(values, "trusted-proxy");
-  if (!TakeTls(values, options, error) || !TakeMetrics(values, options, error)) return false;
+  if (!TakeTls(values, options, error) || !TakeMetrics(values, options, error) || !TakeHalt(values, options, error)) {
+    return false;
+  }
   for (const CountOption& count : kCounts) {
     if (values.count(count.name) == 0) continue;
     unsigned value = 0;
