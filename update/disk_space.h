@@ -12,7 +12,10 @@ struct PendingWrite {
 
 // The bytes still to be written: each downloaded file's size less a usable part file (one
 // not longer than the file), a patched file's whole size; plus a margin of the largest of
-// these, for the file systems' own use and a file growing while it is fetched.
+// these, for the file systems' own use and a file growing while it is fetched. The margin
+// also holds what a download over several connections keeps twice for a moment: the side
+// file being joined onto the part file (a stretch, far smaller than such a file). Bytes
+// already in side files are counted as still to write, which can only overstate the need.
 uint64_t BytesStillToWrite(const std::vector<PendingWrite>& writes);
 
 // "The update needs 42.0 MB on C:, 20.0 MB are free. Free some space and press RETRY."
