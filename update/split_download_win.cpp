@@ -23,7 +23,7 @@ namespace {
 // are joined while the download goes on; eight connections fill a line that gives each a
 // quarter of its speed, and more only add requests.
 constexpr uint64_t kSplitFrom = 32u << 20;
-constexpr uint64_t kStretchMax = 16u << 20;
+constexpr uint64_t kStretchMax = 8u << 20;
 constexpr unsigned kMaxConnections = 8;
 constexpr unsigned kMaxFailures = 8;  // connections that failed before the attempt gives up
 constexpr DWORD kCoordinateMs = 50;
@@ -170,6 +170,7 @@ void Split::Run(AnswerBody& first, bool overlap) {
     fetch_.firstDone();  // the part file's stretch is complete: nothing to read from it
   }
   bool collapsed = false;
+  governor_.Update(GetTickCount64(), plan_.Held());  // the first window starts with the answer
   DWORD lastReport = 0;
   for (;;) {
     changed_.wait_for(lock, std::chrono::milliseconds(kCoordinateMs));

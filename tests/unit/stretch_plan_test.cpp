@@ -186,8 +186,8 @@ unsigned Govern(ConnectionGovernor& governor, double perConnection, double line,
 TEST(ConnectionGovernor, GrowsWhileTheLineGivesMoreAndNeverPastItsLimit) {
   ConnectionGovernor fast(512 * kMiB, 8);
   EXPECT_EQ(Govern(fast, 700.0 * kMiB, 1e12, 1), 1u);  // loopback: over before sharing pays
-  ConnectionGovernor line(128 * kMiB, 8);
-  EXPECT_EQ(Govern(line, 4.0 * kMiB, 16.0 * kMiB, 10), 6u);  // 4 fill the line, 6 added nothing
+  ConnectionGovernor line(128 * kMiB, 12);
+  EXPECT_EQ(Govern(line, 4.0 * kMiB, 16.0 * kMiB, 10), 8u);  // 6 fill the line, 8 added nothing
   ConnectionGovernor open(1024 * kMiB, 8);
   EXPECT_EQ(Govern(open, 4.0 * kMiB, 1e12, 10), 8u);
   ConnectionGovernor refused(1024 * kMiB, 8);
