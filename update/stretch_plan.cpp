@@ -8,7 +8,7 @@ namespace {
 // The governor's steps, measured with bench/network_vs_curl.py (line): on loopback one
 // connection ends a file before the first window closes; across a distant line each added
 // connection adds its own share until the line is full.
-constexpr uint64_t kFirstWindowMs = 100;
+constexpr uint64_t kFirstWindowMs = 50;
 constexpr uint64_t kWindowMs = 1000;
 constexpr double kWorthSharingSeconds = 2.0;  // one connection would need longer than this
 constexpr unsigned kFirstStep = 6;
