@@ -25,7 +25,11 @@ namespace {
 constexpr uint64_t kSplitFrom = 32u << 20;
 constexpr uint64_t kStretchMax = 8u << 20;
 constexpr unsigned kMaxConnections = 8;
-constexpr unsigned kMaxFailures = 8;  // connections that failed before the attempt gives up
+// A server that turns extra connections away (or a line that drops them) leaves the file to
+// one connection after a few failures; the attempt gives up only after more failures than the
+// connections that can be under way when that happens.
+constexpr unsigned kFailuresToShareNoMore = 3;
+constexpr unsigned kMaxFailures = 12;
 constexpr DWORD kCoordinateMs = 20;
 constexpr DWORD kReportMs = 100;
 constexpr DWORD kCopyPiece = 1u << 20;
@@ -255,7 +259,7 @@ void Split::Worker(uint64_t start, AnswerBody* first, bool overlap) {
     overlap = false;
     std::lock_guard<std::mutex> lock(mutex_);
     plan_.Release(start);
-    if (end == StretchEnd::Failed) failures_++;
+    if (end == StretchEnd::Failed && ++failures_ >= kFailuresToShareNoMore) governor_.Single();
     bool more = !abort_ && !fetch_.stopping() && failures_ < kMaxFailures && active_ <= governor_.Wanted() &&
                 plan_.Claim(start, governor_.Wanted() > 1);
     if (!more) {
@@ -285,7 +289,9 @@ StretchEnd Split::FetchStretch(uint64_t start, AnswerBody* first, bool overlap) 
   HINTERNET request = OpenUrl(fetch_.url, Fmt("Range: bytes=%llu-\r\n", static_cast<unsigned long long>(from)), status);
   if (!request) return StretchEnd::Failed;
   StretchEnd end = StretchEnd::Failed;
-  bool fits = status == 206 && AnswersRangeFrom(request, from, fetch_.file.size);
+  // The part file's own rule takes any 206 (the CRC-32 of the whole decides); another
+  // stretch must be the range it asked for.
+  bool fits = status == 206 && (start == 0 || AnswersRangeFrom(request, from, fetch_.file.size));
   if (status == 200 || (status == 206 && !fits)) {
     refused_ = true;
     if (start == 0 && status == 200) {

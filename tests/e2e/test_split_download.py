@@ -67,6 +67,19 @@ class SplitDownloadTest(LauncherTestCase):
         self.assertLess(server.sent["/files/" + BIG], 1.2 * len(files[BIG]))
         self.assertEqual(glob.glob(game.path(BIG) + ".*"), [])
 
+    def test_a_server_that_turns_extra_connections_away_gets_the_file_over_one(self):
+        files = {BIG: os.urandom(40 * MIB)}
+        server = self.serve(files)
+        server.in_flight_limit = 2
+        game = self.folder()
+        self.start_launcher(game, server=server.address)
+        self.wait_for_phase(game, READY, 240)
+        self.assertEqual(game.read(BIG), files[BIG])
+        self.assertFalse([line for line in game.log_lines() if "Retrying" in line or "stopped at" in line],
+                         game.log_lines())
+        self.assertGreater(len([r for r in server.file_requests("/files/" + BIG) if r.headers.get("Range")]), 2)
+        self.assertEqual(glob.glob(game.path(BIG) + ".*"), [])
+
     def test_other_bytes_in_range_answers_end_in_one_crc_mismatch_then_one_connection(self):
         files = {BIG: os.urandom(40 * MIB)}
         server = self.serve(files, wrong_ranges=True)

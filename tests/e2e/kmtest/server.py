@@ -91,6 +91,7 @@ class ContentServer:
         self.in_flight = 0
         self.max_in_flight = 0  # the most GET requests answered at one time
         self.sent = {}  # path: body bytes written to the connections
+        self.in_flight_limit = None  # GET requests answered at once; more are answered 503
         outer = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -113,7 +114,11 @@ class ContentServer:
                 with outer.lock:
                     outer.in_flight += 1
                     outer.max_in_flight = max(outer.max_in_flight, outer.in_flight)
+                    busy = outer.in_flight_limit is not None and outer.in_flight > outer.in_flight_limit
                 try:
+                    if busy:
+                        outer._record(self)
+                        return outer._send(self, 503, b"")
                     outer._get(self)
                 except ConnectionError:  # the launcher went away mid-answer
                     self.close_connection = True
