@@ -11,6 +11,10 @@ namespace {
 constexpr uint64_t kFirstWindowMs = 50;
 constexpr uint64_t kWindowMs = 1000;
 constexpr double kWorthSharingSeconds = 2.0;  // one connection would need longer than this
+// ... and gives less than this: a stretch's connection is closed before its answer ends, and
+// Windows' HTTP library (Wine's at least) first reads on whatever is already there, so on a
+// fast line a close would read the rest of the file.
+constexpr double kSharingBelowRate = 16.0 * 1048576;
 constexpr unsigned kFirstStep = 6;
 constexpr unsigned kStep = 2;
 constexpr double kHelped = 1.2;  // a step that raised the rate less than this is the last
@@ -207,12 +211,13 @@ unsigned ConnectionGovernor::Update(uint64_t nowMs, uint64_t received) {
   }
   uint64_t elapsed = nowMs - windowStartMs_;
   if (single_ || elapsed < (wanted_ == 1 ? kFirstWindowMs : kWindowMs)) return wanted_;
+  if (wanted_ == 1 && received == windowStartBytes_) return wanted_;  // no rate to judge by yet
   double rate = (received - windowStartBytes_) * 1000.0 / static_cast<double>(elapsed);
   windowStartMs_ = nowMs;
   windowStartBytes_ = received;
   uint64_t left = remaining_ > received ? remaining_ - received : 0;
   if (wanted_ == 1) {
-    if (rate <= 0 || left / rate > kWorthSharingSeconds) {
+    if (rate < kSharingBelowRate && left / rate > kWorthSharingSeconds) {
       rateBeforeStep_ = rate;
       wanted_ = std::min(max_, kFirstStep);
     }

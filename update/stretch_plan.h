@@ -93,8 +93,8 @@ bool ContentRangeFits(const std::string& contentRange, uint64_t start, uint64_t 
 bool IsSideNameOf(const std::string& name, const std::string& base);
 
 // How many connections a big file should have, from what the line gave so far: one until a
-// first sample shows the rest would take long on one, then a jump, then more while each step
-// still raised the rate, never above a fixed number.
+// first sample shows the rest would take long on one (and that one is not fast), then a
+// jump, then more while each step still raised the rate, never above a fixed number.
 class ConnectionGovernor {
  public:
   ConnectionGovernor(uint64_t remaining, unsigned maxConnections) : remaining_(remaining), max_(maxConnections) {}

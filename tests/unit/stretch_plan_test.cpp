@@ -186,6 +186,10 @@ unsigned Govern(ConnectionGovernor& governor, double perConnection, double line,
 TEST(ConnectionGovernor, GrowsWhileTheLineGivesMoreAndNeverPastItsLimit) {
   ConnectionGovernor fast(512 * kMiB, 8);
   EXPECT_EQ(Govern(fast, 700.0 * kMiB, 1e12, 1), 1u);  // loopback: over before sharing pays
+  ConnectionGovernor huge(64ull << 30, 8);
+  EXPECT_EQ(Govern(huge, 100.0 * kMiB, 1e12, 5), 1u);  // a fast connection is never shared
+  ConnectionGovernor stalled(128 * kMiB, 8);
+  EXPECT_EQ(Govern(stalled, 0, 1e12, 2), 1u);  // nothing received: nothing to judge by
   ConnectionGovernor line(128 * kMiB, 12);
   EXPECT_EQ(Govern(line, 4.0 * kMiB, 16.0 * kMiB, 10), 8u);  // 6 fill the line, 8 added nothing
   ConnectionGovernor open(1024 * kMiB, 8);
