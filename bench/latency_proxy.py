@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """A stand-in for a distant network on loopback: a TCP proxy that holds every chunk a one-way
-delay before passing it on, in each direction, optionally paced to a bandwidth, and can count
+delay before passing it on, in each direction, optionally paced to a bandwidth per connection
+and to one for all connections together towards the clients (the player's line), and can count
 the bytes it passes towards the client per 0.1 s (for measuring a download's rate).
 
-    bench/latency_proxy.py --to PORT [--listen PORT] [--delay-ms 25] [--rate-mbps 0] [--samples FILE]
+    bench/latency_proxy.py --to PORT [--listen PORT] [--delay-ms 25] [--rate-mbps 0] [--line-mbps 0]
+                           [--samples FILE]
 
 Prints the port it listens on. Used by bench/network_vs_curl.py; runs until killed.
 """
@@ -35,9 +37,22 @@ class Counter:
                 f.write("%.1f %d\n" % (bucket * BUCKET, self.buckets[bucket]))
 
 
-async def pipe(reader, writer, delay, rate, counter):
+class Line:
+    """One link that every connection's chunks towards the clients share, first come first
+    served: a chunk leaves once the chunks before it have passed at rate bytes a second."""
+
+    def __init__(self, rate):
+        self.rate = rate
+        self.free_at = 0.0
+
+    def passed_at(self, now, size):
+        self.free_at = max(self.free_at, now) + size / self.rate
+        return self.free_at
+
+
+async def pipe(reader, writer, delay, rate, counter, line=None):
     """Copies reader to writer, each chunk delivered delay seconds after it came, at most
-    rate bytes a second (0: no limit)."""
+    rate bytes a second (0: no limit), and through line when given."""
     loop = asyncio.get_running_loop()
     queue = asyncio.Queue()
 
@@ -58,6 +73,12 @@ async def pipe(reader, writer, delay, rate, counter):
             wait = due - loop.time()
             if wait > 0:
                 await asyncio.sleep(wait)
+            if line and data:
+                # Taken only once the chunk is due: a reservation ahead would leave the line
+                # idle while other connections' chunks wait behind it.
+                wait = line.passed_at(loop.time(), len(data)) - loop.time()
+                if wait > 0:
+                    await asyncio.sleep(wait)
             if not data:
                 if writer.can_write_eof():
                     writer.write_eof()
@@ -78,6 +99,7 @@ async def pipe(reader, writer, delay, rate, counter):
 async def serve(args, counter):
     delay = args.delay_ms / 1000.0
     rate = args.rate_mbps * 1000000 / 8
+    line = Line(args.line_mbps * 1000000 / 8) if args.line_mbps else None
 
     async def handle(client_reader, client_writer):
         try:
@@ -85,8 +107,11 @@ async def serve(args, counter):
         except OSError:
             client_writer.close()
             return
-        await asyncio.gather(pipe(client_reader, server_writer, delay, rate, None),
-                             pipe(server_reader, client_writer, delay, rate, counter))
+        try:
+            await asyncio.gather(pipe(client_reader, server_writer, delay, rate, None),
+                                 pipe(server_reader, client_writer, delay, rate, counter, line))
+        except asyncio.CancelledError:  # the proxy is stopping
+            pass
 
     server = await asyncio.start_server(handle, "127.0.0.1", args.listen, limit=1 << 20)
     print(server.sockets[0].getsockname()[1], flush=True)
@@ -104,6 +129,8 @@ def main():
     parser.add_argument("--listen", type=int, default=0, help="port to listen on (0: any free one)")
     parser.add_argument("--delay-ms", type=float, default=25.0, help="one-way delay, each way")
     parser.add_argument("--rate-mbps", type=float, default=0.0, help="bandwidth each way per connection, 0: none")
+    parser.add_argument("--line-mbps", type=float, default=0.0,
+                        help="bandwidth towards the clients for all connections together, 0: none")
     parser.add_argument("--samples", help="file for the bytes sent towards clients per 0.1 s")
     args = parser.parse_args()
     counter = Counter(args.samples) if args.samples else None

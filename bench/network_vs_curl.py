@@ -3,7 +3,8 @@
 in one run. Run by hand (not part of CTest):
 
     bench/network_vs_curl.py [--runs 3] [--count 1000] [--kib 2] [--rtt-ms 50]
-                             [--cap-seconds 20] [--caps 1,10,50] [--only direct,proxy,https,cap]
+                             [--cap-seconds 20] [--caps 1,10,50] [--big-mb 128] [--conn-mibs 4]
+                             [--line-mibs 16] [--only direct,proxy,https,cap,line]
 
   direct  --count files of --kib KiB across a --rtt-ms round trip (bench/latency_proxy.py in
           front of nginx): the launcher from nginx's manifest request to "Update complete",
@@ -14,9 +15,13 @@ in one run. Run by hand (not part of CTest):
           --cacert for curl);
   cap     MaxDownloadKBps at each of --caps MB/s: one file of cap x --cap-seconds, the bytes
           the launcher received counted per 0.1 s at a latency proxy without delay; every
-          10 s window inside the transfer (after its first second) against the cap.
+          10 s window inside the transfer (after its first second) against the cap;
+  line    one file of --big-mb MiB across the --rtt-ms round trip on a player's line: each
+          connection held to --conn-mibs MiB/s, all of them together to --line-mibs MiB/s;
+          the launcher (manifest answered to "Update complete") against `aria2c -x8 -s8` and
+          curl, each through a fresh line (ratio = aria2c / launcher, and curl / launcher).
 Every figure is printed with its raw samples and min / median / max. Needs nginx, curl,
-tinyproxy, openssl, Xvfb and wine64; nothing leaves 127.0.0.1.
+aria2c, tinyproxy, openssl, Xvfb and wine64; nothing leaves 127.0.0.1.
 """
 import argparse
 import os
@@ -38,7 +43,9 @@ from kmtest.server import manifest_text  # noqa: E402
 
 TIMEOUT = 900
 GOALS = {"direct": "launcher >= 2x curl -Z8", "proxy": "launcher >= 1.0x curl -Z8",
-         "https": "launcher >= 1.0x curl -Z8", "cap": "every 10 s window within 10 % of the cap"}
+         "https": "launcher >= 1.0x curl -Z8", "cap": "every 10 s window within 10 % of the cap",
+         "line": "launcher >= 1.0x aria2c -x8", "line-curl": "curl / launcher (for reference)"}
+MIBS_TO_MBPS = 1048576 * 8 / 1e6
 
 
 class Release:
@@ -103,9 +110,10 @@ class Tinyproxy:
 class Delay:
     """bench/latency_proxy.py in front of a port."""
 
-    def __init__(self, to, delay_ms, samples=None):
+    def __init__(self, to, delay_ms, samples=None, conn_mibs=0, line_mibs=0):
         command = [sys.executable, os.path.join(ROOT, "bench", "latency_proxy.py"), "--to", str(to),
-                   "--delay-ms", str(delay_ms)] + (["--samples", samples] if samples else [])
+                   "--delay-ms", str(delay_ms), "--rate-mbps", str(conn_mibs * MIBS_TO_MBPS),
+                   "--line-mbps", str(line_mibs * MIBS_TO_MBPS)] + (["--samples", samples] if samples else [])
         self.process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
         self.port = int(self.process.stdout.readline())
 
@@ -204,6 +212,58 @@ def measure_cap(args, facts, folder, web):
     return results
 
 
+def timed(command, folder):
+    target = tempfile.mkdtemp(prefix="line-", dir=folder)
+    started = time.time()
+    subprocess.run(command, check=True, cwd=target, timeout=TIMEOUT, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    seconds = time.time() - started
+    shutil.rmtree(target, ignore_errors=True)
+    return seconds
+
+
+def measure_line(args, facts, folder, web):
+    """One big file on a player's line: the launcher, aria2c -x8 -s8 and curl in turn, each
+    through a line of its own. Returns (aria2c / launcher ratios, curl / launcher ratios)."""
+    release = Release(os.path.join(folder, "line"), {"big.pak": args.big_mb * 1048576})
+    server = Nginx(release, os.path.join(folder, "line-nginx"), web["certs"])
+    versus_aria, versus_curl = [], []
+
+    def line():
+        return Delay(server.port, args.rtt_ms / 2, conn_mibs=args.conn_mibs, line_mibs=args.line_mibs)
+
+    try:
+        for index in range(args.runs):
+            delay = line()
+            try:
+                game, done = run_launcher(facts, "Server=127.0.0.1:%d\r\n" % delay.port, {})
+                ours = done - server.manifest_time()
+                shutil.rmtree(game.linux, ignore_errors=True)
+            finally:
+                delay.stop()
+            url_of = lambda d: "http://127.0.0.1:%d/files/big.pak" % d.port  # noqa: E731
+            delay = line()
+            try:
+                aria = timed(["aria2c", "-q", "-x8", "-s8", "--allow-overwrite=true", "-o", "big.pak",
+                              url_of(delay)], folder)
+            finally:
+                delay.stop()
+            delay = line()
+            try:
+                plain = timed(["curl", "-s", "-f", "-o", "big.pak", url_of(delay)], folder)
+            finally:
+                delay.stop()
+            versus_aria.append(aria / ours)
+            versus_curl.append(plain / ours)
+            print("  line run %d: launcher %.2f s, aria2c -x8 %.2f s, curl %.2f s; aria2c / launcher %.2f"
+                  % (index + 1, ours, aria, plain, aria / ours), flush=True)
+    finally:
+        server.stop()
+    print("line %d MiB, aria2c / launcher: %s" % (args.big_mb, summary(versus_aria)), flush=True)
+    print("line %d MiB, curl / launcher: %s" % (args.big_mb, summary(versus_curl)), flush=True)
+    return versus_aria, versus_curl
+
+
 def ten_second_windows(path):
     """Bytes in every 10 s window (0.1 s steps) that lies inside the transfer after its first
     second."""
@@ -227,7 +287,10 @@ def main():
     parser.add_argument("--rtt-ms", type=float, default=50.0)
     parser.add_argument("--cap-seconds", type=float, default=20.0)
     parser.add_argument("--caps", default="1,10,50")
-    parser.add_argument("--only", default="direct,proxy,https,cap")
+    parser.add_argument("--big-mb", type=int, default=128)
+    parser.add_argument("--conn-mibs", type=float, default=4.0)
+    parser.add_argument("--line-mibs", type=float, default=16.0)
+    parser.add_argument("--only", default="direct,proxy,https,cap,line")
     parser.add_argument("--win-build", default=os.path.join(ROOT, "build", "win"))
     args = parser.parse_args()
     args.caps = [float(c) for c in args.caps.split(",") if c]
@@ -267,6 +330,8 @@ def main():
             web_server.stop()
         if "cap" in args.only.split(","):
             results["cap"] = measure_cap(args, facts, folder, web)
+        if "line" in args.only.split(","):
+            results["line"], results["line-curl"] = measure_line(args, facts, folder, web)
         print("\nsummary:")
         for name, values in results.items():
             print("  %-6s %s: %s" % (name, GOALS[name], summary(values)))

@@ -15,8 +15,10 @@ constexpr uint64_t kDiskReserve = 1048576;
 
 // What the pass holds on the disk at its peak: each downloaded file's size less a usable
 // part file (one not longer than the file), a patched file's whole new size, plus the
-// reserve. Nothing is counted as freed: old versions and overlong part files go only as
-// files are moved into place. The sum saturates at UINT64_MAX (never fits).
+// reserve, and one stretch more when a file is big enough to go over several connections
+// (the side file being joined onto the part file is held twice for a moment). Nothing is
+// counted as freed: old versions and overlong part files go only as files are moved into
+// place. The sum saturates at UINT64_MAX (never fits).
 uint64_t BytesStillToWrite(const std::vector<PendingWrite>& writes);
 
 // a + b, or UINT64_MAX when that does not fit 64 bits.

@@ -8,19 +8,16 @@
 #include "core/percent_encode.h"
 #include "core/text.h"
 #include "core/worker_flags.h"
-#include "update/chunk_pipeline.h"
+#include "update/body_loop_win.h"
 #include "update/part_file_win.h"
+#include "update/split_download_win.h"
 #include <algorithm>
 #include <optional>
 
 namespace {
-constexpr DWORD kTransferBuffer = 262144;
-// Longer transfers write and hash on a second thread while the next pieces arrive, read in
-// larger pieces: under Wine every network read costs a round trip to the Wine server.
-// Chosen with bench/download_vs_curl.py; the ring stays a few MiB whatever the file size.
+// Longer transfers write and hash on a second thread while the next pieces arrive (see
+// body_loop_win.cpp).
 constexpr uint64_t kOverlapFrom = 1u << 20;
-constexpr DWORD kOverlapPiece = 1u << 20;
-constexpr size_t kOverlapBuffers = 4;
 
 // One attempt at one file.
 struct Attempt {
@@ -29,6 +26,9 @@ struct Attempt {
   const DownloadProgress& progress;
   const std::atomic<bool>* cancel;
   bool keepOpen = false;  // a complete part stays open for a rename through its handle
+  std::string url{};      // for the more connections of a split download
+  bool split = false;     // fetched over several connections where the line allows
+  HINTERNET* request = nullptr;  // the request Receive streams, when a split may close it early
 
   bool Stopping() const { return QuitRequested() || (cancel && cancel->load()); }
 };
@@ -42,41 +42,37 @@ void PublishTransferProgress(const Attempt& attempt, uint64_t have, uint64_t hav
   attempt.progress.Publish(attempt.file.path, what, have);
 }
 
-// Streams the body into the part file; returns false when it stopped on a failure. Long
-// bodies are written and hashed on a second thread while the next pieces arrive.
+// Streams the body into the part file, over more connections too for a split download;
+// returns false when it stopped on a failure.
 bool Transfer(AnswerBody& body, Attempt& attempt) {
   PartFile& part = attempt.part;
-  uint64_t remaining = attempt.file.size - part.Size();
-  bool overlap = remaining > kOverlapFrom;
-  // A small file's buffer is its size: one byte more still shows a body longer than the file.
-  size_t buffer = overlap ? kOverlapPiece : static_cast<size_t>(std::min<uint64_t>(kTransferBuffer, remaining + 1));
-  ChunkPipeline pipeline(kOverlapBuffers, buffer,
-                         [&part](const unsigned char* data, size_t size) { return part.Append(data, size); },
-                         overlap);
+  bool overlap = attempt.file.size - part.Size() > kOverlapFrom;
   DWORD startTick = GetTickCount();
-  DWORD lastReport = 0;
-  bool reported = false;
   uint64_t haveAtStart = part.Size();
-  uint64_t received = part.Size();
-  bool complete = true;
-  while (received < attempt.file.size) {
-    unsigned char* buffer = attempt.Stopping() ? nullptr : pipeline.NextBuffer();
-    DWORD got = 0;
-    if (!buffer || !body.Read(buffer, static_cast<DWORD>(pipeline.BufferSize()), got)) {
-      complete = false;
-      break;
-    }
-    if (got == 0) break;
-    pipeline.Submit(got);
-    received += got;
-    DWORD now = GetTickCount();
-    if (attempt.progress.publish && (!reported || static_cast<DWORD>(now - lastReport) > 100)) {
-      PublishTransferProgress(attempt, received, haveAtStart, startTick, now);
-      lastReport = now;
-      reported = true;
-    }
+  auto report = [&attempt, haveAtStart, startTick](uint64_t have) {
+    if (attempt.progress.publish) PublishTransferProgress(attempt, have, haveAtStart, startTick, GetTickCount());
+  };
+  if (attempt.split) {
+    const std::string& partPath = part.Path();
+    SplitFetch fetch{attempt.file, part, attempt.url, partPath.substr(0, partPath.size() - 5),
+                     [&attempt] { return attempt.Stopping(); }, report,
+                     [&attempt] {
+                       // The stretch has ended: the server need not send the rest.
+                       if (attempt.request && *attempt.request) InternetCloseHandle(*attempt.request);
+                       if (attempt.request) *attempt.request = nullptr;
+                     }};
+    FetchOverConnections(fetch, body, overlap);
+    return part.Size() == attempt.file.size;
   }
-  return pipeline.Finish() && complete;
+  BodyTarget target;
+  target.write = [&part](const unsigned char* data, size_t size) { return part.Append(data, size); };
+  target.stopping = [&attempt] { return attempt.Stopping(); };
+  uint64_t size = attempt.file.size;
+  target.end = [size] { return size; };
+  target.report = report;
+  uint64_t received = 0;
+  BodyEnd end = ReceiveBody(body, part.Size(), target, overlap, received);
+  return end == BodyEnd::Reached || end == BodyEnd::Ended;
 }
 
 // Takes in an answer to a request for the rest of the file from the part file's size on;
@@ -114,8 +110,10 @@ std::optional<DownloadResult> Fetch(Attempt& attempt, const std::string& url) {
     return kDownloadFailed;
   }
   InternetBody body(request);
+  attempt.request = &request;
   std::optional<DownloadResult> result = Receive(attempt, status, body);
-  InternetCloseHandle(request);
+  attempt.request = nullptr;
+  if (request) InternetCloseHandle(request);
   return result;
 }
 
@@ -131,7 +129,18 @@ DownloadResult Download(Attempt& attempt, const FetchRest& fetchRest) {
     std::optional<DownloadResult> result = fetchRest(attempt);
     if (result) return *result;
   }
-  switch (part.VerifyOrDelete()) {
+  PartFile::Check check = part.VerifyOrDelete();
+  // Some server on the way answered a range with other bytes: the next attempt starts again
+  // on one connection, which asks for the whole file.
+  if (check != PartFile::Check::Ok && attempt.split) {
+    const std::string& partPath = part.Path();
+    UseOneConnection(file, partPath.substr(0, partPath.size() - 5));
+  }
+  if (check == PartFile::Check::Ok && attempt.split) {
+    const std::string& partPath = part.Path();
+    RemoveSideFiles(partPath.substr(0, partPath.size() - 5));  // left by a kill after a join
+  }
+  switch (check) {
     case PartFile::Check::Ok: return kDownloadOk;
     case PartFile::Check::BadSha256: return kDownloadBadCrc;
     case PartFile::Check::Gone: return kDownloadFailed;
@@ -149,6 +158,8 @@ DownloadResult DownloadFile(const RemoteFile& file, const std::string& url, cons
   CreateParentFolders(partPath);
   if (!part.Resume()) return kDownloadStopped;
   Attempt attempt{file, part, progress, cancel};
+  attempt.url = url;
+  attempt.split = SplitsDownload(file, partPath.substr(0, partPath.size() - 5));
   return Download(attempt, [&url](Attempt& a) { return Fetch(a, url); });
 }
 

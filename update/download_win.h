@@ -2,20 +2,11 @@
 // verified against the manifest's size and CRC-32. Moving it into place is the pass's job.
 #pragma once
 #include "core/base.h"
+#include "update/download_result.h"
 #include "update/file_progress.h"
 #include "update/http_win.h"
 #include "update/manifest.h"
 #include <atomic>
-
-enum DownloadResult {
-  kDownloadOk = 0,         // complete, CRC-32 right: ready to be moved into place
-  kDownloadFailed = 1,     // no connection, bad status, write error, short body: part file kept
-  kDownloadBadCrc = 2,     // complete but wrong: part file deleted
-  kDownloadStopped = 3,    // the launcher is closing: part file kept
-  kResumeByDownloading = 4,  // not patched whole: the part file holds a correct prefix (perhaps
-                             // none) that the ordinary download resumes
-  kDownloadDiskFull = 5,     // the disk is full: part file kept; no retry can succeed
-};
 
 // cancel, when given and set, stops the download like g_quit does (kDownloadStopped).
 DownloadResult DownloadFile(const RemoteFile& file, const std::string& url, const std::string& partPath,

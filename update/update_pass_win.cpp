@@ -39,12 +39,10 @@
 #include "update/unfinished_update_win.h"
 #include "update/update_pause_win.h"
 #include "update/windows_name_key.h"
+#include "update/source_policy.h"
 #include <algorithm>
 
 namespace {
-constexpr int kMirrorFailuresToTurnOff = 3;
-constexpr int kServerAttempts = 3;
-constexpr DWORD kRetryPauseMs = 1000;
 // A held file is tried again after growing pauses, about 10 s in all.
 constexpr DWORD kHeldFirstPauseMs = 250;
 constexpr DWORD kHeldLongestPauseMs = 2000;
@@ -125,18 +123,20 @@ void PutLauncherLast(const std::vector<RemoteFile>& files, std::vector<size_t>& 
 DownloadResult DownloadFromMirror(const RemoteFile& file, size_t index, const DownloadProgress& progress,
                                   AheadDownloads& ahead) {
   DownloadResult result = ahead.FirstDownload(index, Source::Mirror, progress);
-  if (result == kDownloadFailed && !QuitRequested()) {
+  MirrorStep step = AfterMirrorCall(1, result);
+  if (step == MirrorStep::CallAgain && !QuitRequested()) {
     result = DownloadFile(file, FileUrl(file, Source::Mirror), PartPathOf(LocalPath(file.path)), progress);
+    step = AfterMirrorCall(2, result);
   }
-  if (result == kDownloadOk) {
+  if (step == MirrorStep::Supplied) {
     g_mirrorFailures = 0;
     return kDownloadOk;
   }
   if (result == kDownloadStopped || QuitRequested()) return kDownloadStopped;
-  if (result == kDownloadDiskFull) return result;
+  if (step == MirrorStep::Ends) return result;
   g_mirrorFailures++;
   LogLine("Mirror could not supply %s - using the content server%s", file.path.c_str(),
-          g_mirrorFailures >= kMirrorFailuresToTurnOff ? " (mirror turned off for this run)" : "");
+          TurnsMirrorOff(g_mirrorFailures) ? " (mirror turned off for this run)" : "");
   return kDownloadFailed;
 }
 
@@ -148,17 +148,18 @@ DownloadResult DownloadFromServer(const RemoteFile& file, size_t index, const Do
   for (int attempt = 1;; attempt++) {
     DownloadResult result = ahead && attempt == 1 ? ahead->FirstDownload(index, Source::ContentServer, progress)
                                                   : DownloadFile(file, url, partPath, progress);
-    if (result == kDownloadOk || result == kDownloadStopped || result == kDownloadDiskFull) return result;
+    ServerStep step = AfterServerCall(attempt, result);
+    if (step == ServerStep::Ends) return result;
     // A closing launcher neither reconnects, logs nor sleeps: shutdown waits for this thread.
     if (QuitRequested()) return kDownloadStopped;
-    if (attempt == kServerAttempts) return result;
+    if (step == ServerStep::GivesUp) return result;
     LogLine("Retrying %s", file.path.c_str());
-    Sleep(kRetryPauseMs);
+    Sleep(kServerRetryPauseMs);
     if (QuitRequested()) return kDownloadStopped;
   }
 }
 
-bool MirrorInUse() { return !g_mirror.empty() && g_mirrorFailures < kMirrorFailuresToTurnOff; }
+bool MirrorInUse() { return ::MirrorInUse(!g_mirror.empty(), g_mirrorFailures); }
 
 // A file with a block map whose old version is here is patched, from the mirror in use and
 // then from the content server. kResumeByDownloading when it was not patched whole: the

@@ -4,8 +4,9 @@ It serves "/manifest" and "/files/<percent-encoded path>" (or a mirror's "<base>
 honours single "Range: bytes=N-" requests with 206 unless told to ignore them (and "bytes=N-M"
 when made with closed_ranges), and can be told
 per path (the manifest too) to answer a chosen status, cut the body after N bytes (once or
-every time), send wrong bytes, be slow, redirect, or end the connection after the answer. It counts the most requests it answered at one
-time. It answers POST "/register" with a chosen text. With tls=(certificate, key) files it
+every time), send wrong bytes (in every answer, or only in those to a range), be slow, redirect,
+or end the connection after the answer. It counts the most requests it answered at one
+time and the body bytes it sent for each path. It answers POST "/register" with a chosen text. With tls=(certificate, key) files it
 speaks https only (the handshake runs on the connection's own thread). Every request is recorded (method, path,
 headers, body) for the test to assert on. stop() closes the socket so that later connections
 are refused and hangs up on the ones the launcher keeps alive.
@@ -48,7 +49,7 @@ class Rule:
 
     def __init__(self, status=None, cut_after=None, cut_times=None, ignore_range=False,
                  delay_per_chunk=0.0, body=None, body_times=None, answer_after=0.0, redirect=None,
-                 close=False):
+                 close=False, wrong_ranges=False):
         self.status = status
         self.answer_after = answer_after  # seconds before the answer starts
         self.cut_after = cut_after
@@ -59,6 +60,7 @@ class Rule:
         self.body_times = body_times  # ... this many times (None: every time)
         self.redirect = redirect  # a Location answered with 302
         self.close = close  # "Connection: close", and the connection ends after the answer
+        self.wrong_ranges = wrong_ranges  # a 206 for a range from byte N > 0 carries zeros
 
 
 class Request:
@@ -89,6 +91,8 @@ class ContentServer:
         self.in_flight = 0
         self.max_in_flight = 0  # the most GET requests answered at one time
         self.body_bytes_sent = 0  # file and manifest body bytes written to the sockets
+        self.sent = {}  # path: body bytes written to the connections
+        self.in_flight_limit = None  # GET requests answered at once; more are answered 503
         outer = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -111,7 +115,11 @@ class ContentServer:
                 with outer.lock:
                     outer.in_flight += 1
                     outer.max_in_flight = max(outer.max_in_flight, outer.in_flight)
+                    busy = outer.in_flight_limit is not None and outer.in_flight > outer.in_flight_limit
                 try:
+                    if busy:
+                        outer._record(self)
+                        return outer._send(self, 503, b"")
                     outer._get(self)
                 except ConnectionError:  # the launcher went away mid-answer
                     self.close_connection = True
@@ -221,6 +229,8 @@ class ContentServer:
             start, end = int(first), min(int(last) + 1, len(data))
         status = 206 if start or end < len(data) else 200
         body = data[start:end]
+        if rule.wrong_ranges and start > 0:
+            body = bytes(len(body))
         handler.send_response(status)
         handler.send_header("Content-Length", str(len(body)))
         if status == 206:
@@ -234,18 +244,20 @@ class ContentServer:
             limit = min(limit, rule.cut_after)
             if rule.cut_times is not None:
                 rule.cut_times -= 1
-        self._stream(handler, body[:limit], rule.delay_per_chunk)
+        self._stream(handler, path, memoryview(body)[:limit], rule.delay_per_chunk)
         if limit < len(body):
             handler.close_connection = True
             handler.wfile.flush()
             handler.connection.shutdown(2)
 
-    def _stream(self, handler, body, delay):
+    def _stream(self, handler, path, body, delay):
         chunk = 65536
         for offset in range(0, len(body), chunk):
-            handler.wfile.write(body[offset:offset + chunk])
+            piece = body[offset:offset + chunk]
+            handler.wfile.write(piece)
             with self.lock:
-                self.body_bytes_sent += len(body[offset:offset + chunk])
+                self.body_bytes_sent += len(piece)
+                self.sent[path] = self.sent.get(path, 0) + len(piece)
             if delay:
                 handler.wfile.flush()
                 time.sleep(delay)

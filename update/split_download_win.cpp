@@ -1,0 +1,379 @@
+// A big file over several connections; see split_download_win.h.
+//
+// The thread that called FetchOverConnections coordinates: it joins stretches onto the part
+// file, asks the governor how many connections the line is worth, starts them, and publishes
+// progress. Each connection runs on a thread of its own and fetches one claimed stretch at
+// a time through ReceiveBody. The plan's lock orders everything the threads share; a stretch
+// marked busy belongs to the one thread working on it, and so does its file.
+#include "update/split_download_win.h"
+#include "core/log.h"
+#include "core/text.h"
+#include "core/wide_text_win.h"
+#include "update/body_loop_win.h"
+#include "update/stretch_plan.h"
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace {
+// Eight connections fill a line that gives each a quarter of its speed (bench/network_vs_curl.py,
+// line); more only add requests. Where a file splits and how long a stretch is: stretch_plan.h.
+constexpr unsigned kMaxConnections = 8;
+// A server that turns extra connections away (or a line that drops them) leaves the file to
+// one connection after a few failures; the attempt gives up only after more failures than the
+// connections that can be under way when that happens.
+constexpr unsigned kFailuresToShareNoMore = 3;
+constexpr unsigned kMaxFailures = 12;
+constexpr DWORD kCoordinateMs = 20;
+constexpr DWORD kReportMs = 100;
+constexpr DWORD kCopyPiece = 1u << 20;
+constexpr size_t kWriteSlice = 16384;  // as the part file writes, for the same reason
+
+SRWLOCK g_oneConnectionLock = SRWLOCK_INIT;
+std::set<std::string> g_oneConnection;  // lower-case manifest paths
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string NameOf(const std::string& path) {
+  size_t slash = path.find_last_of('\\');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Calls visit with the name (without folder) and size of every file beside localPath whose
+// name begins with its name and ends in ".part".
+template <typename Visit>
+void ForEachSideCandidate(const std::string& localPath, const Visit& visit) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((localPath + ".*.part").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    visit(std::string(found.cFileName), (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+// The side files of this version of the file; those of another version are removed.
+std::vector<SidePiece> FindSidePieces(const RemoteFile& file, const std::string& localPath) {
+  std::vector<SidePiece> pieces;
+  std::string base = NameOf(localPath), folder = FolderOf(localPath);
+  ForEachSideCandidate(localPath, [&](const std::string& name, uint64_t size) {
+    SidePiece piece;
+    if (ParseSideName(name, base, file.crc, piece.start)) {
+      piece.size = size;
+      pieces.push_back(piece);
+    } else if (IsSideNameOf(name, base)) {
+      DeleteFileA((folder + name).c_str());
+    }
+  });
+  return pieces;
+}
+
+// A side file open for appending after the bytes its stretch holds.
+class SideFile {
+ public:
+  ~SideFile() { Close(); }
+  bool Open(const std::string& path, uint64_t holds) {
+    handle_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(holds);
+    if (SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN) && SetEndOfFile(handle_)) return true;
+    Close();
+    return false;
+  }
+  bool Append(const unsigned char* data, size_t size) {
+    for (size_t done = 0; done < size; done += kWriteSlice) {
+      DWORD slice = static_cast<DWORD>(std::min(kWriteSlice, size - done));
+      DWORD written = 0;
+      if (!WriteFile(handle_, data + done, slice, &written, nullptr) || written != slice) return false;
+    }
+    return true;
+  }
+  void Close() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Whether a 206 answer is the rest of the file from start on; an answer without a
+// Content-Range is taken on trust (the CRC-32 of the whole still decides).
+bool AnswersRangeFrom(HINTERNET request, uint64_t start, uint64_t fileSize) {
+  char text[128] = {};
+  DWORD size = sizeof text - 1;
+  if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_RANGE, text, &size, nullptr)) return true;
+  return ContentRangeFits(std::string(text, size), start, fileSize);
+}
+
+enum class StretchEnd { Reached, Failed, Refused, Stopped };
+
+class Split {
+ public:
+  Split(SplitFetch& fetch, std::vector<SidePiece> pieces)
+      : fetch_(fetch),
+        plan_(fetch.file.size, fetch.part.Size(), pieces, kStretchMax, &unusable_),
+        governor_(fetch.file.size - fetch.part.Size(), kMaxConnections) {
+    for (const SidePiece& piece : unusable_) DeleteFileA(SidePathAt(piece.start).c_str());
+    if (plan_.Stretches().size() > 1) governor_.Share();
+  }
+
+  void Run(AnswerBody& first, bool overlap);
+  bool Refused() const { return refused_; }
+
+ private:
+  std::string SidePathAt(uint64_t start) const { return SidePath(fetch_.localPath, fetch_.file.crc, start); }
+  bool Stopping(uint64_t start) const { return abort_ || fetch_.stopping() || (refused_ && start != 0); }
+  uint64_t HeldBy(uint64_t start);
+  void Worker(uint64_t start, AnswerBody* first, bool overlap);
+  StretchEnd FetchStretch(uint64_t start, AnswerBody* first, bool overlap);
+  StretchEnd Stream(uint64_t start, uint64_t from, AnswerBody& body, bool overlap);
+  void StartConnections();
+  void JoinReady(std::unique_lock<std::mutex>& lock);
+  uint64_t Join(const SidePiece& next);
+
+  SplitFetch& fetch_;
+  std::vector<SidePiece> unusable_;
+  StretchPlan plan_;
+  ConnectionGovernor governor_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::thread> threads_;
+  unsigned active_ = 0;
+  unsigned failures_ = 0;
+  std::atomic<bool> abort_{false};
+  std::atomic<bool> refused_{false};
+  std::atomic<bool> writeFailed_{false};
+};
+
+uint64_t Split::HeldBy(uint64_t start) {
+  for (const Stretch& stretch : plan_.Stretches()) {
+    if (stretch.start == start) return stretch.filled;
+  }
+  return 0;
+}
+
+void Split::Run(AnswerBody& first, bool overlap) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  // The first connection keeps the whole stretch: on a fast line it ends the file alone.
+  if (plan_.ClaimFirst()) {
+    active_ = 1;
+    threads_.emplace_back(&Split::Worker, this, uint64_t(0), &first, overlap);
+  } else {
+    fetch_.firstDone();  // the part file's stretch is complete: nothing to read from it
+  }
+  bool collapsed = false;
+  governor_.Update(GetTickCount64(), plan_.Held());  // the first window starts with the answer
+  DWORD lastReport = 0;
+  for (;;) {
+    changed_.wait_for(lock, std::chrono::milliseconds(kCoordinateMs));
+    if (fetch_.stopping() || writeFailed_ || failures_ >= kMaxFailures) break;
+    JoinReady(lock);
+    if (plan_.Done() || writeFailed_) break;
+    if (refused_ && !collapsed) {
+      collapsed = true;  // the side connections stop; the part file's goes on to the end
+      governor_.Single();
+      plan_.Collapse();
+    }
+    governor_.Update(GetTickCount64(), plan_.Held());
+    StartConnections();
+    if (active_ == 0 && !plan_.Done()) break;  // nothing left that a connection could fetch
+    DWORD now = GetTickCount();
+    if (static_cast<DWORD>(now - lastReport) > kReportMs) {
+      lastReport = now;
+      uint64_t held = plan_.Held();
+      lock.unlock();
+      fetch_.report(held);
+      lock.lock();
+    }
+  }
+  abort_ = true;
+  lock.unlock();
+  for (std::thread& thread : threads_) thread.join();
+  if (refused_) RemoveSideFiles(fetch_.localPath);
+}
+
+// Under the lock: more connections while the governor wants them and there is work to share.
+void Split::StartConnections() {
+  unsigned wanted = governor_.Wanted();
+  if (wanted > 1) plan_.ShareFirst();
+  uint64_t start = 0;
+  while (active_ < wanted && plan_.Claim(start, wanted > 1)) {
+    active_++;
+    threads_.emplace_back(&Split::Worker, this, start, nullptr, false);
+  }
+}
+
+// Under the lock: every stretch that can be joined onto the part file now.
+void Split::JoinReady(std::unique_lock<std::mutex>& lock) {
+  SidePiece next;
+  while (!writeFailed_ && plan_.BeginJoin(next)) {
+    lock.unlock();
+    uint64_t copied = Join(next);
+    lock.lock();
+    plan_.Joined(copied);
+  }
+}
+
+// Appends the side file's bytes to the part file and removes it; the bytes copied.
+uint64_t Split::Join(const SidePiece& next) {
+  std::string path = SidePathAt(next.start);
+  HANDLE side = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  uint64_t copied = 0;
+  if (side != INVALID_HANDLE_VALUE) {
+    std::vector<unsigned char> buffer(kCopyPiece);
+    while (copied < next.size) {
+      DWORD want = static_cast<DWORD>(std::min<uint64_t>(kCopyPiece, next.size - copied));
+      DWORD got = 0;
+      if (!ReadFile(side, buffer.data(), want, &got, nullptr) || got == 0) break;
+      if (!fetch_.part.Append(buffer.data(), got)) {
+        writeFailed_ = true;
+        break;
+      }
+      copied += got;
+    }
+    CloseHandle(side);
+  }
+  // Only once its bytes are in the part file: a kill in between leaves a side file that
+  // starts inside the part file, which the next attempt removes.
+  if (!writeFailed_) DeleteFileA(path.c_str());
+  return copied;
+}
+
+void Split::Worker(uint64_t start, AnswerBody* first, bool overlap) {
+  for (;;) {
+    StretchEnd end = FetchStretch(start, first, overlap);
+    first = nullptr;
+    overlap = false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    plan_.Release(start);
+    if (end == StretchEnd::Failed && ++failures_ >= kFailuresToShareNoMore) governor_.Single();
+    bool more = !abort_ && !fetch_.stopping() && failures_ < kMaxFailures && active_ <= governor_.Wanted() &&
+                plan_.Claim(start, governor_.Wanted() > 1);
+    if (!more) {
+      active_--;
+      changed_.notify_all();
+      return;
+    }
+    changed_.notify_all();
+  }
+}
+
+// Asks for the stretch at start from where its bytes end (the first connection's answer is
+// given) and streams it.
+StretchEnd Split::FetchStretch(uint64_t start, AnswerBody* first, bool overlap) {
+  uint64_t from = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    from = start + HeldBy(start);
+  }
+  if (first) {
+    StretchEnd end = Stream(start, from, *first, overlap);
+    fetch_.firstDone();
+    return end;
+  }
+  if (Stopping(start)) return StretchEnd::Stopped;
+  DWORD status = 0;
+  HINTERNET request = OpenUrl(fetch_.url, Fmt("Range: bytes=%llu-\r\n", static_cast<unsigned long long>(from)), status);
+  if (!request) return StretchEnd::Failed;
+  StretchEnd end = StretchEnd::Failed;
+  // The part file's own rule takes any 206 (the CRC-32 of the whole decides); another
+  // stretch must be the range it asked for.
+  bool fits = status == 206 && (start == 0 || AnswersRangeFrom(request, from, fetch_.file.size));
+  if (status == 200 || (status == 206 && !fits)) {
+    refused_ = true;
+    if (start == 0 && status == 200) {
+      // The part file's own rule: a range answered with the whole file starts it again.
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        plan_.Collapse();
+        plan_.SetFilled(0, 0);
+      }
+      fetch_.part.Restart();
+      InternetBody body(request);
+      end = fetch_.part.OpenForWriting() ? Stream(0, 0, body, true) : StretchEnd::Failed;
+    } else {
+      end = StretchEnd::Refused;
+    }
+  } else if (fits) {
+    InternetBody body(request);
+    end = Stream(start, from, body, start == 0);
+  }
+  InternetCloseHandle(request);
+  return end;
+}
+
+StretchEnd Split::Stream(uint64_t start, uint64_t from, AnswerBody& body, bool overlap) {
+  SideFile side;
+  bool isPart = start == 0;
+  if (!isPart && !side.Open(SidePathAt(start), from - start)) {
+    writeFailed_ = true;
+    return StretchEnd::Failed;
+  }
+  bool wroteAll = true;
+  BodyTarget target;
+  target.write = [&](const unsigned char* data, size_t size) {
+    wroteAll = isPart ? fetch_.part.Append(data, size) : side.Append(data, size);
+    return wroteAll;
+  };
+  target.stopping = [this, start] { return Stopping(start); };
+  target.end = [this, start] {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return plan_.EndOf(start);
+  };
+  target.clip = true;
+  target.advanced = [this, start](uint64_t received) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    plan_.SetFilled(start, received - start);
+  };
+  uint64_t received = from;
+  BodyEnd end = ReceiveBody(body, from, target, overlap, received);
+  if (!wroteAll) writeFailed_ = true;
+  if (isPart) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    plan_.SetFilled(0, fetch_.part.Size());  // exactly what the part file holds
+  }
+  switch (end) {
+    case BodyEnd::Reached: return StretchEnd::Reached;
+    case BodyEnd::Stopped: return StretchEnd::Stopped;
+    default: return StretchEnd::Failed;
+  }
+}
+}  // namespace
+
+bool SplitsDownload(const RemoteFile& file, const std::string& localPath) {
+  if (file.size < kSplitFrom) return false;
+  if (WindowsPathLength(SidePath(localPath, file.crc, file.size)) >= MAX_PATH) return false;
+  AcquireSRWLockShared(&g_oneConnectionLock);
+  bool one = g_oneConnection.count(Lower(file.path)) > 0;
+  ReleaseSRWLockShared(&g_oneConnectionLock);
+  return !one;
+}
+
+void FetchOverConnections(SplitFetch& fetch, AnswerBody& first, bool overlap) {
+  Split split(fetch, FindSidePieces(fetch.file, fetch.localPath));
+  split.Run(first, overlap);
+  if (split.Refused()) UseOneConnection(fetch.file, fetch.localPath);
+}
+
+void UseOneConnection(const RemoteFile& file, const std::string& localPath) {
+  AcquireSRWLockExclusive(&g_oneConnectionLock);
+  g_oneConnection.insert(Lower(file.path));
+  ReleaseSRWLockExclusive(&g_oneConnectionLock);
+  RemoveSideFiles(localPath);
+}
+
+void RemoveSideFiles(const std::string& localPath) {
+  std::string base = NameOf(localPath), folder = FolderOf(localPath);
+  ForEachSideCandidate(localPath, [&](const std::string& name, uint64_t) {
+    if (IsSideNameOf(name, base)) DeleteFileA((folder + name).c_str());
+  });
+}
