@@ -36,10 +36,10 @@
 #include "update/release_choice_win.h"
 #include "update/release_trust_win.h"
 #include "update/self_update_win.h"
+#include "update/source_policy.h"
 #include "update/unfinished_update_win.h"
 #include "update/update_pause_win.h"
 #include "update/windows_name_key.h"
-#include "update/source_policy.h"
 #include <algorithm>
 
 namespace {

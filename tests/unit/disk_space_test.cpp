@@ -1,6 +1,7 @@
 // The room an update pass needs before its first download: part files count for what they
 // hold, patched files for their whole size, plus a small reserve.
 #include "update/disk_space.h"
+#include "update/stretch_plan.h"
 #include <gtest/gtest.h>
 
 namespace {

@@ -4,8 +4,8 @@
 // a unique violation (SQLSTATE 23505) is a taken name. Commits are synchronous (the
 // server's default), so an account answered OK is on the database's disk.
 #include "tools/kmcontent/account_backend.h"
+#include "tools/kmcontent/postgres_statement.h"
 #include <ctime>
-#include <libpq-fe.h>
 #include <mutex>
 
 namespace {
@@ -75,17 +75,8 @@ class PostgresAccounts : public AccountBackend {
   }
 
  private:
-  // One statement with text parameters; a lost connection is re-established once.
   PGresult* Run(const char* sql, const std::vector<std::string>& values) {
-    std::vector<const char*> params;
-    for (const std::string& value : values) params.push_back(value.c_str());
-    for (int attempt = 0;; attempt++) {
-      PGresult* result = PQexecParams(connection_, sql, static_cast<int>(params.size()), nullptr, params.data(),
-                                      nullptr, nullptr, 0);
-      if (PQstatus(connection_) == CONNECTION_OK || attempt > 0) return result;
-      PQclear(result);
-      PQreset(connection_);
-    }
+    return RunStatement(connection_, sql, values);
   }
 
   PGconn* connection_ = nullptr;

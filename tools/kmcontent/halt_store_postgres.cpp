@@ -1,8 +1,8 @@
 // The halt's counts in PostgreSQL, shared by every serve instance given the same database;
 // see release_halt.h. One connection, used by the halt's own thread only; a lost connection
 // is re-established on the next statement.
+#include "tools/kmcontent/postgres_statement.h"
 #include "tools/kmcontent/release_halt.h"
-#include <libpq-fe.h>
 
 namespace {
 
@@ -69,15 +69,7 @@ class PostgresHaltStore : public HaltStore {
   }
 
   PGresult* Run(const char* sql, const std::vector<std::string>& values) {
-    std::vector<const char*> params;
-    for (const std::string& value : values) params.push_back(value.c_str());
-    for (int attempt = 0;; attempt++) {
-      PGresult* result = PQexecParams(connection_, sql, static_cast<int>(params.size()), nullptr, params.data(),
-                                      nullptr, nullptr, 0);
-      if (PQstatus(connection_) == CONNECTION_OK || attempt > 0) return result;
-      PQclear(result);
-      PQreset(connection_);
-    }
+    return RunStatement(connection_, sql, values);
   }
 
   PGconn* connection_ = nullptr;
