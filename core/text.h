@@ -24,6 +24,8 @@ std::string JoinGamePath(const std::string& gameDir, const std::string& relative
 // True when text ends with suffix (byte comparison).
 bool EndsWith(const std::string& text, const std::string& suffix);
 bool StartsWith(const std::string& text, const char* prefix);
+// The lines of text split at LF, one CR before it dropped; no empty line after a final LF.
+std::vector<std::string> SplitLines(const std::string& text);
 
 // The same folder path with exactly one trailing backslash added when it has none.
 std::string WithTrailingBackslash(std::string folder);

@@ -13,14 +13,8 @@ std::string ChannelBase(const std::string& channel) { return channel.empty() ? "
 // Each line of the text (LF, one CR dropped) that begins with prefix, without the prefix.
 std::vector<std::string> LinesWith(const std::string& text, const char* prefix) {
   std::vector<std::string> found;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (const std::string& line : SplitLines(text)) {
     if (StartsWith(line, prefix)) found.push_back(line.substr(strlen(prefix)));
-    start = end + 1;
   }
   return found;
 }

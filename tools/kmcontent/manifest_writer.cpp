@@ -78,19 +78,7 @@ std::vector<std::string> ReleaseInfoProblems(const ReleaseInfo& info) {
   return problems;
 }
 
-std::vector<std::string> SplitNotesText(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
-    start = end + 1;
-  }
-  return lines;
-}
+std::vector<std::string> SplitNotesText(const std::string& text) { return SplitLines(text); }
 
 std::string FormatManifest(const ReleaseInfo& info, const std::vector<RemoteFile>& files) {
   std::string text = "KMCONTENT\nversion " + info.version + "\n";
