@@ -26,6 +26,11 @@ constexpr unsigned kMaxConnections = 8;
 // connections that can be under way when that happens.
 constexpr unsigned kFailuresToShareNoMore = 3;
 constexpr unsigned kMaxFailures = 12;
+// A connection that failed waits before it asks again, longer after each failure: a server
+// that is still finishing the answer a stretch's connection walked away from counts it as
+// busy for a moment, and an immediate retry would spend every failure on that moment.
+constexpr DWORD kRetryPauseMs = 100;
+constexpr unsigned kRetryPauseSteps = 5;
 constexpr DWORD kCoordinateMs = 20;
 constexpr DWORD kReportMs = 100;
 constexpr DWORD kCopyPiece = 1u << 20;
@@ -133,6 +138,7 @@ class Split {
   bool Stopping(uint64_t start) const { return abort_ || fetch_.stopping() || (refused_ && start != 0); }
   uint64_t HeldBy(uint64_t start);
   void Worker(uint64_t start, AnswerBody* first, bool overlap);
+  void PauseAfterFailure(std::unique_lock<std::mutex>& lock, unsigned failures);
   StretchEnd FetchStretch(uint64_t start, AnswerBody* first, bool overlap);
   StretchEnd Stream(uint64_t start, uint64_t from, AnswerBody& body, bool overlap);
   void StartConnections();
@@ -253,9 +259,12 @@ void Split::Worker(uint64_t start, AnswerBody* first, bool overlap) {
     StretchEnd end = FetchStretch(start, first, overlap);
     first = nullptr;
     overlap = false;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     plan_.Release(start);
-    if (end == StretchEnd::Failed && ++failures_ >= kFailuresToShareNoMore) governor_.Single();
+    if (end == StretchEnd::Failed) {
+      if (++failures_ >= kFailuresToShareNoMore) governor_.Single();
+      if (active_ <= governor_.Wanted()) PauseAfterFailure(lock, failures_);
+    }
     bool more = !abort_ && !fetch_.stopping() && failures_ < kMaxFailures && active_ <= governor_.Wanted() &&
                 plan_.Claim(start, governor_.Wanted() > 1);
     if (!more) {
@@ -264,6 +273,14 @@ void Split::Worker(uint64_t start, AnswerBody* first, bool overlap) {
       return;
     }
     changed_.notify_all();
+  }
+}
+
+// Under the lock, which it gives up while it waits; a stop request ends the wait.
+void Split::PauseAfterFailure(std::unique_lock<std::mutex>& lock, unsigned failures) {
+  ULONGLONG until = GetTickCount64() + kRetryPauseMs * std::min(failures, kRetryPauseSteps);
+  while (!abort_ && !fetch_.stopping() && GetTickCount64() < until) {
+    changed_.wait_for(lock, std::chrono::milliseconds(kCoordinateMs));
   }
 }
 

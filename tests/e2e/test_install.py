@@ -113,7 +113,12 @@ class InstallTestCase(LauncherTestCase):
         self.open_picker()
         picker = screen.find_windows(self.facts, PICKER)[0]
         self.keep(picker, "install-picker")
+        # Keys typed while the picker still walks to its start folder would be lost, and a
+        # click in the tree makes sure they go to it rather than to a button.
+        self.assertTrue(screen.wait_until_still(self.facts, picker), "the folder picker never settled")
         screen.xdotool(self.facts, "windowfocus", "--sync", picker)
+        x, y, width, height = screen.window_geometry(self.facts, picker)
+        screen.click(self.facts, x + width // 2, y + height // 2)
         names = ["My Computer", " (C:)"] + folder[len("C:\\"):].rstrip("\\").split("\\")
         screen.xdotool(self.facts, "key", "Home")
         for name in names:

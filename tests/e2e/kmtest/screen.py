@@ -2,6 +2,7 @@
 and xdotool mouse and key input."""
 import os
 import subprocess
+import time
 
 from kmtest import env
 
@@ -46,6 +47,21 @@ def screenshot(facts, window=None):
     xwd = subprocess.run(["xwd"] + source + ["-silent"], env=facts["env"], capture_output=True, check=True).stdout
     ppm = subprocess.run(["/usr/bin/convert", "xwd:-", "ppm:-"], input=xwd, capture_output=True, check=True).stdout
     return _read_ppm(ppm)
+
+
+def wait_until_still(facts, window, still_for=0.6, timeout=15):
+    """Waits until the window's own picture stops changing (a dialog that is still filling
+    itself in, or still moving its selection, would take keys meant for the finished one)."""
+    deadline = time.time() + timeout
+    last, since = None, time.time()
+    while time.time() < deadline:
+        shot = screenshot(facts, window).rgb
+        if shot != last:
+            last, since = shot, time.time()
+        elif time.time() - since >= still_for:
+            return True
+        time.sleep(0.1)
+    return False
 
 
 def xdotool(facts, *args):
