@@ -30,7 +30,7 @@ constexpr unsigned kMaxFailures = 12;
 // that is still finishing the answer a stretch's connection walked away from counts it as
 // busy for a moment, and an immediate retry would spend every failure on that moment.
 constexpr DWORD kRetryPauseMs = 100;
-constexpr unsigned kRetryPauseSteps = 5;
+constexpr unsigned kRetryPauseSteps = 10;  // up to a second: twelve failures span about 8 s
 constexpr DWORD kCoordinateMs = 20;
 constexpr DWORD kReportMs = 100;
 constexpr DWORD kCopyPiece = 1u << 20;
