@@ -9,15 +9,34 @@
 #include "core/text.h"
 #include "core/worker_flags.h"
 #include "update/body_loop_win.h"
+#include "update/packed_download_win.h"
+#include "update/packed_form.h"
 #include "update/part_file_win.h"
 #include "update/split_download_win.h"
 #include <algorithm>
 #include <optional>
+#include <set>
 
 namespace {
 // Longer transfers write and hash on a second thread while the next pieces arrive (see
 // body_loop_win.cpp).
 constexpr uint64_t kOverlapFrom = 1u << 20;
+
+SRWLOCK g_rawOnlyLock = SRWLOCK_INIT;
+std::set<std::string> g_rawOnly;  // lower-case paths whose packed form failed this run
+
+bool PackedFormRefused(const RemoteFile& file) {
+  AcquireSRWLockShared(&g_rawOnlyLock);
+  bool refused = g_rawOnly.count(Lower(file.path)) > 0;
+  ReleaseSRWLockShared(&g_rawOnlyLock);
+  return refused;
+}
+
+void RefusePackedForm(const RemoteFile& file) {
+  AcquireSRWLockExclusive(&g_rawOnlyLock);
+  g_rawOnly.insert(Lower(file.path));
+  ReleaseSRWLockExclusive(&g_rawOnlyLock);
+}
 
 // One attempt at one file.
 struct Attempt {
@@ -117,6 +136,40 @@ std::optional<DownloadResult> Fetch(Attempt& attempt, const std::string& url) {
   return result;
 }
 
+// Fetches the rest of the part file through the packed form at url; unusable is set when
+// the file itself must be fetched instead (no packed form there, or a damaged one).
+std::optional<DownloadResult> FetchPacked(Attempt& attempt, const std::string& url, bool& unusable) {
+  PartFile& part = attempt.part;
+  if (!part.OpenForWriting()) return part.DiskFull() ? kDownloadDiskFull : kDownloadFailed;
+  DWORD startTick = GetTickCount();
+  uint64_t haveAtStart = part.Size();
+  PackedTransfer transfer{attempt.file, part, url, [&attempt] { return attempt.Stopping(); },
+                          [&attempt, haveAtStart, startTick](uint64_t have) {
+                            if (attempt.progress.publish) {
+                              PublishTransferProgress(attempt, have, haveAtStart, startTick, GetTickCount());
+                            }
+                          }};
+  transfer.overlap = attempt.file.size - part.Size() > kOverlapFrom;
+  PackedEnd end = FetchPackedForm(transfer);
+  part.Close();
+  switch (end) {
+    case PackedEnd::Complete: return std::nullopt;
+    case PackedEnd::Stopped: return kDownloadStopped;
+    case PackedEnd::Damaged:
+      LogLine("The packed form of %s is damaged (%s); downloading the file itself", attempt.file.path.c_str(),
+              transfer.why.c_str());
+      unusable = true;
+      return kDownloadFailed;
+    case PackedEnd::NotServed: unusable = true; return kDownloadFailed;
+    case PackedEnd::Failed: break;
+  }
+  if (attempt.Stopping()) return kDownloadStopped;
+  LogLine("Download of %s stopped at %llu of %llu bytes (packed)%s", attempt.file.path.c_str(),
+          static_cast<unsigned long long>(part.Size()), static_cast<unsigned long long>(attempt.file.size),
+          part.DiskFull() ? " - the disk is full" : "");
+  return part.DiskFull() ? kDownloadDiskFull : kDownloadFailed;
+}
+
 // One attempt after the part file has been taken up: fetch the rest (given the attempt; a
 // result ends the attempt), then the check.
 template <typename FetchRest>
@@ -150,10 +203,43 @@ DownloadResult Download(Attempt& attempt, const FetchRest& fetchRest) {
           static_cast<unsigned long>(part.Crc()), static_cast<unsigned long>(file.crc));
   return kDownloadBadCrc;
 }
+
+// The download through the file's packed form; nothing when the file itself must be fetched
+// (its packed form is missing or damaged: never used again in this run, and the part file
+// starts again, since a damaged packed form may have filled it with wrong bytes).
+std::optional<DownloadResult> DownloadPackedForm(const RemoteFile& file, const std::string& url,
+                                                 const std::string& partPath, const DownloadProgress& progress,
+                                                 const std::atomic<bool>* cancel) {
+  PartFile part(file, partPath, cancel);
+  CreateParentFolders(partPath);
+  if (!part.Resume()) return kDownloadStopped;
+  Attempt attempt{file, part, progress, cancel};
+  bool unusable = false;
+  std::string packedUrl = url + kPackedSuffix;
+  DownloadResult result = Download(attempt, [&](Attempt& a) { return FetchPacked(a, packedUrl, unusable); });
+  if (result == kDownloadBadCrc && !attempt.Stopping()) {
+    LogLine("The packed form of %s is damaged (the file it gives is wrong); downloading the file itself",
+            file.path.c_str());
+    unusable = true;
+  }
+  if (!unusable) return result;
+  RefusePackedForm(file);
+  part.Restart();
+  return std::nullopt;
+}
+
+// Big files go over several connections as the file itself; packed forms serve the others.
+bool UsesPackedForm(const RemoteFile& file, const std::string& localPath) {
+  return file.hasPacked && file.size > 0 && !SplitsDownload(file, localPath) && !PackedFormRefused(file);
+}
 }  // namespace
 
 DownloadResult DownloadFile(const RemoteFile& file, const std::string& url, const std::string& partPath,
                             const DownloadProgress& progress, const std::atomic<bool>* cancel) {
+  if (UsesPackedForm(file, partPath.substr(0, partPath.size() - 5))) {
+    std::optional<DownloadResult> packed = DownloadPackedForm(file, url, partPath, progress, cancel);
+    if (packed) return *packed;
+  }
   PartFile part(file, partPath, cancel);
   CreateParentFolders(partPath);
   if (!part.Resume()) return kDownloadStopped;
