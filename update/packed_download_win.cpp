@@ -12,22 +12,18 @@ struct PackedRequest {
   HINTERNET handle = nullptr;
   DWORD status = 0;
   PackedRequest(const std::string& url, const std::string& headers) { handle = OpenUrl(url, headers, status); }
-  ~PackedRequest() {
+  ~PackedRequest() { Close(); }
+  void Close() {
     if (handle) InternetCloseHandle(handle);
+    handle = nullptr;
   }
   PackedRequest(const PackedRequest&) = delete;
   PackedRequest& operator=(const PackedRequest&) = delete;
 };
 
-// The header and index, by a range request for exactly their bytes (a server that ignores
-// the range sends them first all the same).
-PackedEnd FetchIndex(PackedTransfer& transfer, PackedIndex& index) {
-  uint64_t size = PackedHeaderSize(transfer.file.size);
-  if (size > (64u << 20)) return PackedEnd::NotServed;
-  PackedRequest request(transfer.url, Fmt("Range: bytes=0-%llu\r\n", static_cast<unsigned long long>(size - 1)));
-  if (!request.handle) return PackedEnd::Failed;
-  if (request.status != 206 && request.status != 200) return PackedEnd::NotServed;
-  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+// Reads the header and index from the answer to a range request for exactly their bytes.
+PackedEnd ReadIndex(PackedTransfer& transfer, PackedRequest& request, PackedIndex& index) {
+  std::vector<uint8_t> bytes(static_cast<size_t>(PackedHeaderSize(transfer.file.size)));
   InternetBody body(request.handle);
   for (size_t have = 0; have < bytes.size();) {
     if (transfer.stopping()) return PackedEnd::Stopped;
@@ -40,6 +36,23 @@ PackedEnd FetchIndex(PackedTransfer& transfer, PackedIndex& index) {
   }
   if (!ParsePackedHeader(bytes.data(), bytes.size(), transfer.file.size, index, transfer.why)) return PackedEnd::Damaged;
   return PackedEnd::Complete;
+}
+
+// Whether the answer says the packed form is as long as its index makes it: a Content-Length
+// of a 200 answer, or the total of a 206's Content-Range. An answer that says nothing passes
+// (the body's end and the CRC-32 of the whole still decide).
+bool DeclaresPackedSize(HINTERNET request, DWORD status, uint64_t packedSize) {
+  char text[128] = {};
+  DWORD size = sizeof text - 1;
+  DWORD query = status == 200 ? HTTP_QUERY_CONTENT_LENGTH : HTTP_QUERY_CONTENT_RANGE;
+  if (!HttpQueryInfoA(request, query, text, &size, nullptr)) return true;
+  std::string value(text, size);
+  if (status != 200) {
+    size_t slash = value.rfind('/');
+    if (slash == std::string::npos || value.compare(slash + 1, std::string::npos, "*") == 0) return true;
+    value = value.substr(slash + 1);
+  }
+  return value == std::to_string(packedSize);
 }
 
 // Streams the answer through the inflater into the part file, from the packed byte from on.
@@ -75,40 +88,56 @@ PackedEnd Inflate(PackedTransfer& transfer, AnswerBody& body, BlockInflater& inf
   }
   return PackedEnd::Failed;
 }
+
+// Inflates the answer to request into the part file from the packed byte from on and checks
+// that the answer was exactly the packed form's rest.
+PackedEnd Take(PackedTransfer& transfer, PackedRequest& request, BlockInflater& inflater, std::atomic<uint64_t>& held,
+               uint64_t from) {
+  InternetBody body(request.handle);
+  PackedEnd end = Inflate(transfer, body, inflater, held, from);
+  if (end == PackedEnd::Complete && !DeclaresPackedSize(request.handle, request.status, inflater.PackedEnd())) {
+    transfer.why = "the server's answer is longer or shorter than its index";
+    return PackedEnd::Damaged;
+  }
+  return end;
+}
 }  // namespace
 
 PackedEnd FetchPackedForm(PackedTransfer& transfer) {
   PartFile& part = transfer.part;
   std::atomic<uint64_t> held{part.Size()};
-  auto append = [&part, &held](const uint8_t* data, size_t size) {
+  BlockInflater inflater(transfer.file.size, [&part, &held](const uint8_t* data, size_t size) {
     if (!part.Append(data, size)) return false;
     held = part.Size();
     return true;
-  };
-  BlockInflater inflater(transfer.file.size, append);
-  uint64_t from = 0;
-  std::string range;
-  if (part.Size() > 0) {
-    PackedIndex index;
-    PackedEnd indexed = FetchIndex(transfer, index);
-    if (indexed != PackedEnd::Complete) return indexed;
-    size_t block = static_cast<size_t>(part.Size() / kPackedBlockSize);
-    inflater.StartAt(index, block, static_cast<uint32_t>(part.Size() - uint64_t(block) * kPackedBlockSize));
-    from = index.offsets[block];
-    range = Fmt("Range: bytes=%llu-\r\n", static_cast<unsigned long long>(from));
+  });
+  if (part.Size() == 0) {
+    PackedRequest request(transfer.url, "");
+    if (!request.handle) return PackedEnd::Failed;
+    if (request.status != 200) return PackedEnd::NotServed;
+    return Take(transfer, request, inflater, held, 0);
   }
-  PackedRequest request(transfer.url, range);
-  if (!request.handle) return PackedEnd::Failed;
-  if (request.status == 200 && from > 0) {
+  uint64_t headerSize = PackedHeaderSize(transfer.file.size);
+  if (headerSize > (64u << 20)) return PackedEnd::NotServed;  // no index of a sound file is that long
+  PackedRequest indexRequest(transfer.url, Fmt("Range: bytes=0-%llu\r\n", static_cast<unsigned long long>(headerSize - 1)));
+  if (!indexRequest.handle) return PackedEnd::Failed;
+  if (indexRequest.status == 200) {
     // The range was ignored: the whole packed form comes, and the part file starts again.
     part.Restart();
-    if (!part.OpenForWriting()) return PackedEnd::Failed;
     held = 0;
-    inflater = BlockInflater(transfer.file.size, append);
-    from = 0;
-  } else if (request.status != (from > 0 ? 206 : 200)) {
-    return PackedEnd::NotServed;
+    if (!part.OpenForWriting()) return PackedEnd::Failed;
+    return Take(transfer, indexRequest, inflater, held, 0);
   }
-  InternetBody body(request.handle);
-  return Inflate(transfer, body, inflater, held, from);
+  if (indexRequest.status != 206) return PackedEnd::NotServed;
+  PackedIndex index;
+  PackedEnd indexed = ReadIndex(transfer, indexRequest, index);
+  if (indexed != PackedEnd::Complete) return indexed;
+  indexRequest.Close();
+  size_t block = static_cast<size_t>(part.Size() / kPackedBlockSize);
+  inflater.StartAt(index, block, static_cast<uint32_t>(part.Size() - uint64_t(block) * kPackedBlockSize));
+  uint64_t from = index.offsets[block];
+  PackedRequest request(transfer.url, Fmt("Range: bytes=%llu-\r\n", static_cast<unsigned long long>(from)));
+  if (!request.handle) return PackedEnd::Failed;
+  if (request.status != 206) return PackedEnd::NotServed;
+  return Take(transfer, request, inflater, held, from);
 }

@@ -1,0 +1,174 @@
+"""Packed forms by the real launcher: a release published with kmcontent publish ends byte for
+byte in the game folder while the server sends far fewer bytes than the files hold; packed
+forms changed on the server (a flipped byte in a compressed block, one in a block stored as
+it is, a forged index) are never moved into place and the files come whole instead; a kill
+in the middle of a packed download resumes from the block the part file reached."""
+import os
+import random
+import shutil
+import struct
+import subprocess
+import tempfile
+
+from kmtest import launcher
+from kmtest.case import LauncherTestCase, READY
+from kmtest.launcher import wait_until
+from kmtest.server import ContentServer
+from test_deployment import KMCONTENT
+
+MIB = 1024 * 1024
+BLOCK = 64 * 1024
+WORDS = [w.encode() for w in "the harvest festival quest mara sword shield gold village river north "
+         "south tower goblin merchant potion healing mana dragon ancient scroll".split()]
+
+
+def text_like(size, seed):
+    """Shrinks as game scripts and texts do (to about a third), without being trivial."""
+    rnd = random.Random(seed)
+    out = bytearray()
+    while len(out) < size:
+        out += b" ".join(rnd.choices(WORDS, k=12)) + b" %d\r\n" % rnd.randrange(100000)
+    return bytes(out[:size])
+
+
+def header_size(size):
+    return 24 + 4 * -(-size // BLOCK)
+
+
+def lengths_of(packed, size):
+    count = -(-size // BLOCK)
+    return list(struct.unpack_from("<%dI" % count, packed, 24))
+
+
+class PackedTransferTest(LauncherTestCase):
+    def setUp(self):
+        super().setUp()
+        self.tmp = tempfile.mkdtemp(prefix="km-packed-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+
+    def published(self, files):
+        """(manifest, {path: bytes} of the release's files, .kmpack included) from kmcontent publish."""
+        build = os.path.join(self.tmp, "build")
+        for path, data in files.items():
+            target = os.path.join(build, *path.split("/"))
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            with open(target, "wb") as f:
+                f.write(data)
+        release = os.path.join(self.tmp, "release")
+        subprocess.run([KMCONTENT, "publish", "--build", build, "--out", release, "--version", "3"],
+                       check=True, stdout=subprocess.DEVNULL, timeout=300)
+        tree = os.path.join(release, "files")
+        served = {}
+        for folder, _, names in os.walk(tree):
+            for name in names:
+                full = os.path.join(folder, name)
+                with open(full, "rb") as f:
+                    served[os.path.relpath(full, tree).replace(os.sep, "/")] = f.read()
+        with open(os.path.join(release, "manifest")) as f:
+            # The test server is the content server alone: no mirror.
+            manifest = "".join(line for line in f if not line.startswith("mirror "))
+        return manifest, served
+
+    def serve(self, manifest, served, **options):
+        server = ContentServer(served, manifest, **options)
+        self.addCleanup(server.stop)
+        return server
+
+    def test_a_packed_release_ends_byte_exact_with_fewer_bytes_sent(self):
+        files = {"data/quests.txt": text_like(3 * MIB + 12345, 1),
+                 "data/world.bin": text_like(2 * MIB, 2)[: MIB] + os.urandom(MIB),
+                 "data/music.ogg": os.urandom(2 * MIB),  # saves nothing: no packed form
+                 "readme.txt": b"Welcome\r\n"}
+        manifest, served = self.published(files)
+        self.assertIn("\npacked data/quests.txt\n", manifest)
+        self.assertIn("\npacked data/world.bin\n", manifest)
+        self.assertNotIn("packed data/music.ogg", manifest)
+        server = self.serve(manifest, served)
+        game = self.folder()
+        self.start_launcher(game, server=server.address)
+        self.wait_for_phase(game, READY, 180)
+        for path, data in files.items():
+            self.assertEqual(game.read(path), data, path)
+        self.assertFalse(game.exists("data/quests.txt.part"))
+        paths = server.paths_requested()
+        self.assertIn("/files/data/quests.txt.kmpack", paths)
+        self.assertNotIn("/files/data/quests.txt", paths)
+        self.assertNotIn("/files/data/world.bin", paths)
+        self.assertIn("/files/data/music.ogg", paths)
+        sent = sum(n for p, n in server.sent.items() if p.startswith("/files/"))
+        raw = sum(len(d) for d in files.values())
+        # A raw release sends at least every byte of its files.
+        self.assertLess(sent, 0.75 * raw, server.sent)
+        self.assertEqual(server.sent["/files/data/quests.txt.kmpack"], len(served["data/quests.txt.kmpack"]))
+
+    def test_damaged_packed_forms_are_never_moved_into_place_and_the_files_come_whole(self):
+        files = {"data/flipped.txt": text_like(2 * MIB, 3),
+                 "data/stored.bin": text_like(MIB, 4) + os.urandom(BLOCK) + text_like(MIB, 5),
+                 "data/forged.txt": text_like(2 * MIB, 6),
+                 "data/short.txt": text_like(2 * MIB, 7)}
+        manifest, served = self.published(files)
+        # A byte flipped inside the third (compressed) block: zlib's check catches it.
+        flipped = bytearray(served["data/flipped.txt.kmpack"])
+        lengths = lengths_of(flipped, len(files["data/flipped.txt"]))
+        flipped[header_size(len(files["data/flipped.txt"])) + lengths[0] + lengths[1] + lengths[2] // 2] ^= 0x10
+        served["data/flipped.txt.kmpack"] = bytes(flipped)
+        # A byte flipped in the block stored as it is: only the CRC-32 of the whole catches it.
+        stored = bytearray(served["data/stored.bin.kmpack"])
+        size = len(files["data/stored.bin"])
+        lengths = lengths_of(stored, size)
+        self.assertEqual(lengths[16], BLOCK)
+        stored[header_size(size) + sum(lengths[:16]) + 777] ^= 0x01
+        served["data/stored.bin.kmpack"] = bytes(stored)
+        # A forged index: two lengths traded, so every block boundary after them is wrong.
+        forged = bytearray(served["data/forged.txt.kmpack"])
+        first, second = struct.unpack_from("<II", forged, 24 + 4 * 5)
+        self.assertNotEqual(first, second)
+        struct.pack_into("<II", forged, 24 + 4 * 5, second, first)
+        served["data/forged.txt.kmpack"] = bytes(forged)
+        # Bytes after the last block.
+        served["data/short.txt.kmpack"] += b"\0" * 100
+        server = self.serve(manifest, served)
+        game = self.folder()
+        self.start_launcher(game, server=server.address)
+        self.wait_for_phase(game, READY, 180)
+        lines = game.log_lines()
+        for path, data in files.items():
+            self.assertEqual(game.read(path), data, path)
+            self.assertTrue(any(l.startswith("The packed form of %s is damaged" % path) for l in lines), lines)
+            self.assertIn("/files/" + path, server.paths_requested())
+        # Each file was moved into place once, from its own bytes.
+        self.assertEqual(len([l for l in lines if l.startswith("Updated data/")]), len(files), lines)
+
+    def test_a_killed_packed_download_resumes_from_the_block_it_reached(self):
+        big = "data/scripts.pak"
+        files = {big: text_like(24 * MIB, 8)}
+        manifest, served = self.published(files)
+        packed = served[big + ".kmpack"]
+        server = self.serve(manifest, served, closed_ranges=True)
+        # About 1 MB/s, so the kill lands in the middle.
+        server.rule("/files/" + big + ".kmpack", delay_per_chunk=0.05)
+        game = self.folder()
+        process = self.start_launcher(game, server=server.address)
+        path = "/files/" + big + ".kmpack"
+        self.assertTrue(wait_until(lambda: server.sent.get(path, 0) >= len(packed) // 2, 120, 0.02),
+                        game.log_lines())
+        process.kill()
+        launcher.kill_processes_in(game.name)
+        held = os.path.getsize(game.path(big + ".part"))
+        self.assertGreater(held, 0)
+        self.assertLess(held, len(files[big]))
+        self.assertEqual(game.read(big + ".part"), files[big][:held])  # the file's own prefix
+        first = len(server.file_requests(path))
+        sent_before = server.sent[path]
+        server.rule(path)  # full speed again
+        self.start_launcher(game, server=server.address)
+        self.wait_for_phase(game, READY, 180)
+        self.assertEqual(game.read(big), files[big])
+        ranges = [r.headers.get("Range") for r in server.file_requests(path)[first:]]
+        block = held // BLOCK
+        offsets = [header_size(len(files[big]))]
+        for length in lengths_of(packed, len(files[big])):
+            offsets.append(offsets[-1] + length)
+        self.assertEqual(ranges, ["bytes=0-%d" % (header_size(len(files[big])) - 1), "bytes=%d-" % offsets[block]])
+        self.assertNotIn("/files/" + big, server.paths_requested())
+        self.assertLess(server.sent[path], 1.2 * len(packed), (sent_before, len(packed)))
