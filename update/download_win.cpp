@@ -150,7 +150,9 @@ std::optional<DownloadResult> FetchPacked(Attempt& attempt, const std::string& u
                             }
                           }};
   transfer.overlap = attempt.file.size - part.Size() > kOverlapFrom;
-  PackedEnd end = FetchPackedForm(transfer);
+  const std::string& partPath = part.Path();
+  PackedEnd end = attempt.split ? FetchPackedOverConnections(transfer, partPath.substr(0, partPath.size() - 5))
+                                : FetchPackedForm(transfer);
   part.Close();
   switch (end) {
     case PackedEnd::Complete: return std::nullopt;
@@ -214,6 +216,8 @@ std::optional<DownloadResult> DownloadPackedForm(const RemoteFile& file, const s
   CreateParentFolders(partPath);
   if (!part.Resume()) return kDownloadStopped;
   Attempt attempt{file, part, progress, cancel};
+  std::string localPath = partPath.substr(0, partPath.size() - 5);
+  attempt.split = SplitsDownload(file, localPath);
   bool unusable = false;
   std::string packedUrl = url + kPackedSuffix;
   DownloadResult result = Download(attempt, [&](Attempt& a) { return FetchPacked(a, packedUrl, unusable); });
@@ -225,18 +229,16 @@ std::optional<DownloadResult> DownloadPackedForm(const RemoteFile& file, const s
   if (!unusable) return result;
   RefusePackedForm(file);
   part.Restart();
+  RemoveSideFiles(localPath);  // they may hold what the damaged packed form gave
   return std::nullopt;
 }
 
-// Big files go over several connections as the file itself; packed forms serve the others.
-bool UsesPackedForm(const RemoteFile& file, const std::string& localPath) {
-  return file.hasPacked && file.size > 0 && !SplitsDownload(file, localPath) && !PackedFormRefused(file);
-}
+bool UsesPackedForm(const RemoteFile& file) { return file.hasPacked && file.size > 0 && !PackedFormRefused(file); }
 }  // namespace
 
 DownloadResult DownloadFile(const RemoteFile& file, const std::string& url, const std::string& partPath,
                             const DownloadProgress& progress, const std::atomic<bool>* cancel) {
-  if (UsesPackedForm(file, partPath.substr(0, partPath.size() - 5))) {
+  if (UsesPackedForm(file)) {
     std::optional<DownloadResult> packed = DownloadPackedForm(file, url, partPath, progress, cancel);
     if (packed) return *packed;
   }

@@ -4,6 +4,7 @@
 #include "update/body_loop_win.h"
 #include "update/http_win.h"
 #include "update/packed_form.h"
+#include "update/split_download_win.h"
 #include <atomic>
 
 namespace {
@@ -11,7 +12,12 @@ namespace {
 struct PackedRequest {
   HINTERNET handle = nullptr;
   DWORD status = 0;
-  PackedRequest(const std::string& url, const std::string& headers) { handle = OpenUrl(url, headers, status); }
+  PackedRequest() = default;
+  PackedRequest(const std::string& url, const std::string& headers) { Open(url, headers); }
+  void Open(const std::string& url, const std::string& headers) {
+    Close();
+    handle = OpenUrl(url, headers, status);
+  }
   ~PackedRequest() { Close(); }
   void Close() {
     if (handle) InternetCloseHandle(handle);
@@ -101,6 +107,20 @@ PackedEnd Take(PackedTransfer& transfer, PackedRequest& request, BlockInflater& 
   }
   return end;
 }
+
+// The header and index by a range request for their bytes: Complete with index, NotServed
+// for a server that does not answer the range with 206 (the request then stays open with
+// its answer for the caller), or how it failed.
+PackedEnd FetchIndex(PackedTransfer& transfer, PackedRequest& request, PackedIndex& index) {
+  uint64_t headerSize = PackedHeaderSize(transfer.file.size);
+  if (headerSize > (64u << 20)) return PackedEnd::Damaged;  // no file the manifest can list has one so long
+  request.Open(transfer.url, Fmt("Range: bytes=0-%llu\r\n", static_cast<unsigned long long>(headerSize - 1)));
+  if (!request.handle) return PackedEnd::Failed;
+  if (request.status != 206) return PackedEnd::NotServed;
+  PackedEnd read = ReadIndex(transfer, request, index);
+  request.Close();
+  return read;
+}
 }  // namespace
 
 PackedEnd FetchPackedForm(PackedTransfer& transfer) {
@@ -117,22 +137,17 @@ PackedEnd FetchPackedForm(PackedTransfer& transfer) {
     if (request.status != 200) return PackedEnd::NotServed;
     return Take(transfer, request, inflater, held, 0);
   }
-  uint64_t headerSize = PackedHeaderSize(transfer.file.size);
-  if (headerSize > (64u << 20)) return PackedEnd::NotServed;  // no index of a sound file is that long
-  PackedRequest indexRequest(transfer.url, Fmt("Range: bytes=0-%llu\r\n", static_cast<unsigned long long>(headerSize - 1)));
-  if (!indexRequest.handle) return PackedEnd::Failed;
-  if (indexRequest.status == 200) {
+  PackedRequest indexRequest;
+  PackedIndex index;
+  PackedEnd indexed = FetchIndex(transfer, indexRequest, index);
+  if (indexed == PackedEnd::NotServed && indexRequest.status == 200) {
     // The range was ignored: the whole packed form comes, and the part file starts again.
     part.Restart();
     held = 0;
     if (!part.OpenForWriting()) return PackedEnd::Failed;
     return Take(transfer, indexRequest, inflater, held, 0);
   }
-  if (indexRequest.status != 206) return PackedEnd::NotServed;
-  PackedIndex index;
-  PackedEnd indexed = ReadIndex(transfer, indexRequest, index);
   if (indexed != PackedEnd::Complete) return indexed;
-  indexRequest.Close();
   size_t block = static_cast<size_t>(part.Size() / kPackedBlockSize);
   inflater.StartAt(index, block, static_cast<uint32_t>(part.Size() - uint64_t(block) * kPackedBlockSize));
   uint64_t from = index.offsets[block];
@@ -140,4 +155,34 @@ PackedEnd FetchPackedForm(PackedTransfer& transfer) {
   if (!request.handle) return PackedEnd::Failed;
   if (request.status != 206) return PackedEnd::NotServed;
   return Take(transfer, request, inflater, held, from);
+}
+
+PackedEnd FetchPackedOverConnections(PackedTransfer& transfer, const std::string& localPath) {
+  PartFile& part = transfer.part;
+  PackedRequest request;
+  PackedIndex index;
+  PackedEnd indexed = FetchIndex(transfer, request, index);
+  if (indexed == PackedEnd::NotServed && (request.status == 200 || request.status == 206)) {
+    request.Close();
+    return FetchPackedForm(transfer);  // a server without ranges: one connection
+  }
+  if (indexed != PackedEnd::Complete) return indexed;
+  uint64_t from = index.offsets[static_cast<size_t>(part.Size() / kPackedBlockSize)];
+  request.Open(transfer.url, Fmt("Range: bytes=%llu-\r\n", static_cast<unsigned long long>(from)));
+  if (!request.handle) return PackedEnd::Failed;
+  if (request.status != 206) {
+    request.Close();
+    return FetchPackedForm(transfer);
+  }
+  InternetBody body(request.handle);
+  SplitFetch fetch{transfer.file, part, transfer.url, localPath, transfer.stopping, transfer.report,
+                   [&request] { request.Close(); }};
+  fetch.packed = &index;
+  FetchOverConnections(fetch, body, transfer.overlap);
+  if (!fetch.damage.empty()) {
+    transfer.why = fetch.damage;
+    return PackedEnd::Damaged;
+  }
+  if (transfer.stopping()) return PackedEnd::Stopped;
+  return part.Size() == transfer.file.size ? PackedEnd::Complete : PackedEnd::Failed;
 }

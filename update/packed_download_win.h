@@ -28,3 +28,7 @@ struct PackedTransfer {
 };
 
 PackedEnd FetchPackedForm(PackedTransfer& transfer);
+// The same over several connections (split_download_win.h) for the file at localPath: each
+// asks from the packed offset of the block its stretch starts in, and its side file holds
+// the inflated bytes. A server that does not answer ranges leaves it to one connection.
+PackedEnd FetchPackedOverConnections(PackedTransfer& transfer, const std::string& localPath);

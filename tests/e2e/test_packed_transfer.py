@@ -172,3 +172,42 @@ class PackedTransferTest(LauncherTestCase):
         self.assertEqual(ranges, ["bytes=0-%d" % (header_size(len(files[big])) - 1), "bytes=%d-" % offsets[block]])
         self.assertNotIn("/files/" + big, server.paths_requested())
         self.assertLess(server.sent[path], 1.2 * len(packed), (sent_before, len(packed)))
+
+    def test_a_big_packed_file_goes_over_several_connections_and_survives_a_kill(self):
+        big = "data/world.pak"
+        files = {big: text_like(48 * MIB, 9)}
+        manifest, served = self.published(files)
+        packed = served[big + ".kmpack"]
+        size = len(files[big])
+        offsets = [header_size(size)]
+        for length in lengths_of(packed, size):
+            offsets.append(offsets[-1] + length)
+        server = self.serve(manifest, served, closed_ranges=True)
+        path = "/files/" + big + ".kmpack"
+        # About 1 MB/s a connection: one would take long enough to share the file.
+        server.rule(path, delay_per_chunk=0.05)
+        game = self.folder()
+        process = self.start_launcher(game, server=server.address)
+        self.assertTrue(wait_until(lambda: server.sent.get(path, 0) >= 0.4 * len(packed), 120, 0.02),
+                        game.log_lines())
+        process.kill()
+        launcher.kill_processes_in(game.name)
+        self.assertGreaterEqual(server.max_in_flight, 3)
+        held = os.path.getsize(game.path(big + ".part"))
+        self.assertEqual(game.read(big + ".part"), files[big][:held])
+        first = len(server.file_requests(path))
+        self.start_launcher(game, server=server.address)
+        self.wait_for_phase(game, READY, 180)
+        self.assertEqual(game.read(big), files[big])
+        self.assertEqual([p for p in os.listdir(os.path.dirname(game.path(big))) if p != "world.pak"], [],
+                         "part or side files left behind")
+        index_range = "bytes=0-%d" % (offsets[0] - 1)
+        ranges = [r.headers.get("Range") for r in server.file_requests(path)]
+        later = [r for r in ranges[first:] if r != index_range]
+        # The part file's connection asks from the block the part file reached.
+        self.assertEqual(later[0], "bytes=%d-" % offsets[held // BLOCK])
+        starts = set(offsets)
+        self.assertTrue(all(r == index_range or (r.startswith("bytes=") and r.endswith("-") and int(r[6:-1]) in starts)
+                            for r in ranges), ranges)
+        self.assertNotIn("/files/" + big, server.paths_requested())
+        self.assertLess(server.sent[path], 1.25 * len(packed), len(packed))
