@@ -15,28 +15,11 @@
 #include "update/split_download_win.h"
 #include <algorithm>
 #include <optional>
-#include <set>
 
 namespace {
 // Longer transfers write and hash on a second thread while the next pieces arrive (see
 // body_loop_win.cpp).
 constexpr uint64_t kOverlapFrom = 1u << 20;
-
-SRWLOCK g_rawOnlyLock = SRWLOCK_INIT;
-std::set<std::string> g_rawOnly;  // lower-case paths whose packed form failed this run
-
-bool PackedFormRefused(const RemoteFile& file) {
-  AcquireSRWLockShared(&g_rawOnlyLock);
-  bool refused = g_rawOnly.count(Lower(file.path)) > 0;
-  ReleaseSRWLockShared(&g_rawOnlyLock);
-  return refused;
-}
-
-void RefusePackedForm(const RemoteFile& file) {
-  AcquireSRWLockExclusive(&g_rawOnlyLock);
-  g_rawOnly.insert(Lower(file.path));
-  ReleaseSRWLockExclusive(&g_rawOnlyLock);
-}
 
 // One attempt at one file.
 struct Attempt {
@@ -233,7 +216,6 @@ std::optional<DownloadResult> DownloadPackedForm(const RemoteFile& file, const s
   return std::nullopt;
 }
 
-bool UsesPackedForm(const RemoteFile& file) { return file.hasPacked && file.size > 0 && !PackedFormRefused(file); }
 }  // namespace
 
 DownloadResult DownloadFile(const RemoteFile& file, const std::string& url, const std::string& partPath,

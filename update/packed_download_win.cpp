@@ -1,13 +1,18 @@
 // Fetching through packed forms; see packed_download_win.h.
 #include "update/packed_download_win.h"
+#include "core/log.h"
 #include "core/text.h"
 #include "update/body_loop_win.h"
 #include "update/http_win.h"
 #include "update/packed_form.h"
 #include "update/split_download_win.h"
 #include <atomic>
+#include <set>
 
 namespace {
+SRWLOCK g_refusedLock = SRWLOCK_INIT;
+std::set<std::string> g_refused;  // lower-case paths whose packed form failed in this run
+
 // A request for the packed form, closed when it goes out of scope.
 struct PackedRequest {
   HINTERNET handle = nullptr;
@@ -42,6 +47,15 @@ PackedEnd ReadIndex(PackedTransfer& transfer, PackedRequest& request, PackedInde
   }
   if (!ParsePackedHeader(bytes.data(), bytes.size(), transfer.file.size, index, transfer.why)) return PackedEnd::Damaged;
   return PackedEnd::Complete;
+}
+
+// Whether a 206 answer's Content-Range is exactly "bytes first-last/total".
+bool RangeAnswered(HINTERNET request, uint64_t first, uint64_t last, uint64_t total) {
+  char text[96] = {};
+  DWORD size = sizeof text - 1;
+  if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_RANGE, text, &size, nullptr)) return false;
+  return std::string(text, size) == Fmt("bytes %llu-%llu/%llu", static_cast<unsigned long long>(first),
+                                        static_cast<unsigned long long>(last), static_cast<unsigned long long>(total));
 }
 
 // Whether the answer says the packed form is as long as its index makes it: a Content-Length
@@ -185,4 +199,55 @@ PackedEnd FetchPackedOverConnections(PackedTransfer& transfer, const std::string
   }
   if (transfer.stopping()) return PackedEnd::Stopped;
   return part.Size() == transfer.file.size ? PackedEnd::Complete : PackedEnd::Failed;
+}
+
+bool UsesPackedForm(const RemoteFile& file) {
+  if (!file.hasPacked || file.size == 0) return false;
+  AcquireSRWLockShared(&g_refusedLock);
+  bool refused = g_refused.count(Lower(file.path)) > 0;
+  ReleaseSRWLockShared(&g_refusedLock);
+  return !refused;
+}
+
+void RefusePackedForm(const RemoteFile& file) {
+  AcquireSRWLockExclusive(&g_refusedLock);
+  g_refused.insert(Lower(file.path));
+  ReleaseSRWLockExclusive(&g_refusedLock);
+}
+
+PackedEnd FetchPackedIndex(PackedTransfer& transfer, PackedIndex& index) {
+  PackedRequest request;
+  return FetchIndex(transfer, request, index);
+}
+
+bool InflateRange(PackedTransfer& transfer, const PackedIndex& index, uint64_t first, uint64_t end, uint64_t& wire) {
+  size_t firstBlock = static_cast<size_t>(first / kPackedBlockSize);
+  size_t endBlock = static_cast<size_t>(std::min<uint64_t>((end + kPackedBlockSize - 1) / kPackedBlockSize, index.Blocks()));
+  uint64_t from = index.offsets[firstBlock], to = index.offsets[endBlock];
+  PackedRequest request(transfer.url, Fmt("Range: bytes=%llu-%llu\r\n", static_cast<unsigned long long>(from),
+                                          static_cast<unsigned long long>(to - 1)));
+  if (!request.handle) return false;
+  if (request.status != 206 || !RangeAnswered(request.handle, from, to - 1, index.PackedSize())) {
+    LogLine("Server answered %lu to a range of %s", static_cast<unsigned long>(request.status), transfer.file.path.c_str());
+    return false;
+  }
+  PartFile& part = transfer.part;
+  BlockInflater inflater(transfer.file.size, [&part, end](const uint8_t* data, size_t size) {
+    return part.Append(data, static_cast<size_t>(std::min<uint64_t>(size, end - part.Size())));
+  });
+  inflater.StartAt(index, firstBlock, static_cast<uint32_t>(first - uint64_t(firstBlock) * kPackedBlockSize));
+  BodyTarget target;
+  target.write = [&inflater](const unsigned char* data, size_t size) { return inflater.Feed(data, size); };
+  target.stopping = transfer.stopping;
+  target.end = [to] { return to; };
+  target.clip = true;
+  target.report = [&transfer, &part](uint64_t) {
+    if (transfer.report) transfer.report(part.Size());
+  };
+  InternetBody body(request.handle);
+  uint64_t received = from;
+  BodyEnd ended = ReceiveBody(body, from, target, false, received);
+  wire += received - from;
+  if (inflater.Damaged()) transfer.why = inflater.Why();
+  return ended == BodyEnd::Reached && part.Size() == end;
 }

@@ -6,6 +6,7 @@
 // offset>-", dropping the bytes of the block the part file already holds.
 #pragma once
 #include "core/base.h"
+#include "update/packed_form.h"
 #include "update/part_file_win.h"
 #include <functional>
 
@@ -32,3 +33,17 @@ PackedEnd FetchPackedForm(PackedTransfer& transfer);
 // asks from the packed offset of the block its stretch starts in, and its side file holds
 // the inflated bytes. A server that does not answer ranges leaves it to one connection.
 PackedEnd FetchPackedOverConnections(PackedTransfer& transfer, const std::string& localPath);
+
+// Whether file is to be fetched through its packed form: the manifest announces one and
+// none of this file failed in this run (RefusePackedForm).
+bool UsesPackedForm(const RemoteFile& file);
+void RefusePackedForm(const RemoteFile& file);
+
+// The header and index alone, by a range request for their bytes (Complete, NotServed for a
+// server that does not answer it with 206, Damaged, Failed or Stopped).
+PackedEnd FetchPackedIndex(PackedTransfer& transfer, PackedIndex& index);
+// Appends the file's bytes first .. end (exclusive; end at a block's end or the file's end)
+// to the part file, which holds first bytes, by one closed range request for their blocks
+// on the packed form. wire grows by the packed bytes received. False when the range was not
+// answered exactly, the transfer stopped, or the blocks did not inflate (why then says how).
+bool InflateRange(PackedTransfer& transfer, const PackedIndex& index, uint64_t first, uint64_t end, uint64_t& wire);

@@ -2,7 +2,8 @@
 byte in the game folder while the server sends far fewer bytes than the files hold; packed
 forms changed on the server (a flipped byte in a compressed block, one in a block stored as
 it is, a forged index) are never moved into place and the files come whole instead; a kill
-in the middle of a packed download resumes from the block the part file reached."""
+in the middle of a packed download resumes from the block the part file reached, also over
+several connections; a patch fetches the blocks it lacks as ranges of the packed form."""
 import os
 import random
 import shutil
@@ -46,16 +47,16 @@ class PackedTransferTest(LauncherTestCase):
         self.tmp = tempfile.mkdtemp(prefix="km-packed-")
         self.addCleanup(shutil.rmtree, self.tmp, True)
 
-    def published(self, files):
+    def published(self, files, version=3):
         """(manifest, {path: bytes} of the release's files, .kmpack included) from kmcontent publish."""
-        build = os.path.join(self.tmp, "build")
+        build = os.path.join(self.tmp, "build%d" % version)
         for path, data in files.items():
             target = os.path.join(build, *path.split("/"))
             os.makedirs(os.path.dirname(target), exist_ok=True)
             with open(target, "wb") as f:
                 f.write(data)
         release = os.path.join(self.tmp, "release")
-        subprocess.run([KMCONTENT, "publish", "--build", build, "--out", release, "--version", "3"],
+        subprocess.run([KMCONTENT, "publish", "--build", build, "--out", release, "--version", str(version)],
                        check=True, stdout=subprocess.DEVNULL, timeout=300)
         tree = os.path.join(release, "files")
         served = {}
@@ -211,3 +212,31 @@ class PackedTransferTest(LauncherTestCase):
                             for r in ranges), ranges)
         self.assertNotIn("/files/" + big, server.paths_requested())
         self.assertLess(server.sent[path], 1.25 * len(packed), len(packed))
+
+    def test_a_patch_fetches_the_blocks_it_lacks_from_the_packed_form(self):
+        big = "data/scripts.pak"
+        old = text_like(16 * MIB, 10)
+        middle = len(old) // 2 + 12345
+        inserted = text_like(MIB, 11)
+        new = old[:middle] + inserted + old[middle:]
+        self.published({big: old}, version=1)
+        manifest, served = self.published({big: new}, version=2)
+        self.assertIn("\nmap %s\n" % big, manifest)
+        self.assertIn("\npacked %s\n" % big, manifest)
+        server = self.serve(manifest, served, closed_ranges=True)
+        game = self.folder()
+        game.write(big, old)
+        self.start_launcher(game, server=server.address)
+        self.wait_for_phase(game, READY, 180)
+        self.assertEqual(game.read(big), new)
+        lines = game.log_lines()
+        self.assertTrue(any(l.startswith("Patched %s: " % big) for l in lines), lines)
+        self.assertNotIn("/files/" + big, server.paths_requested())
+        path = "/files/" + big + ".kmpack"
+        packed = served[big + ".kmpack"]
+        ranges = [r.headers.get("Range") for r in server.file_requests(path)]
+        self.assertEqual(ranges[0], "bytes=0-%d" % (header_size(len(new)) - 1))
+        self.assertTrue(len(ranges) >= 2 and all(r.startswith("bytes=") for r in ranges), ranges)
+        # The inserted megabyte and the blocks around it, packed: well under the megabyte itself.
+        self.assertLess(server.sent[path], header_size(len(new)) + 0.6 * len(inserted))
+        self.assertLess(server.sent[path], len(packed) // 4)
