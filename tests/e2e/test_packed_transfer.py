@@ -3,7 +3,9 @@ byte in the game folder while the server sends far fewer bytes than the files ho
 forms changed on the server (a flipped byte in a compressed block, one in a block stored as
 it is, a forged index) are never moved into place and the files come whole instead; a kill
 in the middle of a packed download resumes from the block the part file reached, also over
-several connections; a patch fetches the blocks it lacks as ranges of the packed form."""
+several connections; a patch fetches the blocks it lacks as ranges of the packed form; in a
+signed release, a packed form forged so that the inflated file keeps its size and CRC-32 is
+caught by its SHA-256 and the file comes whole."""
 import os
 import random
 import shutil
@@ -15,6 +17,7 @@ from kmtest import launcher
 from kmtest.case import LauncherTestCase, READY
 from kmtest.launcher import wait_until
 from kmtest.server import ContentServer
+from kmtest.signed import keyed_launcher_exe, publish as publish_signed, same_crc_change
 from test_deployment import KMCONTENT
 
 MIB = 1024 * 1024
@@ -240,3 +243,32 @@ class PackedTransferTest(LauncherTestCase):
         # The inserted megabyte and the blocks around it, packed: well under the megabyte itself.
         self.assertLess(server.sent[path], header_size(len(new)) + 0.6 * len(inserted))
         self.assertLess(server.sent[path], len(packed) // 4)
+
+    def test_a_forged_packed_form_of_a_signed_release_is_caught_by_its_sha256(self):
+        path = "data/quests.txt"
+        raw = text_like(MIB, 12) + os.urandom(BLOCK) + text_like(MIB, 13)
+        tree = os.path.join(self.tmp, "signed")
+        manifest, published = publish_signed({path: raw}, 4, tree=tree)
+        self.assertIn("\npacked %s\nserial " % path, manifest)  # inside the signed text
+        with open(os.path.join(tree, "files", *(path + ".kmpack").split("/")), "rb") as f:
+            packed = bytearray(f.read())
+        lengths = lengths_of(packed, len(raw))
+        self.assertEqual(lengths[16], BLOCK)  # the random block is stored as it is
+        # Forge the stored block so that the inflated file keeps its size and CRC-32.
+        forged = same_crc_change(raw, 16 * BLOCK + 100, 16 * BLOCK + 5000)
+        at = header_size(len(raw)) + sum(lengths[:16])
+        packed[at:at + BLOCK] = forged[16 * BLOCK:17 * BLOCK]
+        published[path + ".kmpack"] = bytes(packed)
+        # The signed manifest names the release's own base as its mirror: this server is that too.
+        base = "/releases/v4/files/"
+        self.assertIn("\nmirror " + base[:-1] + "\n", manifest)
+        server = self.serve(manifest, published, prefix=base)
+        game = self.folder()
+        shutil.copy(keyed_launcher_exe(), game.path("KMLauncher.exe"))
+        self.start_launcher(game, server=server.address)
+        self.wait_for_phase(game, READY, 180)
+        self.assertEqual(game.read(path), raw)
+        lines = game.log_lines()
+        self.assertTrue(any(l.startswith("SHA-256 mismatch on %s" % path) for l in lines), lines)
+        self.assertTrue(any(l.startswith("The packed form of %s is damaged" % path) for l in lines), lines)
+        self.assertEqual(server.paths_requested().count(base + path), 1)
