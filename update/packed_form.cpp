@@ -90,6 +90,7 @@ BlockInflater::BlockInflater(uint64_t rawSize, Sink sink) : rawSize_(rawSize), s
 void BlockInflater::StartAt(const PackedIndex& index, size_t first, uint32_t skip) {
   index_ = index;
   indexed_ = true;
+  packedEnd_ = index_.PackedSize();
   next_ = first;
   skip_ = skip;
   pending_.clear();
@@ -112,6 +113,7 @@ bool BlockInflater::TakeHeader(const uint8_t*& data, size_t& size) {
   if (pending_.size() < headerSize) return true;
   if (!ParsePackedHeader(pending_.data(), pending_.size(), rawSize_, index_, why_)) return false;
   indexed_ = true;
+  packedEnd_ = index_.PackedSize();
   pending_.clear();
   return true;
 }

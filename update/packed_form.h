@@ -19,6 +19,7 @@
 #pragma once
 #include "core/base.h"
 #include "update/block_map.h"
+#include <atomic>
 #include <functional>
 
 // "packed <path>" announces the packed form beside the file of that path. The manifest
@@ -69,8 +70,9 @@ class BlockInflater {
   bool Complete() const { return indexed_ && next_ == index_.Blocks(); }
   bool Damaged() const { return !why_.empty(); }
   const std::string& Why() const { return why_; }
-  // Where the packed form ends, once the header is known (else 0).
-  uint64_t PackedEnd() const { return indexed_ ? index_.PackedSize() : 0; }
+  // Where the packed form ends, once the header is known (else 0); safe to ask from another
+  // thread than the one feeding.
+  uint64_t PackedEnd() const { return packedEnd_.load(); }
 
  private:
   bool TakeHeader(const uint8_t*& data, size_t& size);
@@ -86,4 +88,5 @@ class BlockInflater {
   std::vector<uint8_t> pending_;  // the header, then the packed bytes of the block next_
   std::vector<uint8_t> raw_;
   std::string why_;
+  std::atomic<uint64_t> packedEnd_{0};
 };
