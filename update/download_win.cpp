@@ -119,9 +119,12 @@ std::optional<DownloadResult> Fetch(Attempt& attempt, const std::string& url) {
   return result;
 }
 
-// Fetches the rest of the part file through the packed form at url; unusable is set when
-// the file itself must be fetched instead (no packed form there, or a damaged one).
-std::optional<DownloadResult> FetchPacked(Attempt& attempt, const std::string& url, bool& unusable) {
+// Why a file's packed form is not used: none at the URL, or one that gave wrong bytes.
+enum class PackedRefusal { None, NotServed, Damaged };
+
+// Fetches the rest of the part file through the packed form at url; refusal is set when
+// the file itself must be fetched instead.
+std::optional<DownloadResult> FetchPacked(Attempt& attempt, const std::string& url, PackedRefusal& refusal) {
   PartFile& part = attempt.part;
   if (!part.OpenForWriting()) return part.DiskFull() ? kDownloadDiskFull : kDownloadFailed;
   DWORD startTick = GetTickCount();
@@ -143,9 +146,9 @@ std::optional<DownloadResult> FetchPacked(Attempt& attempt, const std::string& u
     case PackedEnd::Damaged:
       LogLine("The packed form of %s is damaged (%s); downloading the file itself", attempt.file.path.c_str(),
               transfer.why.c_str());
-      unusable = true;
+      refusal = PackedRefusal::Damaged;
       return kDownloadFailed;
-    case PackedEnd::NotServed: unusable = true; return kDownloadFailed;
+    case PackedEnd::NotServed: refusal = PackedRefusal::NotServed; return kDownloadFailed;
     case PackedEnd::Failed: break;
   }
   if (attempt.Stopping()) return kDownloadStopped;
@@ -190,8 +193,9 @@ DownloadResult Download(Attempt& attempt, const FetchRest& fetchRest) {
 }
 
 // The download through the file's packed form; nothing when the file itself must be fetched
-// (its packed form is missing or damaged: never used again in this run, and the part file
-// starts again, since a damaged packed form may have filled it with wrong bytes).
+// (its packed form is missing or damaged: never used again in this run; after a damaged one
+// the part file starts again, since it may hold wrong bytes, while one that was not served
+// wrote nothing and the part file resumes as it is).
 std::optional<DownloadResult> DownloadPackedForm(const RemoteFile& file, const std::string& url,
                                                  const std::string& partPath, const DownloadProgress& progress,
                                                  const std::atomic<bool>* cancel) {
@@ -201,18 +205,20 @@ std::optional<DownloadResult> DownloadPackedForm(const RemoteFile& file, const s
   Attempt attempt{file, part, progress, cancel};
   std::string localPath = partPath.substr(0, partPath.size() - 5);
   attempt.split = SplitsDownload(file, localPath);
-  bool unusable = false;
+  PackedRefusal refusal = PackedRefusal::None;
   std::string packedUrl = url + kPackedSuffix;
-  DownloadResult result = Download(attempt, [&](Attempt& a) { return FetchPacked(a, packedUrl, unusable); });
+  DownloadResult result = Download(attempt, [&](Attempt& a) { return FetchPacked(a, packedUrl, refusal); });
   if (result == kDownloadBadCrc && !attempt.Stopping()) {
     LogLine("The packed form of %s is damaged (the file it gives is wrong); downloading the file itself",
             file.path.c_str());
-    unusable = true;
+    refusal = PackedRefusal::Damaged;
   }
-  if (!unusable) return result;
+  if (refusal == PackedRefusal::None) return result;
   RefusePackedForm(file);
-  part.Restart();
-  RemoveSideFiles(localPath);  // they may hold what the damaged packed form gave
+  if (refusal == PackedRefusal::Damaged) {
+    part.Restart();
+    RemoveSideFiles(localPath);  // they may hold what the damaged packed form gave
+  }
   return std::nullopt;
 }
 

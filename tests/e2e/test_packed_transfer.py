@@ -82,18 +82,24 @@ class PackedTransferTest(LauncherTestCase):
         files = {"data/quests.txt": text_like(3 * MIB + 12345, 1),
                  "data/world.bin": text_like(2 * MIB, 2)[: MIB] + os.urandom(MIB),
                  "data/music.ogg": os.urandom(2 * MIB),  # saves nothing: no packed form
+                 "data/unserved.txt": text_like(3 * MIB // 2, 9),  # its packed form is missing on the server
                  "readme.txt": b"Welcome\r\n"}
         manifest, served = self.published(files)
+        del served["data/unserved.txt.kmpack"]
         self.assertIn("\npacked data/quests.txt\n", manifest)
         self.assertIn("\npacked data/world.bin\n", manifest)
         self.assertNotIn("packed data/music.ogg", manifest)
         server = self.serve(manifest, served)
         game = self.folder()
+        # A part file an earlier run left: a packed form that is not served does not cost it.
+        game.write("data/unserved.txt.part", files["data/unserved.txt"][:300000])
         self.start_launcher(game, server=server.address)
         self.wait_for_phase(game, READY, 180)
         for path, data in files.items():
             self.assertEqual(game.read(path), data, path)
         self.assertFalse(game.exists("data/quests.txt.part"))
+        self.assertEqual([r.headers.get("Range") for r in server.file_requests("/files/data/unserved.txt")],
+                         ["bytes=300000-"])
         paths = server.paths_requested()
         self.assertIn("/files/data/quests.txt.kmpack", paths)
         self.assertNotIn("/files/data/quests.txt", paths)
