@@ -10,6 +10,7 @@ target_include_directories(kmportable_san PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(kmportable_san PRIVATE KM_DEFAULT_SERVER="${KM_DEFAULT_SERVER}")
 target_compile_options(kmportable_san PUBLIC ${KM_SANITIZE})
 target_link_options(kmportable_san PUBLIC ${KM_SANITIZE})
+target_link_libraries(kmportable_san PUBLIC z)
 
 file(GLOB KM_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
 add_executable(unit_tests ${KM_UNIT_TESTS})

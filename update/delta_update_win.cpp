@@ -12,7 +12,10 @@
 #include "update/crc32.h"
 #include "update/delta_plan.h"
 #include "update/http_win.h"
+#include "update/packed_download_win.h"
 #include "update/part_file_win.h"
+#include <algorithm>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -55,8 +58,12 @@ struct Build {
   const DownloadProgress& progress;
   PartFile& part;
   uint64_t reused = 0;
-  uint64_t fetched = 0;
+  uint64_t fetched = 0;  // bytes that came over the network for the runs
   DWORD lastReport = 0;
+  // With a packed form: the runs are ranges of its blocks (packed_download_win.h).
+  std::unique_ptr<PackedTransfer> packed{};
+  PackedIndex index{};
+  bool packedDamaged = false;
 };
 
 void PublishPatchProgress(Build& build, bool force) {
@@ -98,7 +105,23 @@ bool RangeIsExactly(HINTERNET request, uint64_t first, uint64_t last, uint64_t t
                        static_cast<unsigned long long>(last), static_cast<unsigned long long>(total));
 }
 
+// The run's blocks from the packed form, inflated into the part file.
+bool FetchPackedRun(Build& build, const DeltaRun& run) {
+  PackedTransfer& transfer = *build.packed;
+  transfer.why.clear();
+  uint64_t wire = 0;
+  bool ok = InflateRange(transfer, build.index, run.newOffset, run.newOffset + run.length, wire);
+  build.fetched += wire;
+  if (!ok && !transfer.why.empty()) {
+    LogLine("The packed form of %s is damaged (%s); patching from the file itself", build.file.path.c_str(),
+            transfer.why.c_str());
+    build.packedDamaged = true;
+  }
+  return ok;
+}
+
 bool FetchRun(Build& build, const std::string& url, const DeltaRun& run) {
+  if (build.packed) return FetchPackedRun(build, run);
   uint64_t last = run.newOffset + run.length - 1;
   DWORD status = 0;
   HINTERNET request = OpenUrl(url, Fmt("Range: bytes=%llu-%llu\r\n", static_cast<unsigned long long>(run.newOffset),
@@ -163,6 +186,23 @@ std::optional<DownloadResult> BuildPart(Build& build, const DeltaPlan& plan, con
   }
   return std::nullopt;
 }
+// The runs to fetch come from the file's packed form where there is one and its index is
+// sound; else (or with nothing to fetch) from the file itself.
+void UsePackedFormForRuns(Build& build, const DeltaPlan& plan, const std::string& fileUrl) {
+  bool fetches = std::any_of(plan.runs.begin(), plan.runs.end(), [](const DeltaRun& run) { return run.fetch; });
+  if (!fetches || !UsesPackedForm(build.file)) return;
+  build.packed.reset(new PackedTransfer{build.file, build.part, fileUrl + kPackedSuffix,
+                                        [] { return QuitRequested() != 0; }, nullptr});
+  PackedEnd indexed = FetchPackedIndex(*build.packed, build.index);
+  if (indexed == PackedEnd::Complete) return;
+  if (indexed == PackedEnd::Damaged) {
+    LogLine("The packed form of %s is damaged (%s); patching from the file itself", build.file.path.c_str(),
+            build.packed->why.c_str());
+    RefusePackedForm(build.file);
+  }
+  build.packed.reset();
+}
+
 void LogPatched(const Build& build, const DeltaPlan& plan, uint64_t mapBytes, uint64_t end) {
   const char* path = build.file.path.c_str();
   if (build.reused == 0 && end < build.file.size) {
@@ -197,6 +237,7 @@ DownloadResult PatchFile(const RemoteFile& file, const std::string& fileUrl, con
     return kDownloadFailed;
   }
   DeltaPlan plan = PlanDelta(map, scan, part.Size());
+  UsePackedFormForRuns(build, plan, fileUrl);
   // A last stretch that must be fetched anyway is left to the download, which streams it
   // faster than ranges are read; with nothing reusable that is the whole file.
   uint64_t end = file.size;
@@ -206,6 +247,7 @@ DownloadResult PatchFile(const RemoteFile& file, const std::string& fileUrl, con
     plan.requests--;
   }
   std::optional<DownloadResult> stopped = BuildPart(build, plan, old, fileUrl, end);
+  if (build.packedDamaged) RefusePackedForm(file);
   if (stopped) return *stopped;
   PublishPatchProgress(build, true);
   if (end < file.size) {
@@ -214,6 +256,7 @@ DownloadResult PatchFile(const RemoteFile& file, const std::string& fileUrl, con
   }
   PartFile::Check check = part.VerifyOrDelete();
   if (check == PartFile::Check::BadCrc) LogLine("CRC mismatch on patched %s - deleting it", file.path.c_str());
+  if (check != PartFile::Check::Ok && build.packed) RefusePackedForm(file);  // a stored block may have been wrong
   if (check != PartFile::Check::Ok) return kDownloadBadCrc;
   LogPatched(build, plan, mapBytes, end);
   return kDownloadOk;

@@ -9,6 +9,8 @@
 #include "core/text.h"
 #include "core/worker_flags.h"
 #include "update/body_loop_win.h"
+#include "update/packed_download_win.h"
+#include "update/packed_form.h"
 #include "update/part_file_win.h"
 #include "update/split_download_win.h"
 #include <algorithm>
@@ -117,6 +119,45 @@ std::optional<DownloadResult> Fetch(Attempt& attempt, const std::string& url) {
   return result;
 }
 
+// Why a file's packed form is not used: none at the URL, or one that gave wrong bytes.
+enum class PackedRefusal { None, NotServed, Damaged };
+
+// Fetches the rest of the part file through the packed form at url; refusal is set when
+// the file itself must be fetched instead.
+std::optional<DownloadResult> FetchPacked(Attempt& attempt, const std::string& url, PackedRefusal& refusal) {
+  PartFile& part = attempt.part;
+  if (!part.OpenForWriting()) return part.DiskFull() ? kDownloadDiskFull : kDownloadFailed;
+  DWORD startTick = GetTickCount();
+  uint64_t haveAtStart = part.Size();
+  PackedTransfer transfer{attempt.file, part, url, [&attempt] { return attempt.Stopping(); },
+                          [&attempt, haveAtStart, startTick](uint64_t have) {
+                            if (attempt.progress.publish) {
+                              PublishTransferProgress(attempt, have, haveAtStart, startTick, GetTickCount());
+                            }
+                          }};
+  transfer.overlap = attempt.file.size - part.Size() > kOverlapFrom;
+  const std::string& partPath = part.Path();
+  PackedEnd end = attempt.split ? FetchPackedOverConnections(transfer, partPath.substr(0, partPath.size() - 5))
+                                : FetchPackedForm(transfer);
+  part.Close();
+  switch (end) {
+    case PackedEnd::Complete: return std::nullopt;
+    case PackedEnd::Stopped: return kDownloadStopped;
+    case PackedEnd::Damaged:
+      LogLine("The packed form of %s is damaged (%s); downloading the file itself", attempt.file.path.c_str(),
+              transfer.why.c_str());
+      refusal = PackedRefusal::Damaged;
+      return kDownloadFailed;
+    case PackedEnd::NotServed: refusal = PackedRefusal::NotServed; return kDownloadFailed;
+    case PackedEnd::Failed: break;
+  }
+  if (attempt.Stopping()) return kDownloadStopped;
+  LogLine("Download of %s stopped at %llu of %llu bytes (packed)%s", attempt.file.path.c_str(),
+          static_cast<unsigned long long>(part.Size()), static_cast<unsigned long long>(attempt.file.size),
+          part.DiskFull() ? " - the disk is full" : "");
+  return part.DiskFull() ? kDownloadDiskFull : kDownloadFailed;
+}
+
 // One attempt after the part file has been taken up: fetch the rest (given the attempt; a
 // result ends the attempt), then the check.
 template <typename FetchRest>
@@ -150,10 +191,45 @@ DownloadResult Download(Attempt& attempt, const FetchRest& fetchRest) {
           static_cast<unsigned long>(part.Crc()), static_cast<unsigned long>(file.crc));
   return kDownloadBadCrc;
 }
+
+// The download through the file's packed form; nothing when the file itself must be fetched
+// (its packed form is missing or damaged: never used again in this run; after a damaged one
+// the part file starts again, since it may hold wrong bytes, while one that was not served
+// wrote nothing and the part file resumes as it is).
+std::optional<DownloadResult> DownloadPackedForm(const RemoteFile& file, const std::string& url,
+                                                 const std::string& partPath, const DownloadProgress& progress,
+                                                 const std::atomic<bool>* cancel) {
+  PartFile part(file, partPath, cancel);
+  CreateParentFolders(partPath);
+  if (!part.Resume()) return kDownloadStopped;
+  Attempt attempt{file, part, progress, cancel};
+  std::string localPath = partPath.substr(0, partPath.size() - 5);
+  attempt.split = SplitsDownload(file, localPath);
+  PackedRefusal refusal = PackedRefusal::None;
+  std::string packedUrl = url + kPackedSuffix;
+  DownloadResult result = Download(attempt, [&](Attempt& a) { return FetchPacked(a, packedUrl, refusal); });
+  if (result == kDownloadBadCrc && !attempt.Stopping()) {
+    LogLine("The packed form of %s is damaged (the file it gives is wrong); downloading the file itself",
+            file.path.c_str());
+    refusal = PackedRefusal::Damaged;
+  }
+  if (refusal == PackedRefusal::None) return result;
+  RefusePackedForm(file);
+  if (refusal == PackedRefusal::Damaged) {
+    part.Restart();
+    RemoveSideFiles(localPath);  // they may hold what the damaged packed form gave
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 DownloadResult DownloadFile(const RemoteFile& file, const std::string& url, const std::string& partPath,
                             const DownloadProgress& progress, const std::atomic<bool>* cancel) {
+  if (UsesPackedForm(file)) {
+    std::optional<DownloadResult> packed = DownloadPackedForm(file, url, partPath, progress, cancel);
+    if (packed) return *packed;
+  }
   PartFile part(file, partPath, cancel);
   CreateParentFolders(partPath);
   if (!part.Resume()) return kDownloadStopped;

@@ -7,6 +7,7 @@
 #include "core/text.h"
 #include "update/cache_file.h"
 #include "update/line_scan.h"
+#include "update/packed_form.h"
 #include "update/windows_name_key.h"
 #include <set>
 
@@ -22,10 +23,11 @@ bool ScanFileLine(const std::string& line, RemoteFile& file) {
   return true;
 }
 
-// What the parse keeps besides the manifest: paths announced by map lines, and the Windows
-// name keys of the files taken so far.
+// What the parse keeps besides the manifest: paths announced by map and packed lines, and
+// the Windows name keys of the files taken so far.
 struct ParseState {
   std::set<std::string> mapped;
+  std::set<std::string> packed;
   std::set<std::string> names;
 };
 
@@ -67,6 +69,8 @@ void ApplyLine(Manifest& manifest, ParseState& state, const std::string& line) {
     AddNotesLine(manifest, std::string());
   } else if (StartsWith(line, kBlockMapLinePrefix)) {
     state.mapped.insert(Rest(line, kBlockMapLinePrefix));
+  } else if (StartsWith(line, kPackedLinePrefix)) {
+    state.packed.insert(Rest(line, kPackedLinePrefix));
   } else if (StartsWith(line, "files ") || line.empty()) {
     // The count is not used; blank lines separate sections for people reading the file.
   } else {
@@ -79,7 +83,7 @@ void ApplyLine(Manifest& manifest, ParseState& state, const std::string& line) {
 Manifest ParseManifest(const std::string& body) {
   Manifest manifest;
   manifest.accepted = true;  // an empty body has no first line to refuse
-  ParseState state;  // map lines count anywhere in the body
+  ParseState state;  // map and packed lines count anywhere in the body
   bool first = true;
   size_t start = 0;
   while (start < body.size()) {
@@ -95,6 +99,7 @@ Manifest ParseManifest(const std::string& body) {
   uint64_t total = 0;
   for (RemoteFile& file : manifest.files) {
     file.hasBlockMap = state.mapped.count(file.path) != 0;
+    file.hasPacked = state.packed.count(file.path) != 0;
     if (total > UINT64_MAX - file.size) return Manifest();  // no disk holds it: a bad manifest
     total += file.size;
   }

@@ -10,6 +10,7 @@ struct RemoteFile {
   uint64_t size = 0;
   uint32_t crc = 0;
   bool hasBlockMap = false;  // a "map" line announced "<path>.kmmap" (block_map.h)
+  bool hasPacked = false;    // a "packed" line announced "<path>.kmpack" (packed_form.h)
   bool hasSha256 = false;             // only from a signed manifest, see release_signature.h
   std::array<uint8_t, 32> sha256{};
 };

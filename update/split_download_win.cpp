@@ -141,6 +141,8 @@ class Split {
   void PauseAfterFailure(std::unique_lock<std::mutex>& lock, unsigned failures);
   StretchEnd FetchStretch(uint64_t start, AnswerBody* first, bool overlap);
   StretchEnd Stream(uint64_t start, uint64_t from, AnswerBody& body, bool overlap);
+  StretchEnd StreamPacked(uint64_t start, uint64_t from, AnswerBody& body, bool overlap);
+  StretchEnd Ended(BodyEnd end, uint64_t start, bool wroteAll);
   void StartConnections();
   void JoinReady(std::unique_lock<std::mutex>& lock);
   uint64_t Join(const SidePiece& next);
@@ -157,6 +159,7 @@ class Split {
   std::atomic<bool> abort_{false};
   std::atomic<bool> refused_{false};
   std::atomic<bool> writeFailed_{false};
+  std::mutex damageMutex_;  // guards fetch_.damage
 };
 
 uint64_t Split::HeldBy(uint64_t start) {
@@ -180,7 +183,7 @@ void Split::Run(AnswerBody& first, bool overlap) {
   DWORD lastReport = 0;
   for (;;) {
     changed_.wait_for(lock, std::chrono::milliseconds(kCoordinateMs));
-    if (fetch_.stopping() || writeFailed_ || failures_ >= kMaxFailures) break;
+    if (fetch_.stopping() || writeFailed_ || abort_ || failures_ >= kMaxFailures) break;
     JoinReady(lock);
     if (plan_.Done() || writeFailed_) break;
     if (refused_ && !collapsed) {
@@ -293,19 +296,26 @@ StretchEnd Split::FetchStretch(uint64_t start, AnswerBody* first, bool overlap) 
     from = start + HeldBy(start);
   }
   if (first) {
-    StretchEnd end = Stream(start, from, *first, overlap);
+    StretchEnd end = fetch_.packed ? StreamPacked(start, from, *first, overlap) : Stream(start, from, *first, overlap);
     fetch_.firstDone();
     return end;
   }
   if (Stopping(start)) return StretchEnd::Stopped;
+  const PackedIndex* packed = fetch_.packed;
+  // A packed form is asked for from the block the stretch's next byte is in.
+  uint64_t ask = packed ? packed->offsets[from / kPackedBlockSize] : from;
+  uint64_t total = packed ? packed->PackedSize() : fetch_.file.size;
   DWORD status = 0;
-  HINTERNET request = OpenUrl(fetch_.url, Fmt("Range: bytes=%llu-\r\n", static_cast<unsigned long long>(from)), status);
+  HINTERNET request = OpenUrl(fetch_.url, Fmt("Range: bytes=%llu-\r\n", static_cast<unsigned long long>(ask)), status);
   if (!request) return StretchEnd::Failed;
   StretchEnd end = StretchEnd::Failed;
   // The part file's own rule takes any 206 (the CRC-32 of the whole decides); another
   // stretch must be the range it asked for.
-  bool fits = status == 206 && (start == 0 || AnswersRangeFrom(request, from, fetch_.file.size));
-  if (status == 200 || (status == 206 && !fits)) {
+  bool fits = status == 206 && (start == 0 || AnswersRangeFrom(request, ask, total));
+  if (packed && (status == 200 || (status == 206 && !fits))) {
+    refused_ = true;  // the file goes on over one connection, from the part file's size
+    end = StretchEnd::Refused;
+  } else if (status == 200 || (status == 206 && !fits)) {
     refused_ = true;
     if (start == 0 && status == 200) {
       // The part file's own rule: a range answered with the whole file starts it again.
@@ -322,7 +332,7 @@ StretchEnd Split::FetchStretch(uint64_t start, AnswerBody* first, bool overlap) 
     }
   } else if (fits) {
     InternetBody body(request);
-    end = Stream(start, from, body, start == 0);
+    end = packed ? StreamPacked(start, from, body, start == 0) : Stream(start, from, body, start == 0);
   }
   InternetCloseHandle(request);
   return end;
@@ -353,8 +363,59 @@ StretchEnd Split::Stream(uint64_t start, uint64_t from, AnswerBody& body, bool o
   };
   uint64_t received = from;
   BodyEnd end = ReceiveBody(body, from, target, overlap, received);
+  return Ended(end, start, wroteAll);
+}
+
+// The packed form's blocks from the one from is in, inflated into the stretch's file up to
+// the stretch's end (which may move closer meanwhile); the rest of the last block is dropped.
+StretchEnd Split::StreamPacked(uint64_t start, uint64_t from, AnswerBody& body, bool overlap) {
+  const PackedIndex& index = *fetch_.packed;
+  SideFile side;
+  bool isPart = start == 0;
+  if (!isPart && !side.Open(SidePathAt(start), from - start)) {
+    writeFailed_ = true;
+    return StretchEnd::Failed;
+  }
+  bool wroteAll = true;
+  uint64_t at = from;  // the file's next byte to write
+  BlockInflater inflater(fetch_.file.size, [&](const uint8_t* data, size_t size) {
+    uint64_t stretchEnd = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stretchEnd = plan_.EndOf(start);
+    }
+    size_t keep = at >= stretchEnd ? 0 : static_cast<size_t>(std::min<uint64_t>(size, stretchEnd - at));
+    if (keep > 0) wroteAll = isPart ? fetch_.part.Append(data, keep) : side.Append(data, keep);
+    if (!wroteAll) return false;
+    at += keep;
+    std::lock_guard<std::mutex> lock(mutex_);
+    plan_.SetFilled(start, at - start);
+    return true;
+  });
+  size_t block = static_cast<size_t>(from / kPackedBlockSize);
+  inflater.StartAt(index, block, static_cast<uint32_t>(from - uint64_t(block) * kPackedBlockSize));
+  BodyTarget target;
+  target.write = [&inflater](const unsigned char* data, size_t size) { return inflater.Feed(data, size); };
+  target.stopping = [this, start] { return Stopping(start); };
+  target.end = [this, start, &index] {
+    std::lock_guard<std::mutex> lock(mutex_);
+    uint64_t blocks = (plan_.EndOf(start) + kPackedBlockSize - 1) / kPackedBlockSize;
+    return index.offsets[static_cast<size_t>(std::min<uint64_t>(blocks, index.Blocks()))];
+  };
+  target.clip = true;
+  uint64_t received = 0;
+  BodyEnd end = ReceiveBody(body, index.offsets[block], target, overlap, received);
+  if (inflater.Damaged()) {
+    std::lock_guard<std::mutex> lock(damageMutex_);
+    fetch_.damage = inflater.Why();
+    abort_ = true;
+  }
+  return Ended(end, start, wroteAll);
+}
+
+StretchEnd Split::Ended(BodyEnd end, uint64_t start, bool wroteAll) {
   if (!wroteAll) writeFailed_ = true;
-  if (isPart) {
+  if (start == 0) {
     std::lock_guard<std::mutex> lock(mutex_);
     plan_.SetFilled(0, fetch_.part.Size());  // exactly what the part file holds
   }

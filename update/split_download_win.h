@@ -12,6 +12,7 @@
 #include "core/base.h"
 #include "update/http_win.h"
 #include "update/manifest.h"
+#include "update/packed_form.h"
 #include "update/part_file_win.h"
 #include <functional>
 
@@ -23,6 +24,10 @@ struct SplitFetch {
   std::function<bool()> stopping;                       // the attempt's stop request
   std::function<void(uint64_t held)> report;            // progress: bytes held of the file
   std::function<void()> firstDone;  // closes the first answer's request once it is no longer read
+  // Set for a packed form (packed_form.h) at url: each connection asks from the packed offset
+  // of the block its stretch starts in and inflates into the stretch's file.
+  const PackedIndex* packed = nullptr;
+  std::string damage{};  // what was wrong with a packed form that failed to inflate
 };
 
 // Whether file (at localPath) is fetched over several connections when the line allows.

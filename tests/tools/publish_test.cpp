@@ -6,6 +6,8 @@
 #include "tests/block_map_of_bytes.h"
 #include "update/block_map.h"
 #include "update/crc32.h"
+#include "update/packed_form.h"
+#include <sys/stat.h>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -133,6 +135,59 @@ TEST_F(PublishRun, LargeFilesGetABlockMapThatDescribesThemAndTheManifestAnnounce
   ASSERT_TRUE(Publish(none, nullptr).ok);
   EXPECT_EQ(Read(out() / "manifest").find("\nmap "), std::string::npos);
   EXPECT_FALSE(fs::exists(out() / "files" / "Data" / "big.pak.kmmap"));
+}
+
+// Inflates a packed form written by publish whole, as the launcher does.
+std::string Unpack(const std::string& packed, uint64_t rawSize) {
+  std::string raw;
+  BlockInflater inflater(rawSize, [&raw](const uint8_t* data, size_t size) {
+    raw.append(reinterpret_cast<const char*>(data), size);
+    return true;
+  });
+  bool fed = inflater.Feed(reinterpret_cast<const uint8_t*>(packed.data()), packed.size());
+  return fed && inflater.Complete() ? raw : "not a packed form of the file";
+}
+
+TEST_F(PublishRun, FilesThatShrinkGetAPackedFormSharedWithTheReleaseAfter) {
+  std::string text;
+  for (int i = 0; text.size() < (300u << 10); i++) text += "quest " + std::to_string(i) + " of the harvest festival\n";
+  Write("Data/quests.txt", text);
+  Write("Data/music.ogg", RandomBytes(200 << 10, 6));  // saves nothing
+  Write("Data/tiny.txt", std::string(1000, 'a'));      // too small to be worth a request
+  Write("other.txt", text);
+  std::string taken = Write("other.txt.kmpack", "a game file of the packed form's name");
+  ASSERT_TRUE(Publish(Options(), nullptr).ok);
+
+  std::string manifestText = Read(out() / "manifest");
+  Manifest manifest = ParseManifest(manifestText);
+  std::map<std::string, bool> packed;
+  for (const RemoteFile& file : manifest.files) packed[file.path] = file.hasPacked;
+  EXPECT_EQ(packed, (std::map<std::string, bool>{{"Data/music.ogg", false}, {"Data/quests.txt", true},
+                                                 {"Data/tiny.txt", false}, {"other.txt", false},
+                                                 {"other.txt.kmpack", false}}));
+  std::string form = Read(out() / "files" / "Data" / "quests.txt.kmpack");
+  EXPECT_LT(form.size(), text.size() / 4);
+  EXPECT_TRUE(Unpack(form, text.size()) == text);
+  EXPECT_FALSE(fs::exists(out() / "files" / "Data" / "music.ogg.kmpack"));
+  EXPECT_FALSE(fs::exists(out() / "files" / "Data" / "tiny.txt.kmpack"));
+  EXPECT_EQ(Read(out() / "files" / "other.txt.kmpack"), taken);
+
+  // The next release shares the unchanged file and its packed form; the game file that had a
+  // packed form's name in the release before is not taken for one.
+  fs::remove(build() / "other.txt.kmpack");
+  ASSERT_TRUE(Publish(Options("4"), nullptr).ok);
+  struct stat before {}, after {};
+  ASSERT_EQ(stat((out() / "releases" / "v3" / "files" / "Data" / "quests.txt.kmpack").c_str(), &before), 0);
+  ASSERT_EQ(stat((out() / "releases" / "v4" / "files" / "Data" / "quests.txt.kmpack").c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino);
+  EXPECT_FALSE(fs::exists(out() / "files" / "other.txt.kmpack"));
+  EXPECT_EQ(Read(out() / "manifest").find("packed other.txt"), std::string::npos);
+
+  PublishOptions none = Options("5");
+  none.packed = false;
+  ASSERT_TRUE(Publish(none, nullptr).ok);
+  EXPECT_EQ(Read(out() / "manifest").find("\npacked "), std::string::npos);
+  EXPECT_FALSE(fs::exists(out() / "files" / "Data" / "quests.txt.kmpack"));
 }
 
 TEST_F(PublishRun, FilesAreListedInByteOrderOfTheirPaths) {

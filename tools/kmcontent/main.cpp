@@ -37,6 +37,9 @@ const char kPublishHelp[] =
     "  --keep N           earlier releases kept for updates in flight (default 2)\n"
     "  --block-maps-from MIB  files of at least this size get a block map, so launchers\n"
     "                     holding an older version fetch only changed blocks (default 4; 0: none)\n"
+    "  --no-packed        write no packed forms (by default every file of at least 16 KiB that\n"
+    "                     zlib shrinks to 95 % or less gets FILE.kmpack, which launchers fetch\n"
+    "                     instead, inflating it; a dry run lists none)\n"
     "  --sign KEYFILE     sign the release with this private key (from kmcontent keygen)\n"
     "  --channel NAME     publish into the channel NAME (RELEASE/channels/NAME, served under\n"
     "                     /channels/NAME/); launchers with Channel=NAME follow it\n"
@@ -95,7 +98,7 @@ int RunPublishCommand(int argc, char** argv) {
                                          {"gameserver", true}, {"jobs", true}, {"dry-run", false},
                                          {"sign", true}, {"help", false}, {"keep", true},
                                          {"block-maps-from", true}, {"channel", true}, {"percent", true},
-                                         {"preload", false}};
+                                         {"preload", false}, {"no-packed", false}};
   if (!ParseOptions(Arguments(argc, argv), known, values, error)) return Refuse("publish", error);
   if (values.count("help") != 0) return fputs(kPublishHelp, stdout), 0;
   for (const char* required : {"build", "out", "version"}) {
@@ -120,6 +123,7 @@ int RunPublishCommand(int argc, char** argv) {
   if (values.count("block-maps-from") != 0 && !ParseBlockMapsFrom(Value(values, "block-maps-from"), options)) {
     return Refuse("publish", "--block-maps-from must be a number of MiB from 0 to 1048576");
   }
+  options.packed = values.count("no-packed") == 0;
   options.signKeyFile = Value(values, "sign");
   options.channel = Value(values, "channel");
   options.preload = values.count("preload") != 0;

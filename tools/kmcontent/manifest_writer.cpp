@@ -3,6 +3,7 @@
 // refuses such paths); a header value must be one line, since a line break inside it
 // would start a line of its own.
 #include "tools/kmcontent/manifest_writer.h"
+#include "update/packed_form.h"
 #include "update/release_channel.h"
 #include "core/text.h"
 #include <climits>
@@ -97,6 +98,9 @@ std::string FormatManifest(const ReleaseInfo& info, const std::vector<RemoteFile
   }
   for (const RemoteFile& file : files) {
     if (file.hasBlockMap) text += kBlockMapLinePrefix + file.path + "\n";
+  }
+  for (const RemoteFile& file : files) {
+    if (file.hasPacked) text += kPackedLinePrefix + file.path + "\n";
   }
   return text;
 }

@@ -25,5 +25,6 @@ std::vector<std::string> ReleaseInfoProblems(const ReleaseInfo& info);
 std::vector<std::string> SplitNotesText(const std::string& text);
 
 // The manifest text, LF line ends; files in the order given, paths with "/" separators,
-// then a "map" line for each file published with a block map.
+// then a "map" line for each file published with a block map and a "packed" line for each
+// file published with a packed form.
 std::string FormatManifest(const ReleaseInfo& info, const std::vector<RemoteFile>& files);

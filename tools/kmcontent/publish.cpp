@@ -4,6 +4,7 @@
 // into a staging folder beside it on several threads, write the manifest, flush it all to
 // disk, and swap the staging folder in. Nothing is written before every check has passed.
 #include "tools/kmcontent/publish.h"
+#include "tools/kmcontent/packed_writer.h"
 #include "tools/kmcontent/publish_rules.h"
 #include "tools/kmcontent/release_key.h"
 #include "tools/kmcontent/release_layout.h"
@@ -14,6 +15,7 @@
 #include "update/release_channel.h"
 #include "core/text.h"
 #include "update/block_map.h"
+#include "update/packed_form.h"
 #include "core/sha256.h"
 #include "update/crc32.h"
 #include <algorithm>
@@ -45,6 +47,7 @@ struct BuildFile {
   uint64_t size = 0;
   uint32_t crc = 0;
   bool withMap = false;  // a block map is written beside the copy
+  bool withPacked = false;  // a packed form is tried beside the copy, and kept when it saves enough
   Sha256Digest sha256{};  // only when signing
 };
 
@@ -167,6 +170,10 @@ bool CopyAndHash(BuildFile& file, const std::string& target, bool withSha256, st
   bool ok = true;
   std::unique_ptr<BlockMapBuilder> map;
   if (file.withMap && out >= 0) map = std::make_unique<BlockMapBuilder>(kPublishBlockSize);
+  std::unique_ptr<PackedWriter> packed;
+  if (file.withPacked && out >= 0) {
+    packed = std::make_unique<PackedWriter>(target + kPackedSuffix, static_cast<uint64_t>(info.st_size));
+  }
   for (;;) {
     ssize_t got = read(in, buffer.data(), buffer.size());
     if (got < 0 && errno == EINTR) continue;
@@ -177,6 +184,10 @@ bool CopyAndHash(BuildFile& file, const std::string& target, bool withSha256, st
     if (got <= 0) break;
     crc = Crc32Update(crc, buffer.data(), static_cast<size_t>(got));
     if (map) map->Add(reinterpret_cast<const uint8_t*>(buffer.data()), static_cast<size_t>(got));
+    if (packed && !packed->Add(buffer.data(), static_cast<size_t>(got), error)) {
+      ok = false;
+      break;
+    }
     if (withSha256) sha_add(&sha, buffer.data(), static_cast<size_t>(got));
     size += static_cast<uint64_t>(got);
     bytesDone += static_cast<uint64_t>(got);
@@ -198,6 +209,9 @@ bool CopyAndHash(BuildFile& file, const std::string& target, bool withSha256, st
   file.crc = ~crc;
   if (withSha256) sha_end(&sha, file.sha256.data());
   file.size = size;
+  bool kept = false;
+  if (ok && packed && !packed->Finish(kept, error)) ok = false;
+  file.withPacked = kept;
   return ok && (!map || WriteBlockMap(map->Finish(file.crc), target + kBlockMapSuffix, error));
 }
 
@@ -218,8 +232,23 @@ struct CopyRun {
   std::string error;
 };
 
+// Whether path holds a packed form's header for a file of size bytes (and not a build file
+// that happened to have that name in the release before).
+bool IsPackedFormOf(const std::string& path, uint64_t size) {
+  std::string head;
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  head.resize(PackedHeaderSize(size));
+  bool read = fread(&head[0], 1, head.size(), file) == head.size();
+  fclose(file);
+  PackedIndex index;
+  std::string why;
+  return read && ParsePackedHeader(reinterpret_cast<const uint8_t*>(head.data()), head.size(), size, index, why);
+}
+
 // A file whose bytes equal the release before's copy becomes a second name of that copy
-// (with its block map), after hashing it as a copy would.
+// (with its block map, and its packed form when that release has one), after hashing it as
+// a copy would.
 bool LinkUnchanged(BuildFile& file, CopyRun& run, const std::string& target, std::vector<char>& buffer) {
   if (run.linkFromDir.empty()) return false;
   std::string earlier = (run.linkFromDir / file.path).string();
@@ -227,10 +256,14 @@ bool LinkUnchanged(BuildFile& file, CopyRun& run, const std::string& target, std
   if (!SameBytesHashed(file.source, earlier, run.withSha256, buffer, hashes)) return false;
   bool mapped = file.withMap;
   if (mapped && !LinkFile(earlier + kBlockMapSuffix, target + kBlockMapSuffix)) return false;
+  bool packed = file.withPacked && IsPackedFormOf(earlier + kPackedSuffix, hashes.size) &&
+                LinkFile(earlier + kPackedSuffix, target + kPackedSuffix);
   if (!LinkFile(earlier, target)) {
     if (mapped) unlink((target + kBlockMapSuffix).c_str());
+    if (packed) unlink((target + kPackedSuffix).c_str());
     return false;
   }
+  file.withPacked = packed;
   file.crc = hashes.crc;
   file.size = hashes.size;
   if (run.withSha256) file.sha256 = hashes.sha256;
@@ -376,6 +409,19 @@ void ChooseBlockMaps(std::vector<BuildFile>& files, uint64_t mapsFrom) {
   }
 }
 
+// Files of at least kPackedFrom bytes get a packed form tried, unless the build itself has a
+// file of its name.
+void ChoosePackedForms(std::vector<BuildFile>& files, bool packed) {
+  if (!packed) return;
+  std::set<std::string> names;
+  for (const BuildFile& file : files) names.insert(Lower(file.path));
+  std::error_code ec;
+  for (BuildFile& file : files) {
+    uint64_t size = fs::file_size(file.source, ec);
+    file.withPacked = !ec && size >= kPackedFrom && names.count(Lower(file.path + kPackedSuffix)) == 0;
+  }
+}
+
 // The serial, SHA-256 and signature lines after the file lines, when a key is given.
 bool SignWhenAsked(std::string& manifest, uint64_t serial, const std::vector<BuildFile>& files,
                    const SigningKey* key, std::string& error) {
@@ -394,13 +440,16 @@ bool CopyAndDescribe(std::vector<BuildFile>& files, const PublishOptions& option
   uint64_t total = 0;
   for (const BuildFile& file : files) total += fs::file_size(file.source, ec);
   ChooseBlockMaps(files, options.blockMapsFrom);
+  ChoosePackedForms(files, options.packed && !filesDir.empty());
   auto start = std::chrono::steady_clock::now();
   bool ok = (filesDir.empty() || MakeFolders(files, filesDir, error)) &&
             CopyAll(files, filesDir, linkFromDir, options.jobs, key != nullptr, progress, total, result, error);
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::vector<RemoteFile> listed;
   for (const BuildFile& file : files) {
-    listed.push_back({file.path, file.size, file.crc, file.withMap});
+    RemoteFile entry{file.path, file.size, file.crc, file.withMap};
+    entry.hasPacked = file.withPacked;
+    listed.push_back(entry);
     result.bytes += file.size;
   }
   result.files = files.size();

@@ -22,6 +22,7 @@ struct PublishOptions {
   bool dryRun = false;    // check and hash only; nothing is written
   unsigned keep = 2;      // earlier releases kept beside the current one, for updates in flight
   uint64_t blockMapsFrom = kDefaultBlockMapsFrom;  // files this large get a block map; 0: none
+  bool packed = true;     // packed forms beside the files where they save enough (packed_writer.h)
   std::string signKeyFile;  // private release key: add SHA-256 and signature lines
   std::string channel;      // publish into RELEASE/channels/<channel> (empty: live)
   int percent = -1;         // 0-100: a staged rollout of the new release; -1: everyone at once
