@@ -73,6 +73,9 @@ class PartFile {
 
   // The last write, open or cut failed because the volume is full.
   bool DiskFull() const { return writeError_ == ERROR_DISK_FULL || writeError_ == ERROR_HANDLE_DISK_FULL; }
+  // A write for the same download (a side file's) found the volume full; call on the thread
+  // that writes the part file, or once no thread does.
+  void NoteDiskFull() { writeError_ = ERROR_DISK_FULL; }
 
   uint64_t Size() const { return have_; }
   uint32_t Crc() const { return ~crc_; }

@@ -85,10 +85,11 @@ class SideFile {
   ~SideFile() { Close(); }
   bool Open(const std::string& path, uint64_t holds) {
     handle_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
-    if (handle_ == INVALID_HANDLE_VALUE) return false;
+    if (handle_ == INVALID_HANDLE_VALUE) return Failed(GetLastError());
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(holds);
     if (SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN) && SetEndOfFile(handle_)) return true;
+    Failed(GetLastError());
     Close();
     return false;
   }
@@ -96,7 +97,8 @@ class SideFile {
     for (size_t done = 0; done < size; done += kWriteSlice) {
       DWORD slice = static_cast<DWORD>(std::min(kWriteSlice, size - done));
       DWORD written = 0;
-      if (!WriteFile(handle_, data + done, slice, &written, nullptr) || written != slice) return false;
+      BOOL wrote = WriteFile(handle_, data + done, slice, &written, nullptr);
+      if (!wrote || written != slice) return Failed(wrote ? ERROR_DISK_FULL : GetLastError());  // short: full
     }
     return true;
   }
@@ -104,9 +106,16 @@ class SideFile {
     if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
   }
+  bool DiskFull() const { return error_ == ERROR_DISK_FULL || error_ == ERROR_HANDLE_DISK_FULL; }
 
  private:
+  bool Failed(DWORD error) {
+    error_ = error;
+    return false;
+  }
+
   HANDLE handle_ = INVALID_HANDLE_VALUE;
+  DWORD error_ = 0;
 };
 
 // Whether a 206 answer is the rest of the file from start on; an answer without a
@@ -142,7 +151,8 @@ class Split {
   StretchEnd FetchStretch(uint64_t start, AnswerBody* first, bool overlap);
   StretchEnd Stream(uint64_t start, uint64_t from, AnswerBody& body, bool overlap);
   StretchEnd StreamPacked(uint64_t start, uint64_t from, AnswerBody& body, bool overlap);
-  StretchEnd Ended(BodyEnd end, uint64_t start, bool wroteAll);
+  StretchEnd Ended(BodyEnd end, uint64_t start, bool wroteAll, const SideFile& side);
+  void SideWriteFailed(const SideFile& side);
   void StartConnections();
   void JoinReady(std::unique_lock<std::mutex>& lock);
   uint64_t Join(const SidePiece& next);
@@ -159,6 +169,7 @@ class Split {
   std::atomic<bool> abort_{false};
   std::atomic<bool> refused_{false};
   std::atomic<bool> writeFailed_{false};
+  std::atomic<bool> sideDiskFull_{false};
   std::mutex damageMutex_;  // guards fetch_.damage
 };
 
@@ -207,6 +218,8 @@ void Split::Run(AnswerBody& first, bool overlap) {
   lock.unlock();
   for (std::thread& thread : threads_) thread.join();
   if (refused_) RemoveSideFiles(fetch_.localPath);
+  // A side file that found the volume full ends the download as the part file would.
+  if (sideDiskFull_) fetch_.part.NoteDiskFull();
 }
 
 // Under the lock: more connections while the governor wants them and there is work to share.
@@ -342,7 +355,7 @@ StretchEnd Split::Stream(uint64_t start, uint64_t from, AnswerBody& body, bool o
   SideFile side;
   bool isPart = start == 0;
   if (!isPart && !side.Open(SidePathAt(start), from - start)) {
-    writeFailed_ = true;
+    SideWriteFailed(side);
     return StretchEnd::Failed;
   }
   bool wroteAll = true;
@@ -363,7 +376,7 @@ StretchEnd Split::Stream(uint64_t start, uint64_t from, AnswerBody& body, bool o
   };
   uint64_t received = from;
   BodyEnd end = ReceiveBody(body, from, target, overlap, received);
-  return Ended(end, start, wroteAll);
+  return Ended(end, start, wroteAll, side);
 }
 
 // The packed form's blocks from the one from is in, inflated into the stretch's file up to
@@ -373,7 +386,7 @@ StretchEnd Split::StreamPacked(uint64_t start, uint64_t from, AnswerBody& body, 
   SideFile side;
   bool isPart = start == 0;
   if (!isPart && !side.Open(SidePathAt(start), from - start)) {
-    writeFailed_ = true;
+    SideWriteFailed(side);
     return StretchEnd::Failed;
   }
   bool wroteAll = true;
@@ -410,11 +423,19 @@ StretchEnd Split::StreamPacked(uint64_t start, uint64_t from, AnswerBody& body, 
     fetch_.damage = inflater.Why();
     abort_ = true;
   }
-  return Ended(end, start, wroteAll);
+  return Ended(end, start, wroteAll, side);
 }
 
-StretchEnd Split::Ended(BodyEnd end, uint64_t start, bool wroteAll) {
-  if (!wroteAll) writeFailed_ = true;
+void Split::SideWriteFailed(const SideFile& side) {
+  writeFailed_ = true;
+  if (side.DiskFull()) sideDiskFull_ = true;
+}
+
+StretchEnd Split::Ended(BodyEnd end, uint64_t start, bool wroteAll, const SideFile& side) {
+  if (!wroteAll) {
+    writeFailed_ = true;  // the part file's own failure is in the part file
+    if (start != 0) SideWriteFailed(side);
+  }
   if (start == 0) {
     std::lock_guard<std::mutex> lock(mutex_);
     plan_.SetFilled(0, fetch_.part.Size());  // exactly what the part file holds

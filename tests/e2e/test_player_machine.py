@@ -1,6 +1,7 @@
 """The launcher on a player's own machine: a game folder and game files named in the player's
 language (outside any legacy code page), a game folder on a nearly full volume, and a game
 file that another program (a virus scanner) holds for a moment while its replacement arrives."""
+import glob
 import os
 import re
 import shutil
@@ -99,12 +100,13 @@ class FolderOnDrive(GameFolder):
 
 
 class SmallVolumeTest(UpdateTestCase):
-    """The game folder on a 48 MiB tmpfs, linked into the prefix as drive K:."""
+    """The game folder on a small tmpfs (48 MiB unless a test needs more), linked into the
+    prefix as drive K:."""
 
-    def small_volume(self):
+    def small_volume(self, size_mb=48):
         mount_point = tempfile.mkdtemp(prefix="km-small-volume-")
         self.addCleanup(os.rmdir, mount_point)
-        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=48m", "tmpfs", mount_point]).returncode != 0:
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dm" % size_mb, "tmpfs", mount_point]).returncode != 0:
             self.skipTest("mounting a tmpfs needs root")
         self.addCleanup(subprocess.run, ["umount", "-l", mount_point])
         drive = os.path.join(self.facts["prefix"], "dosdevices", "k:")
@@ -189,6 +191,30 @@ class SmallVolumeTest(UpdateTestCase):
         self.assert_files_equal(game, files)
         resumed = server.file_requests("/files/data/big.dat")[-1]
         self.assertEqual(resumed.headers.get("Range"), "bytes=%d-" % kept)
+        self.close(process)
+
+    def test_a_side_file_that_finds_the_disk_full_ends_the_pass_as_the_part_file_would(self):
+        mount_point, game = self.small_volume(96)
+        game.install_launcher()
+        files = {"data/big.dat": blob(34 * MB)}
+        server = self.serve(files)
+        server.rule("/files/data/big.dat", delay_per_chunk=0.02)  # slow enough to share
+        process = self.start_launcher(game, server=server.address)
+        sides = lambda: glob.glob(game.path("data/big.dat") + ".*-*.part")
+        self.assertTrue(wait_until(lambda: len(sides()) >= 2, 120, 0.05), game.log_lines())
+        # Less room than one write: the next writes, most of them side files', find it full.
+        game.write("player-videos.bin", os.urandom(self.free_bytes(mount_point) - 8192))
+        status = self.wait_for_phase(game, UPDATE_FAILED, 120)
+        self.assertEqual(status[1], "Not enough disk space")
+        self.assertFalse([line for line in game.log_lines() if line.startswith("Retrying")], game.log_lines())
+
+        os.remove(game.path("player-videos.bin"))
+        server.rule("/files/data/big.dat")
+        seen = len(game.statuses())
+        self.press_retry()
+        self.wait_for_phase(game, READY, 120, after=seen)
+        self.assert_files_equal(game, files)
+        self.assertEqual(sides(), [])
         self.close(process)
 
     @staticmethod
