@@ -72,11 +72,11 @@ def file_bytes(rng, kind, size):
 
 def layout(rng, scale):
     """{path: (kind, size)}: the archives, the mid-size files and the configuration files."""
-    files = {"data/world.pak": ("mesh", 48 * MIB), "data/textures.pak": ("texture", 40 * MIB),
-             "data/sound.pak": ("audio", 36 * MIB)}
+    files = {"data/world.pak": ("mesh", 40 * MIB), "data/textures.pak": ("texture", 36 * MIB),
+             "data/sound.pak": ("audio", 32 * MIB)}
     mid_kinds = ["text", "mesh", "texture", "audio"]
     folders = {"text": "scripts", "mesh": "models", "texture": "textures", "audio": "music"}
-    for index in range(22):
+    for index in range(16):
         kind = mid_kinds[index % 4]
         size = int(MIB * 2 ** rng.uniform(0, 4))  # 1 to 16 MiB, most of them small
         files["%s/%s%02d.dat" % (folders[kind], kind, index)] = (kind, size)
