@@ -22,7 +22,7 @@ Each run, in an order that turns from run to run so that load drifts land on eve
   aria2c    `aria2c -j8 -x1 -s1` over the raw files/ URLs, its whole run.
 Bytes on the wire: what the line passed towards the client. Printed: the raw samples and
 min / median / max of the times, of aria2c's time / the launcher's and of the launcher's bytes
-/ the release's. --timeline prints, for the last run of each, the MB the line passed each
+/ the release's, and the launchers' peak resident memory. --timeline prints, for the last run of each, the MB the line passed each
 second and how many connections carried them. Needs nginx, aria2c, Xvfb and wine64.
 """
 import argparse
@@ -40,7 +40,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 
-from benchsupport import MIB, start_nginx, stop  # noqa: E402
+from benchsupport import MIB, MemorySampler, children, start_nginx, stop  # noqa: E402
 from kmtest import env, launcher  # noqa: E402
 
 TIMEOUT = 900
@@ -161,7 +161,8 @@ class Nginx:
 
 
 def run_launcher(facts, exe, nginx, line_port):
-    """Seconds from /manifest answered to "Up to date" for a fresh install."""
+    """Seconds from /manifest answered to "Up to date" for a fresh install, and the peak
+    resident memory in MiB."""
     game = launcher.GameFolder(facts, "gamebench")
     shutil.copy(exe, game.path("KMLauncher.exe"))
     game.write_config("127.0.0.1:%d" % line_port)
@@ -169,14 +170,17 @@ def run_launcher(facts, exe, nginx, line_port):
     os.sync()
     process = launcher.Launcher(facts, game.path("KMLauncher.exe"),
                                 extra_env={"KMLAUNCHER_STATUS_TRACE": game.windows + game.STATUS_TRACE})
+    sampler = MemorySampler(lambda: [process.pid] + children(process.pid))
     try:
         ended = launcher.wait_until(lambda: [s for s in game.statuses() if s[1].startswith("Up to date") or
                                              "could not" in s[1].lower()], TIMEOUT, 0.01)
         done = time.time()
+        peak = sampler.stop() / 1024
         if not ended or not ended[0][1].startswith("Up to date"):
             raise RuntimeError("the launcher did not finish:\n%s" % "\n".join(game.log_lines()[-15:]))
-        return done - nginx.manifest_time(since)
+        return done - nginx.manifest_time(since), peak
     finally:
+        sampler.running = False
         process.kill()
         launcher.kill_processes_in(game.name)
         shutil.rmtree(game.linux, ignore_errors=True)
@@ -225,6 +229,7 @@ def measure(args, facts, files, release_bytes, nginx, folder):
     sides = [name for name, _ in exes] + ["aria2c"]
     times = {side: [] for side in sides}
     wire = {side: [] for side in sides}
+    memory = {side: [] for side in sides if side != "aria2c"}
     last_rows = {}
     for index in range(args.runs):
         order = sides[index % len(sides):] + sides[:index % len(sides)]
@@ -234,19 +239,23 @@ def measure(args, facts, files, release_bytes, nginx, folder):
                 if side == "aria2c":
                     seconds = run_aria2(files, line.port, folder)
                 else:
-                    seconds = run_launcher(facts, dict(exes)[side], nginx, line.port)
+                    seconds, peak = run_launcher(facts, dict(exes)[side], nginx, line.port)
+                    memory[side].append(peak)
             finally:
                 rows = line.close()
             last_rows[side] = rows
             passed = sum(count for _, count, _ in rows)
             times[side].append(seconds)
             wire[side].append(passed / release_bytes)
-            print("  run %d %-12s %6.2f s  %6.1f MB on the wire (%.3f of the release)"
-                  % (index + 1, side, seconds, passed / 1e6, passed / release_bytes), flush=True)
+            print("  run %d %-12s %6.2f s  %6.1f MB on the wire (%.3f of the release)%s"
+                  % (index + 1, side, seconds, passed / 1e6, passed / release_bytes,
+                     ", peak %.0f MiB" % memory[side][-1] if side in memory else ""), flush=True)
     print("\nsummary (%d runs; release %.1f MB):" % (args.runs, release_bytes / 1e6))
     for side in sides:
         print("  %-12s time  %s" % (side, summary(times[side], " s")))
         print("  %-12s bytes / release  %s" % (side, summary(wire[side])))
+        if side in memory:
+            print("  %-12s peak memory  %s" % (side, summary(memory[side], " MiB")))
     for name, _ in exes:
         ratios = [a / o for a, o in zip(times["aria2c"], times[name])]
         print("  aria2c time / %s time (speed %s / aria2c; goal >= 1.2): %s" % (name, name, summary(ratios)))
