@@ -97,31 +97,32 @@ void AheadDownloads::CloseMovedParts() {
 }
 
 // Under lock_: the next entries whose first call is certain and within reach: the first
-// mid-size one alone while fewer than kWholeConnections fetch such files, else small ones.
-// A short batch of small files waits while the reach may still grow, unless the pass will
-// soon need its first entry: a request per file would cost the Wine server as much as the
-// files themselves.
+// mid-size one alone while fewer than kWholeConnections fetch such files, or a batch of small
+// ones, whichever comes first. A short batch of small files waits while the reach may still
+// grow, unless the pass will soon need its first entry: a request per file would cost the
+// Wine server as much as the files themselves.
 AheadDownloads::Batch AheadDownloads::ReadyBatch() {
   while (next_ < entries_.size() && (!candidates_[next_] || entries_[next_].state != State::Waiting)) next_++;
   size_t end = std::min(entries_.size(), standing_.decided + kAheadFiles);
   if (!MirrorProven(standing_)) end = std::min(end, CertainSourceEnd(standing_, suppliedByMirror_));
   size_t limit = pipelining_ ? kBatchFiles : 1;
   bool smallRoom = runningSmall_ < smallConnections_, wholeRoom = runningWhole_ < kWholeConnections;
-  Batch ready;
-  for (size_t i = next_; i < end && ready.entries.size() < limit; i++) {
+  Batch small, whole;
+  whole.whole = true;
+  size_t i = next_;
+  for (; i < end && (small.entries.size() < limit || (wholeRoom && whole.entries.empty())); i++) {
     if (!candidates_[i] || entries_[i].state != State::Waiting) continue;
     if (!entries_[i].whole) {
-      if (smallRoom) ready.entries.push_back(i);
-    } else if (wholeRoom && ready.entries.empty()) {
-      ready.entries.push_back(i);
-      ready.whole = true;
-      return ready;
+      if (smallRoom && small.entries.size() < limit) small.entries.push_back(i);
+    } else if (wholeRoom && whole.entries.empty()) {
+      whole.entries.push_back(i);
     }
   }
-  bool full = ready.entries.size() == limit || end == entries_.size();
-  bool urgent = !ready.entries.empty() && ready.entries.front() < standing_.decided + kBatchFiles;
-  if (!full && !urgent) ready.entries.clear();
-  return ready;
+  bool full = small.entries.size() == limit || i == entries_.size();
+  bool urgent = !small.entries.empty() && small.entries.front() < standing_.decided + kBatchFiles;
+  if (!full && !urgent) small.entries.clear();
+  bool wholeFirst = small.entries.empty() || (!whole.entries.empty() && whole.entries[0] < small.entries[0]);
+  return wholeFirst ? whole : small;
 }
 
 // Under lock_: claims the ready batch, all from the source the pass will use.

@@ -1,10 +1,10 @@
 // Downloads run ahead of the update pass on a few more connections: a batch of small files at
 // a time with their requests pipelined, and mid-size files one to a connection, several at
-// once, so that they fill a line that holds each connection below its own speed. The pass still walks its update list one file at a
-// time: where it would make a file's first DownloadFile call, it takes the result of the
-// call made ahead and only then are that call's log lines written. So the log, the mirror
-// count, retries, moves into place and outcomes come in the order of one download at a
-// time; only the waiting overlaps.
+// once, so that they fill a line that holds each connection below its own speed. The pass
+// still walks its update list one file at a time: where it would make a file's first
+// DownloadFile call, it takes the result of the call made ahead and only then are that call's
+// log lines written. So the log, the mirror count, retries, moves into place and outcomes
+// come in the order of one download at a time; only the waiting overlaps.
 //
 // A download runs ahead when the pass's source for it is certain (see fetch_ahead.h), or
 // from the mirror once the mirror has proven itself. Should such a mirror turn bad after all,
