@@ -4,12 +4,14 @@ beside curl against the same nginx on loopback. Run by hand (not part of CTest):
 
     bench/download_vs_curl.py [--runs 3] [--small-count 5000] [--small-kib 2] [--big-mb 512]
                               [--check-mb 2048] [--rss-mb 4096] [--only small,big,check,rss]
+                              [--old-exe PATH]
 
 It publishes a release per measurement with `kmcontent publish`, serves it with nginx from a
 configuration of its own in a temporary folder, and prints each result with its ratio:
   small  many small files: the launcher from its manifest request to "Update complete",
          against one curl process that fetches every file over one kept-alive connection and
-         writes each one (ratio = curl's time / the launcher's);
+         writes each one (ratio = curl's time / the launcher's), in turn run after run
+         (--old-exe: another launcher takes its turn after curl's);
   big    one big file: each download's time as nginx itself logs it (from the start of its
          first request to the end of its last), the launcher against curl writing a file
          (ratio = curl's time / the launcher's);
@@ -111,9 +113,11 @@ def make_release(kmcontent, folder, name, files):
 class Run:
     """One launcher in a fresh game folder pointed at nginx."""
 
-    def __init__(self, facts, server, prepare=None):
+    def __init__(self, facts, server, prepare=None, exe=None):
         self.game = launcher.GameFolder(facts, "bench")
         self.game.install_launcher()
+        if exe:
+            shutil.copy(exe, self.game.path("KMLauncher.exe"))
         self.game.write_config(server)
         if prepare:
             prepare(self.game)
@@ -155,25 +159,36 @@ def curl(arguments, cwd):
     return time.time() - started
 
 
-def bench_small(facts, nginx, count, scratch, written):
-    """Both write their files into new folders, which stay until the measurement ends (listed
-    in written): removing thousands of files slows the file system's next creations for a
-    few minutes, whoever makes them, and would make each run pay for the one before."""
-    run = Run(facts, nginx.address).start()
+def small_by_launcher(facts, nginx, written, exe=None):
+    run = Run(facts, nginx.address, exe=exe).start()
     done = run.wait_for_log("Update complete", "could not", "Cannot")
     expect_complete(run)
     ours = done - nginx.last("/manifest")[0]
     run.finish(remove=False)
     written.append(run.game.linux)
+    return ours
 
+
+def small_by_curl(nginx, count, scratch, written):
     target = tempfile.mkdtemp(prefix="curl-small-", dir=scratch)
     written.append(target)
     listing = os.path.join(scratch, "curl-small.cfg")
     with open(listing, "w") as f:
         for path in small_paths(count):
             f.write('url = "http://%s/files/%s"\noutput = "%s"\n' % (nginx.address, path, path))
-    theirs = curl(["--create-dirs", "-K", listing], target)
-    return ours, theirs
+    return curl(["--create-dirs", "-K", listing], target)
+
+
+def bench_small(facts, nginx, count, scratch, written, old_exe):
+    """Every side writes its files into new folders, which stay until the measurement ends
+    (listed in written): removing thousands of files slows the file system's next creations
+    for a few minutes, whoever makes them, and would make each run pay for the one before.
+    The sides take turns, launcher and curl (and the old launcher), so that a drift in the
+    machine's load lands on each of them alike. (launcher, curl, old launcher or None)."""
+    ours = small_by_launcher(facts, nginx, written)
+    theirs = small_by_curl(nginx, count, scratch, written)
+    old = small_by_launcher(facts, nginx, written, old_exe) if old_exe else None
+    return ours, theirs, old
 
 
 def bench_big(facts, nginx, scratch, curl_first):
@@ -253,17 +268,22 @@ def measure_small(args, facts, folder):
     print("\nsmall: %d files of %d bytes" % (args.small_count, size), flush=True)
 
     def body(nginx):
-        ratios = []
+        ratios, old_ratios = [], []
         written = []
         try:
             for index in range(args.runs):
-                ours, theirs = bench_small(facts, nginx, args.small_count, folder, written)
+                ours, theirs, old = bench_small(facts, nginx, args.small_count, folder, written, args.old_exe)
                 ratios.append(theirs / ours)
                 print("  run %d: launcher %6.2f s (%5.2f ms a file), curl %6.2f s, ratio %.3f"
                       % (index + 1, ours, ours * 1000 / args.small_count, theirs, ratios[-1]), flush=True)
+                if old:
+                    old_ratios.append(theirs / old)
+                    print("         old launcher %6.2f s, ratio %.3f" % (old, old_ratios[-1]), flush=True)
         finally:
             for path in written:
                 shutil.rmtree(path, ignore_errors=True)
+        if old_ratios:
+            print("small, old launcher: %s" % summary(old_ratios), flush=True)
         return ratios
     return with_nginx(release, folder, body)
 
@@ -332,6 +352,7 @@ def parse_arguments():
     parser.add_argument("--rss-mb", type=int, default=4096)
     parser.add_argument("--only", default="small,big,check,rss", help="comma-separated measurements")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
+    parser.add_argument("--old-exe", help="small: another KMLauncher.exe measured in turn with the one built")
     args = parser.parse_args()
     args.kmcontent = os.path.join(args.build_dir, "kmcontent")
     args.only = [name for name in args.only.split(",") if name]

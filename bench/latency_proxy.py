@@ -2,7 +2,8 @@
 """A stand-in for a distant network on loopback: a TCP proxy that holds every chunk a one-way
 delay before passing it on, in each direction, optionally paced to a bandwidth per connection
 and to one for all connections together towards the clients (the player's line), and can count
-the bytes it passes towards the client per 0.1 s (for measuring a download's rate).
+the bytes it passes towards the client per 0.1 s and the connections that carried them (for
+measuring a download's rate and how many connections kept it up).
 
     bench/latency_proxy.py --to PORT [--listen PORT] [--delay-ms 25] [--rate-mbps 0] [--line-mbps 0]
                            [--samples FILE]
@@ -20,21 +21,25 @@ BUCKET = 0.1  # seconds per sample
 
 
 class Counter:
-    """Bytes sent towards clients per BUCKET, written out on exit as "seconds bytes" lines."""
+    """Bytes sent towards clients per BUCKET, and how many connections carried them, written
+    out on exit as "seconds bytes connections" lines."""
 
     def __init__(self, path):
         self.path = path
         self.buckets = collections.Counter()
+        self.carriers = collections.defaultdict(set)
 
-    def add(self, count):
-        self.buckets[int(time.monotonic() / BUCKET)] += count
+    def add(self, count, connection):
+        bucket = int(time.monotonic() / BUCKET)
+        self.buckets[bucket] += count
+        self.carriers[bucket].add(connection)
 
     def save(self):
         if not self.path:
             return
         with open(self.path, "w") as f:
             for bucket in sorted(self.buckets):
-                f.write("%.1f %d\n" % (bucket * BUCKET, self.buckets[bucket]))
+                f.write("%.1f %d %d\n" % (bucket * BUCKET, self.buckets[bucket], len(self.carriers[bucket])))
 
 
 class Line:
@@ -86,7 +91,7 @@ async def pipe(reader, writer, delay, rate, counter, line=None):
             writer.write(data)
             await writer.drain()
             if counter:
-                counter.add(len(data))
+                counter.add(len(data), id(writer))
 
     try:
         await asyncio.gather(receive(), deliver())

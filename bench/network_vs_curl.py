@@ -268,7 +268,8 @@ def ten_second_windows(path):
     """Bytes in every 10 s window (0.1 s steps) that lies inside the transfer after its first
     second."""
     with open(path) as f:
-        rows = [(round(float(t) * 10), int(b)) for t, b in (line.split() for line in f if line.strip())]
+        rows = [(round(float(fields[0]) * 10), int(fields[1])) for fields in (line.split() for line in f)
+                if fields]
     if not rows:
         return []
     first, last = rows[0][0], rows[-1][0]

@@ -25,7 +25,7 @@ bool FolderIsAnEntry(const std::string& key, const std::map<std::string, int>& u
 }  // namespace
 
 std::vector<bool> AheadCandidates(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates,
-                                  uint64_t maxSize) {
+                                  uint64_t maxSize, const std::vector<bool>& patchable) {
   std::vector<bool> candidates(updates.size(), false);
   std::vector<std::string> keys;
   std::map<std::string, int> uses;
@@ -42,7 +42,7 @@ std::vector<bool> AheadCandidates(const std::vector<RemoteFile>& files, const st
   for (size_t i = 0; i < updates.size(); i++) {
     const std::string& key = keys[i];
     const RemoteFile& file = files[updates[i]];
-    candidates[i] = file.size <= maxSize && !file.hasBlockMap && !key.empty() && uses[key] == 1 &&
+    candidates[i] = file.size <= maxSize && !patchable[i] && !key.empty() && uses[key] == 1 &&
                     !folders.count(key) && !FolderIsAnEntry(key, uses);
   }
   return candidates;

@@ -6,14 +6,14 @@
 #include "update/manifest.h"
 
 // For each entry of the update list (indices into files): true when its download may run
-// ahead on another thread. It must be at most maxSize bytes, have no block map (the pass
-// patches such a file from its old version itself), and no other entry of the list
+// ahead on another thread. It must be at most maxSize bytes, not be patchable (patchable[k]:
+// the pass patches entry k from its old version itself), and no other entry of the list
 // may name the same file, or a folder on its way, as Windows resolves names (letter case,
 // trailing dots and blanks, "." parts), so that no two downloads touch one part file or
 // folder. Non-ASCII letters are taken to match each other; a short name ("~") anywhere
 // could alias any name, so it keeps the whole list in order.
 std::vector<bool> AheadCandidates(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates,
-                                  uint64_t maxSize);
+                                  uint64_t maxSize, const std::vector<bool>& patchable);
 
 // Where the pass stands with the mirror.
 struct MirrorStanding {

@@ -5,6 +5,7 @@
 #include "core/server_address.h"
 #include "update/file_state_win.h"
 #include "update/part_file_win.h"
+#include "update/stretch_plan.h"
 #include <algorithm>
 
 namespace {
@@ -18,9 +19,17 @@ constexpr size_t kWinInetConnections = 12;
 // for at once.
 constexpr size_t kAheadFiles = 64;
 constexpr size_t kBatchFiles = 8;
-// Larger files are fetched by the pass itself, which shows their progress and overlaps
-// their writing with receiving.
-constexpr uint64_t kAheadMaxSize = 1u << 20;
+// Files up to this size go in pipelined batches; larger ones one to a connection, through
+// the same download the pass makes (which overlaps writing with receiving).
+constexpr uint64_t kBatchMaxSize = 1u << 20;
+// Measured with bench/game_install_vs_aria2.py: on a line that holds each connection to a
+// quarter of its speed, four mid-size files at once keep it full beside a big file the pass
+// fetches over several connections.
+constexpr size_t kWholeConnections = 4;
+// Files the pass splits over several connections are its own: one split at a time keeps the
+// side files the free-space check counts to one stretch.
+constexpr uint64_t kAheadMaxSize = kSplitFrom - 1;
+constexpr DWORD kWaitReportMs = 100;
 
 struct ExclusiveLock {
   explicit ExclusiveLock(SRWLOCK& lock) : lock(lock) { AcquireSRWLockExclusive(&lock); }
@@ -36,18 +45,22 @@ bool PipelinesRequests() { return ConnectsDirectly() && ParseServerAddress(g_ser
 }  // namespace
 
 AheadDownloads::AheadDownloads(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates,
-                               bool mirror, int failuresToTurnOff)
+                               const std::vector<bool>& patchable, bool mirror, int failuresToTurnOff)
     : files_(files),
       updates_(updates),
-      candidates_(AheadCandidates(files, updates, kAheadMaxSize)),
+      candidates_(AheadCandidates(files, updates, kAheadMaxSize, patchable)),
       entries_(updates.size()),
       suppliedByMirror_(updates.size(), false),
-      pipelining_(PipelinesRequests()) {
+      pipelining_(PipelinesRequests()),
+      smallConnections_(pipelining_ ? kAheadConnections : kWinInetConnections) {
   standing_.announced = mirror;
   standing_.failuresToTurnOff = failuresToTurnOff;
-  size_t candidates = 0;
-  for (bool candidate : candidates_) candidates += candidate;
-  size_t workers = std::min(pipelining_ ? kAheadConnections : kWinInetConnections, candidates);
+  size_t small = 0, whole = 0;
+  for (size_t i = 0; i < entries_.size(); i++) {
+    entries_[i].whole = files[updates[i]].size > kBatchMaxSize;
+    if (candidates_[i]) (entries_[i].whole ? whole : small)++;
+  }
+  size_t workers = std::min(smallConnections_, small) + std::min(kWholeConnections, whole);
   for (size_t i = 0; i < workers; i++) workers_.emplace_back(&AheadDownloads::Work, this);
 }
 
@@ -83,33 +96,52 @@ void AheadDownloads::CloseMovedParts() {
   for (HANDLE part : parts) CloseHandle(part);
 }
 
-// Under lock_: the next entries whose first call is certain and within reach. A short batch
-// waits while the reach may still grow, unless the pass will soon need its first entry: a
-// request per file would cost the Wine server as much as the files themselves.
-std::vector<size_t> AheadDownloads::ReadyBatch() {
+// Under lock_: the next entries whose first call is certain and within reach: the first
+// mid-size one alone while fewer than kWholeConnections fetch such files, or a batch of small
+// ones, whichever comes first. A short batch of small files waits while the reach may still
+// grow, unless the pass will soon need its first entry: a request per file would cost the
+// Wine server as much as the files themselves.
+AheadDownloads::Batch AheadDownloads::ReadyBatch() {
   while (next_ < entries_.size() && (!candidates_[next_] || entries_[next_].state != State::Waiting)) next_++;
   size_t end = std::min(entries_.size(), standing_.decided + kAheadFiles);
   if (!MirrorProven(standing_)) end = std::min(end, CertainSourceEnd(standing_, suppliedByMirror_));
   size_t limit = pipelining_ ? kBatchFiles : 1;
-  std::vector<size_t> ready;
-  for (size_t i = next_; i < end && ready.size() < limit; i++) {
-    if (candidates_[i] && entries_[i].state == State::Waiting) ready.push_back(i);
+  bool smallRoom = runningSmall_ < smallConnections_, wholeRoom = runningWhole_ < kWholeConnections;
+  Batch small, whole;
+  whole.whole = true;
+  size_t i = next_;
+  for (; i < end && (small.entries.size() < limit || (wholeRoom && whole.entries.empty())); i++) {
+    if (!candidates_[i] || entries_[i].state != State::Waiting) continue;
+    if (!entries_[i].whole) {
+      if (smallRoom && small.entries.size() < limit) small.entries.push_back(i);
+    } else if (wholeRoom && whole.entries.empty()) {
+      whole.entries.push_back(i);
+    }
   }
-  bool full = ready.size() == limit || end == entries_.size();
-  bool urgent = !ready.empty() && ready.front() < standing_.decided + kBatchFiles;
-  if (!full && !urgent) ready.clear();
-  return ready;
+  bool full = small.entries.size() == limit || i == entries_.size();
+  bool urgent = !small.entries.empty() && small.entries.front() < standing_.decided + kBatchFiles;
+  if (!full && !urgent) small.entries.clear();
+  bool wholeFirst = small.entries.empty() || (!whole.entries.empty() && whole.entries[0] < small.entries[0]);
+  return wholeFirst ? whole : small;
 }
 
 // Under lock_: claims the ready batch, all from the source the pass will use.
 bool AheadDownloads::ClaimBatch(Batch& batch) {
-  batch.entries = ReadyBatch();
+  batch = ReadyBatch();
   batch.source = FirstSourceIsMirror(standing_) ? Source::Mirror : Source::ContentServer;
   for (size_t index : batch.entries) {
     entries_[index].state = State::Running;
     entries_[index].source = batch.source;
   }
+  if (!batch.entries.empty()) (batch.whole ? runningWhole_ : runningSmall_)++;
   return !batch.entries.empty();
+}
+
+// A connection of the batch's kind is free again.
+void AheadDownloads::EndBatch(const Batch& batch) {
+  ExclusiveLock lock(lock_);
+  (batch.whole ? runningWhole_ : runningSmall_)--;
+  if (!ReadyBatch().entries.empty()) WakeConditionVariable(&workAvailable_);
 }
 
 void AheadDownloads::Work() {
@@ -125,17 +157,19 @@ void AheadDownloads::Work() {
         if (closing || ClaimBatch(batch)) break;
         SleepConditionVariableSRW(&workAvailable_, &lock_, INFINITE, 0);
       }
-      if (!ReadyBatch().empty()) WakeConditionVariable(&workAvailable_);
+      if (!ReadyBatch().entries.empty()) WakeConditionVariable(&workAvailable_);
     }
     if (closing) {
       CloseMovedParts();
       continue;
     }
-    std::vector<size_t> left = pipelining_ ? FetchPipelined(pipeline, batch) : batch.entries;
+    std::vector<size_t> left = pipelining_ && !batch.whole ? FetchPipelined(pipeline, batch) : batch.entries;
     for (size_t index : left) {
-      if (cancel_) return;
+      if (cancel_) break;
       FetchOne(index, batch.source);
     }
+    EndBatch(batch);
+    if (cancel_) return;
   }
 }
 
@@ -211,12 +245,14 @@ void AheadDownloads::Finish(size_t index, DownloadResult result, Source source, 
   entries_[index].state = State::Done;
   suppliedByMirror_[index] = source == Source::Mirror && result == kDownloadOk;
   WakeAllConditionVariable(&entryDone_);
-  if (suppliedByMirror_[index] && !ReadyBatch().empty()) WakeConditionVariable(&workAvailable_);
+  if (suppliedByMirror_[index] && !ReadyBatch().entries.empty()) WakeConditionVariable(&workAvailable_);
 }
 
 // The result of the download ahead of entry index from source, with its log lines written
-// now; nothing when there was none (the pass makes the call itself).
-std::optional<DownloadResult> AheadDownloads::TakeResultAhead(size_t index, Source source) {
+// now; nothing when there was none (the pass makes the call itself). While a mid-size file
+// is still coming, the player sees how much its part file holds.
+std::optional<DownloadResult> AheadDownloads::TakeResultAhead(size_t index, Source source,
+                                                              const DownloadProgress& progress) {
   std::vector<std::string> messages;
   DownloadResult result = kDownloadFailed;
   {
@@ -226,7 +262,17 @@ std::optional<DownloadResult> AheadDownloads::TakeResultAhead(size_t index, Sour
       entry.state = State::TakenByPass;
       return std::nullopt;
     }
-    while (entry.state != State::Done) SleepConditionVariableSRW(&entryDone_, &lock_, INFINITE, 0);
+    while (entry.state != State::Done) {
+      if (SleepConditionVariableSRW(&entryDone_, &lock_, entry.whole ? kWaitReportMs : INFINITE, 0)) continue;
+      const RemoteFile& file = files_[updates_[index]];
+      uint64_t held = 0, mtime = 0;
+      ReleaseSRWLockExclusive(&lock_);
+      if (FileInfo(PartPath(file), held, mtime)) {
+        held = std::min(held, file.size);
+        progress.Publish(file.path, AmountDone(held, file.size), held);
+      }
+      AcquireSRWLockExclusive(&lock_);
+    }
     if (entry.source != source) {
       if (entry.part != INVALID_HANDLE_VALUE) CloseHandle(entry.part);
       entry.part = INVALID_HANDLE_VALUE;
@@ -241,7 +287,7 @@ std::optional<DownloadResult> AheadDownloads::TakeResultAhead(size_t index, Sour
 
 DownloadResult AheadDownloads::FirstDownload(size_t index, Source source, const DownloadProgress& progress) {
   const RemoteFile& file = files_[updates_[index]];
-  std::optional<DownloadResult> ahead = TakeResultAhead(index, source);
+  std::optional<DownloadResult> ahead = TakeResultAhead(index, source, progress);
   if (!ahead) return DownloadFile(file, FileUrl(file, source), PartPath(file), progress);
   if (*ahead == kDownloadOk) progress.Publish(file.path, AmountDone(file.size, file.size), file.size);
   return *ahead;
@@ -269,5 +315,5 @@ void AheadDownloads::Decided(size_t index, int failures) {
   standing_.decided = index + 1;
   standing_.failures = failures;
   standing_.faltered = standing_.faltered || failures > 0;
-  if (!ReadyBatch().empty()) WakeConditionVariable(&workAvailable_);
+  if (!ReadyBatch().entries.empty()) WakeConditionVariable(&workAvailable_);
 }

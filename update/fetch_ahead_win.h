@@ -1,9 +1,10 @@
-// Downloads run ahead of the update pass on a few more connections, a batch of small files at
-// a time with their requests pipelined. The pass still walks its update list one file at a
-// time: where it would make a file's first DownloadFile call, it takes the result of the
-// call made ahead and only then are that call's log lines written. So the log, the mirror
-// count, retries, moves into place and outcomes come in the order of one download at a
-// time; only the waiting overlaps.
+// Downloads run ahead of the update pass on a few more connections: a batch of small files at
+// a time with their requests pipelined, and mid-size files one to a connection, several at
+// once, so that they fill a line that holds each connection below its own speed. The pass
+// still walks its update list one file at a time: where it would make a file's first
+// DownloadFile call, it takes the result of the call made ahead and only then are that call's
+// log lines written. So the log, the mirror count, retries, moves into place and outcomes
+// come in the order of one download at a time; only the waiting overlaps.
 //
 // A download runs ahead when the pass's source for it is certain (see fetch_ahead.h), or
 // from the mirror once the mirror has proven itself. Should such a mirror turn bad after all,
@@ -22,10 +23,10 @@
 
 class AheadDownloads {
  public:
-  // updates: indices into files, in the order of the pass; failuresToTurnOff: the pass's
-  // mirror rule.
-  AheadDownloads(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates, bool mirror,
-                 int failuresToTurnOff);
+  // updates: indices into files, in the order of the pass; patchable[k]: the pass patches
+  // entry k from its old version itself; failuresToTurnOff: the pass's mirror rule.
+  AheadDownloads(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates,
+                 const std::vector<bool>& patchable, bool mirror, int failuresToTurnOff);
   // Stops the downloads still running (their part files stay for a resume), waits for them
   // and closes every part file still open. Nothing runs ahead afterwards.
   void Stop();
@@ -53,16 +54,19 @@ class AheadDownloads {
     std::vector<std::string> messages;
     HANDLE part = INVALID_HANDLE_VALUE;
     Source source = Source::ContentServer;
+    bool whole = false;  // mid-size: fetched alone on a connection
   };
 
   struct Batch {
     std::vector<size_t> entries;
     Source source = Source::ContentServer;
+    bool whole = false;
   };
 
-  std::optional<DownloadResult> TakeResultAhead(size_t index, Source source);
+  std::optional<DownloadResult> TakeResultAhead(size_t index, Source source, const DownloadProgress& progress);
   void CloseLater(HANDLE part);
-  std::vector<size_t> ReadyBatch();
+  Batch ReadyBatch();
+  void EndBatch(const Batch& batch);
   bool ClaimBatch(Batch& batch);
   void Work();
   void CloseMovedParts();
@@ -80,6 +84,9 @@ class AheadDownloads {
   std::vector<bool> suppliedByMirror_;
   MirrorStanding standing_;
   bool pipelining_;
+  size_t smallConnections_;
+  size_t runningSmall_ = 0;  // batches of small files being fetched
+  size_t runningWhole_ = 0;  // mid-size files being fetched
   size_t next_ = 0;  // entries before it are claimed or not candidates
   bool stopping_ = false;
   std::atomic<bool> cancel_{false};

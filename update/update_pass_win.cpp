@@ -161,14 +161,28 @@ DownloadResult DownloadFromServer(const RemoteFile& file, size_t index, const Do
 
 bool MirrorInUse() { return ::MirrorInUse(!g_mirror.empty(), g_mirrorFailures); }
 
+// Whether the file has a block map and an old version here to patch.
+bool Patchable(const RemoteFile& file) {
+  uint64_t size = 0, mtime = 0;
+  return file.hasBlockMap && FileInfo(LocalPath(file.path), size, mtime) && size > 0;
+}
+
+// Decided once, before anything runs ahead: a file found with nothing to patch is downloaded
+// whole even should an old version turn up meanwhile, since its download may run ahead.
+std::vector<bool> PatchableEntries(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates) {
+  std::vector<bool> patchable;
+  for (size_t index : updates) patchable.push_back(Patchable(files[index]));
+  return patchable;
+}
+
 // A file with a block map whose old version is here is patched, from the mirror in use and
 // then from the content server. kResumeByDownloading when it was not patched whole: the
 // ordinary download then resumes whatever prefix the attempt left.
 DownloadResult PatchFromOldVersion(const RemoteFile& file, const std::string& localPath,
                                    const DownloadProgress& progress) {
   std::string partPath = PartPathOf(localPath);
-  uint64_t size = 0, mtime = 0, partSize = 0;
-  if (!file.hasBlockMap || !FileInfo(localPath, size, mtime) || size == 0) return kResumeByDownloading;
+  uint64_t mtime = 0, partSize = 0;
+  if (!Patchable(file)) return kResumeByDownloading;
   // A complete part file (left by a failed move) only needs its check.
   if (FileInfo(partPath, partSize, mtime) && partSize >= file.size) return kResumeByDownloading;
   std::vector<Source> sources;
@@ -187,9 +201,9 @@ DownloadResult PatchFromOldVersion(const RemoteFile& file, const std::string& lo
   return kResumeByDownloading;
 }
 
-DownloadResult FetchFile(const RemoteFile& file, size_t index, const DownloadProgress& progress,
+DownloadResult FetchFile(const RemoteFile& file, size_t index, bool patchable, const DownloadProgress& progress,
                          AheadDownloads& ahead) {
-  DownloadResult patched = PatchFromOldVersion(file, LocalPath(file.path), progress);
+  DownloadResult patched = patchable ? PatchFromOldVersion(file, LocalPath(file.path), progress) : kResumeByDownloading;
   if (patched != kResumeByDownloading) return patched;
   if (MirrorInUse()) {
     DownloadResult result = DownloadFromMirror(file, index, progress, ahead);
@@ -278,13 +292,14 @@ enum class DownloadOutcome { Done, Ended };
 DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const UpdateList& toUpdate) {
   uint64_t bytesDone = 0;
   int count = static_cast<int>(toUpdate.updates.size());
-  AheadDownloads ahead(files, toUpdate.updates, !g_mirror.empty(), kMirrorFailuresToTurnOff);
+  std::vector<bool> patchable = PatchableEntries(files, toUpdate.updates);
+  AheadDownloads ahead(files, toUpdate.updates, patchable, !g_mirror.empty(), kMirrorFailuresToTurnOff);
   for (int k = 1; k <= count; k++) {
     const RemoteFile& file = files[toUpdate.updates[k - 1]];
     std::string localPath = LocalPath(file.path);
     size_t index = static_cast<size_t>(k - 1);
     DownloadProgress progress{bytesDone, toUpdate.bytesToFetch, k, count, PublishProgress};
-    DownloadResult result = FetchFile(file, index, progress, ahead);
+    DownloadResult result = FetchFile(file, index, patchable[index], progress, ahead);
     ahead.Decided(index, g_mirrorFailures);
     if (result == kDownloadStopped) return DownloadOutcome::Ended;
     if (result == kDownloadDiskFull) {

@@ -381,6 +381,28 @@ class FetchAheadTest(UpdateTestCase):
         self.close(process)
 
 
+    def test_mid_size_files_come_several_at_once_yet_land_and_fail_in_manifest_order(self):
+        names = ["textures/set%02d.tex" % i for i in range(8)]
+        files = {name: os.urandom(1_400_000 + i) for i, name in enumerate(names)}
+        server = self.serve(files)
+        for name in names:
+            server.rule("/files/" + name, delay_per_chunk=0.05)  # about a second a file
+        server.rule("/files/textures/set00.tex", answer_after=1.0, delay_per_chunk=0.05)
+        server.rule("/files/textures/set05.tex", status=404)
+        game = self.folder()
+        process, _ = self.run_until(game, server, UPDATE_FAILED)
+        self.assertGreaterEqual(server.max_in_flight, 4)
+        lines = game.log_lines()
+        updated = [line for line in lines if line.startswith("Updated ")]
+        self.assertEqual(updated, ["Updated %s (1.3 MB)" % name for name in names[:5]])
+        failing = ["Server answered 404 for textures/set05.tex", "Retrying textures/set05.tex"]
+        after = lines[lines.index(updated[-1]) + 1:]
+        self.assertEqual(after[:5], failing + failing + failing[:1])
+        self.assertEqual([line for line in after if "textures/" in line], after[:5])
+        self.assert_files_equal(game, {name: files[name] for name in names[:5]})
+        self.assertFalse([name for name in names[5:] if game.exists(name)])
+        self.close(process)
+
     def test_answers_a_pipeline_cannot_use_are_asked_for_again_one_at_a_time(self):
         names = ["maps/tile%02d.dat" % i for i in range(24)]
         files = {name: blob(2000 + i) for i, name in enumerate(names)}

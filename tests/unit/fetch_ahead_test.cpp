@@ -11,7 +11,7 @@ std::vector<bool> Candidates(const std::vector<std::string>& paths, uint64_t max
     updates.push_back(files.size());
     files.push_back(RemoteFile{path, 10, 0});
   }
-  return AheadCandidates(files, updates, maxSize);
+  return AheadCandidates(files, updates, maxSize, std::vector<bool>(updates.size(), false));
 }
 }  // namespace
 
@@ -30,10 +30,9 @@ TEST(AheadCandidates, NamesWindowsTakesAsOneFileOrAFolderOnTheWayStayInOrder) {
 TEST(AheadCandidates, ShortNamesKeepTheWholeListInOrderAndBigFilesStayWithThePass) {
   EXPECT_EQ(Candidates({"a.dat", "LONGNA~1.DAT", "b.dat"}), (std::vector<bool>{false, false, false}));
   std::vector<RemoteFile> files{{"big.pak", 101, 0}, {"small.dat", 100, 0}, {"skipped", 1, 0}};
-  EXPECT_EQ(AheadCandidates(files, {1, 0}, 100), (std::vector<bool>{true, false}));
-  // A file with a block map is patched by the pass itself, whatever its size.
-  files.push_back(RemoteFile{"mapped.pak", 50, 0, true});
-  EXPECT_EQ(AheadCandidates(files, {1, 3}, 100), (std::vector<bool>{true, false}));
+  EXPECT_EQ(AheadCandidates(files, {1, 0}, 100, {false, false}), (std::vector<bool>{true, false}));
+  // A file the pass patches from its old version stays with the pass, whatever its size.
+  EXPECT_EQ(AheadCandidates(files, {1, 2}, 100, {false, true}), (std::vector<bool>{true, false}));
 }
 
 TEST(FirstSource, CertainOnlyWhenTheEntriesBeforeCannotTurnTheMirrorOff) {
