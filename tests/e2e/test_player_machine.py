@@ -202,8 +202,14 @@ class SmallVolumeTest(UpdateTestCase):
         process = self.start_launcher(game, server=server.address)
         sides = lambda: glob.glob(game.path("data/big.dat") + ".*-*.part")
         self.assertTrue(wait_until(lambda: len(sides()) >= 2, 120, 0.05), game.log_lines())
-        # Less room than one write: the next writes, most of them side files', find it full.
-        game.write("player-videos.bin", os.urandom(self.free_bytes(mount_point) - 8192))
+        # Another program takes every byte left: the next writes, most of them side files',
+        # find the volume full.
+        with open(game.path("player-videos.bin"), "wb", buffering=0) as f:
+            try:
+                while True:
+                    f.write(b"\0" * MB)
+            except OSError:
+                pass
         status = self.wait_for_phase(game, UPDATE_FAILED, 120)
         self.assertEqual(status[1], "Not enough disk space")
         self.assertFalse([line for line in game.log_lines() if line.startswith("Retrying")], game.log_lines())
