@@ -152,6 +152,7 @@ class Split {
   StretchEnd Stream(uint64_t start, uint64_t from, AnswerBody& body, bool overlap);
   StretchEnd StreamPacked(uint64_t start, uint64_t from, AnswerBody& body, bool overlap);
   StretchEnd Ended(BodyEnd end, uint64_t start, bool wroteAll, const SideFile& side);
+  bool OpenStretchFile(uint64_t start, uint64_t from, SideFile& side);
   void SideWriteFailed(const SideFile& side);
   void StartConnections();
   void JoinReady(std::unique_lock<std::mutex>& lock);
@@ -354,10 +355,7 @@ StretchEnd Split::FetchStretch(uint64_t start, AnswerBody* first, bool overlap) 
 StretchEnd Split::Stream(uint64_t start, uint64_t from, AnswerBody& body, bool overlap) {
   SideFile side;
   bool isPart = start == 0;
-  if (!isPart && !side.Open(SidePathAt(start), from - start)) {
-    SideWriteFailed(side);
-    return StretchEnd::Failed;
-  }
+  if (!OpenStretchFile(start, from, side)) return StretchEnd::Failed;
   bool wroteAll = true;
   BodyTarget target;
   target.write = [&](const unsigned char* data, size_t size) {
@@ -385,10 +383,7 @@ StretchEnd Split::StreamPacked(uint64_t start, uint64_t from, AnswerBody& body, 
   const PackedIndex& index = *fetch_.packed;
   SideFile side;
   bool isPart = start == 0;
-  if (!isPart && !side.Open(SidePathAt(start), from - start)) {
-    SideWriteFailed(side);
-    return StretchEnd::Failed;
-  }
+  if (!OpenStretchFile(start, from, side)) return StretchEnd::Failed;
   bool wroteAll = true;
   uint64_t at = from;  // the file's next byte to write
   BlockInflater inflater(fetch_.file.size, [&](const uint8_t* data, size_t size) {
@@ -424,6 +419,14 @@ StretchEnd Split::StreamPacked(uint64_t start, uint64_t from, AnswerBody& body, 
     abort_ = true;
   }
   return Ended(end, start, wroteAll, side);
+}
+
+// The stretch at start writes into the part file, or into its side file opened here after
+// the bytes it holds up to from.
+bool Split::OpenStretchFile(uint64_t start, uint64_t from, SideFile& side) {
+  if (start == 0 || side.Open(SidePathAt(start), from - start)) return true;
+  SideWriteFailed(side);
+  return false;
 }
 
 void Split::SideWriteFailed(const SideFile& side) {
