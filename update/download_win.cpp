@@ -31,6 +31,7 @@ struct Attempt {
   std::string url{};      // for the more connections of a split download
   bool split = false;     // fetched over several connections where the line allows
   HINTERNET* request = nullptr;  // the request Receive streams, when a split may close it early
+  uint64_t answerMs = 0;         // how long its answer's headers took
 
   bool Stopping() const { return QuitRequested() || (cancel && cancel->load()); }
 };
@@ -63,6 +64,7 @@ bool Transfer(AnswerBody& body, Attempt& attempt) {
                        if (attempt.request && *attempt.request) InternetCloseHandle(*attempt.request);
                        if (attempt.request) *attempt.request = nullptr;
                      }};
+    fetch.answerMs = attempt.answerMs;
     FetchOverConnections(fetch, body, overlap);
     return part.Size() == attempt.file.size;
   }
@@ -106,7 +108,9 @@ std::optional<DownloadResult> Fetch(Attempt& attempt, const std::string& url) {
   uint64_t have = attempt.part.Size();
   std::string range = have > 0 ? Fmt("Range: bytes=%llu-\r\n", static_cast<unsigned long long>(have)) : "";
   DWORD status = 0;
+  ULONGLONG asked = GetTickCount64();
   HINTERNET request = OpenUrl(url, range, status);
+  attempt.answerMs = GetTickCount64() - asked;
   if (!request) {
     LogLine("Cannot connect to download %s", attempt.file.path.c_str());
     return kDownloadFailed;

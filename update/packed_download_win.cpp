@@ -182,7 +182,9 @@ PackedEnd FetchPackedOverConnections(PackedTransfer& transfer, const std::string
   }
   if (indexed != PackedEnd::Complete) return indexed;
   uint64_t from = index.offsets[static_cast<size_t>(part.Size() / kPackedBlockSize)];
+  ULONGLONG asked = GetTickCount64();
   request.Open(transfer.url, Fmt("Range: bytes=%llu-\r\n", static_cast<unsigned long long>(from)));
+  uint64_t answerMs = GetTickCount64() - asked;
   if (!request.handle) return PackedEnd::Failed;
   if (request.status != 206) {
     request.Close();
@@ -192,6 +194,7 @@ PackedEnd FetchPackedOverConnections(PackedTransfer& transfer, const std::string
   SplitFetch fetch{transfer.file, part, transfer.url, localPath, transfer.stopping, transfer.report,
                    [&request] { request.Close(); }};
   fetch.packed = &index;
+  fetch.answerMs = answerMs;
   FetchOverConnections(fetch, body, transfer.overlap);
   if (!fetch.damage.empty()) {
     transfer.why = fetch.damage;

@@ -31,6 +31,10 @@ constexpr unsigned kMaxFailures = 12;
 // busy for a moment, and an immediate retry would spend every failure on that moment.
 constexpr DWORD kRetryPauseMs = 100;
 constexpr unsigned kRetryPauseSteps = 10;  // up to a second: twelve failures span about 8 s
+// A first answer this slow comes from a distant server: every connection there pays the
+// round trip and slow start, so the file is shared at once rather than after a first sample
+// (on loopback or a LAN the answer takes a few milliseconds and the sample decides).
+constexpr uint64_t kDistantAnswerMs = 20;
 constexpr DWORD kCoordinateMs = 20;
 constexpr DWORD kReportMs = 100;
 constexpr DWORD kCopyPiece = 1u << 20;
@@ -136,7 +140,7 @@ class Split {
         plan_(fetch.file.size, fetch.part.Size(), pieces, kStretchMax, &unusable_),
         governor_(fetch.file.size - fetch.part.Size(), kMaxConnections) {
     for (const SidePiece& piece : unusable_) DeleteFileA(SidePathAt(piece.start).c_str());
-    if (plan_.Stretches().size() > 1) governor_.Share();
+    if (plan_.Stretches().size() > 1 || fetch.answerMs >= kDistantAnswerMs) governor_.Share();
   }
 
   void Run(AnswerBody& first, bool overlap);

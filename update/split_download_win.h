@@ -24,6 +24,7 @@ struct SplitFetch {
   std::function<bool()> stopping;                       // the attempt's stop request
   std::function<void(uint64_t held)> report;            // progress: bytes held of the file
   std::function<void()> firstDone;  // closes the first answer's request once it is no longer read
+  uint64_t answerMs = 0;  // how long the first answer's headers took to come
   // Set for a packed form (packed_form.h) at url: each connection asks from the packed offset
   // of the block its stretch starts in and inflates into the stretch's file.
   const PackedIndex* packed = nullptr;
