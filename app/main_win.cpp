@@ -23,6 +23,7 @@
 #include "gameconfig/game_start_win.h"
 #include "update/crc32.h"
 #include "update/file_state_win.h"
+#include "update/http_win.h"
 #include "update/release_trust_win.h"
 #include "update/update_pass_win.h"
 #include <shellapi.h>
@@ -116,18 +117,6 @@ std::string LogPath() {
   wchar_t temp[MAX_PATH + 1] = {};  // the call's own limit, in characters
   GetTempPathW(MAX_PATH + 1, temp);
   return AnsiFromWide(temp) + "KMLauncher-install.log";
-}
-
-void OpenInternet() {
-  g_net = InternetOpenA("KMLauncher/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-  DWORD timeout = 15000;
-  InternetSetOptionA(g_net, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
-  InternetSetOptionA(g_net, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
-  // Downloads run ahead on several connections to one server or proxy (fetch_ahead_win.h);
-  // Windows would otherwise hold all but a few of them back.
-  DWORD connections = 16;
-  InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &connections, sizeof connections);
-  InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections, sizeof connections);
 }
 
 void ComputeScale() {

@@ -2,10 +2,7 @@
 // its CRC-32 over exactly its bytes) are part_file_win.h's; here are the request, the answer's
 // status and the streaming of its body.
 #include "update/download_win.h"
-#include "update/release_choice_win.h"
-#include "core/globals_win.h"
 #include "core/log.h"
-#include "core/percent_encode.h"
 #include "core/text.h"
 #include "core/worker_flags.h"
 #include "update/body_loop_win.h"
@@ -254,8 +251,4 @@ DownloadResult DownloadFromAnswer(const RemoteFile& file, const std::string& par
   DownloadResult result = Download(attempt, [status, &body](Attempt& a) { return Receive(a, status, body); });
   openPart = part.TakeHandle();
   return result;
-}
-
-std::string FileUrl(const RemoteFile& file, Source source) {
-  return (source == Source::Mirror ? g_mirror + "/" : ContentFilesPath()) + UrlEncodePath(file.path);
 }

@@ -19,7 +19,3 @@ DownloadResult DownloadFile(const RemoteFile& file, const std::string& url, cons
 // INVALID_HANDLE_VALUE); the caller owns it.
 DownloadResult DownloadFromAnswer(const RemoteFile& file, const std::string& partPath, DWORD status,
                                   AnswerBody& body, const std::atomic<bool>* cancel, HANDLE& openPart);
-
-// Where a file is fetched from: the manifest's mirror, or the content server itself.
-enum class Source { Mirror, ContentServer };
-std::string FileUrl(const RemoteFile& file, Source source);

@@ -1,8 +1,6 @@
 // Downloads run ahead of the update pass; see fetch_ahead_win.h.
 #include "update/fetch_ahead_win.h"
-#include "core/globals_win.h"
 #include "core/log.h"
-#include "core/server_address.h"
 #include "update/file_state_win.h"
 #include "update/part_file_win.h"
 #include "update/stretch_plan.h"
@@ -37,23 +35,20 @@ struct ExclusiveLock {
   SRWLOCK& lock;
 };
 
-std::string PartPath(const RemoteFile& file) { return PartPathOf(LocalPath(file.path)); }
-
-// The pipeline carries plain http only, without a proxy; an https content server would leave
-// every request of its batches to WinINet one after another.
-bool PipelinesRequests() { return ConnectsDirectly() && ParseServerAddress(g_server).form != ServerForm::Https; }
 }  // namespace
 
-AheadDownloads::AheadDownloads(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates,
-                               const std::vector<bool>& patchable, bool mirror, int failuresToTurnOff)
-    : files_(files),
+AheadDownloads::AheadDownloads(const FetchContext& context, const std::vector<RemoteFile>& files,
+                               const std::vector<size_t>& updates, const std::vector<bool>& patchable,
+                               int failuresToTurnOff)
+    : context_(context),
+      files_(files),
       updates_(updates),
       candidates_(AheadCandidates(files, updates, kAheadMaxSize, patchable)),
       entries_(updates.size()),
       suppliedByMirror_(updates.size(), false),
-      pipelining_(PipelinesRequests()),
+      pipelining_(context.pipelines),
       smallConnections_(pipelining_ ? kAheadConnections : kWinInetConnections) {
-  standing_.announced = mirror;
+  standing_.announced = !context.mirror.empty();
   standing_.failuresToTurnOff = failuresToTurnOff;
   size_t small = 0, whole = 0;
   for (size_t i = 0; i < entries_.size(); i++) {
@@ -185,8 +180,8 @@ std::vector<size_t> AheadDownloads::FetchPipelined(HttpPipeline& pipeline, const
     const RemoteFile& file = files_[updates_[index]];
     std::string entryAuthority, target;
     uint64_t size = 0, mtime = 0;
-    bool plain = file.size > 0 && SplitHttpUrl(FullUrl(FileUrl(file, batch.source)), entryAuthority, target) &&
-                 (authority.empty() || entryAuthority == authority) && !FileInfo(PartPath(file), size, mtime);
+    bool plain = file.size > 0 && SplitHttpUrl(context_.FileUrl(file, batch.source), entryAuthority, target) &&
+                 (authority.empty() || entryAuthority == authority) && !FileInfo(context_.PartPath(file), size, mtime);
     if (!plain) {
       left.push_back(index);
       continue;
@@ -221,7 +216,7 @@ size_t AheadDownloads::TakeAnswers(HttpPipeline& pipeline, const std::vector<siz
       const RemoteFile& file = files_[updates_[index]];
       LogCapture capture;
       HANDLE part = INVALID_HANDLE_VALUE;
-      DownloadResult result = DownloadFromAnswer(file, PartPath(file), head.status, pipeline.Body(), &cancel_, part);
+      DownloadResult result = DownloadFromAnswer(file, context_.PartPath(file), head.status, pipeline.Body(), &cancel_, part);
       Finish(index, result, source, std::move(capture.messages), part);
     }
     if (!pipeline.EndAnswer()) break;
@@ -232,7 +227,7 @@ size_t AheadDownloads::TakeAnswers(HttpPipeline& pipeline, const std::vector<siz
 void AheadDownloads::FetchOne(size_t index, Source source) {
   const RemoteFile& file = files_[updates_[index]];
   LogCapture capture;
-  DownloadResult result = DownloadFile(file, FileUrl(file, source), PartPath(file), QuietProgress(), &cancel_);
+  DownloadResult result = DownloadFile(file, context_.FileUrl(file, source), context_.PartPath(file), QuietProgress(), &cancel_);
   Finish(index, result, source, std::move(capture.messages));
 }
 
@@ -267,7 +262,7 @@ std::optional<DownloadResult> AheadDownloads::TakeResultAhead(size_t index, Sour
       const RemoteFile& file = files_[updates_[index]];
       uint64_t held = 0, mtime = 0;
       ReleaseSRWLockExclusive(&lock_);
-      if (FileInfo(PartPath(file), held, mtime)) {
+      if (FileInfo(context_.PartPath(file), held, mtime)) {
         held = std::min(held, file.size);
         progress.Publish(file.path, AmountDone(held, file.size), held);
       }
@@ -288,7 +283,7 @@ std::optional<DownloadResult> AheadDownloads::TakeResultAhead(size_t index, Sour
 DownloadResult AheadDownloads::FirstDownload(size_t index, Source source, const DownloadProgress& progress) {
   const RemoteFile& file = files_[updates_[index]];
   std::optional<DownloadResult> ahead = TakeResultAhead(index, source, progress);
-  if (!ahead) return DownloadFile(file, FileUrl(file, source), PartPath(file), progress);
+  if (!ahead) return DownloadFile(file, context_.FileUrl(file, source), context_.PartPath(file), progress);
   if (*ahead == kDownloadOk) progress.Publish(file.path, AmountDone(file.size, file.size), file.size);
   return *ahead;
 }

@@ -14,6 +14,7 @@
 #include "core/base.h"
 #include "update/download_win.h"
 #include "update/fetch_ahead.h"
+#include "update/fetch_context.h"
 #include "update/http_pipeline_win.h"
 #include "update/manifest.h"
 #include <windows.h>
@@ -24,9 +25,10 @@
 class AheadDownloads {
  public:
   // updates: indices into files, in the order of the pass; patchable[k]: the pass patches
-  // entry k from its old version itself; failuresToTurnOff: the pass's mirror rule.
-  AheadDownloads(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates,
-                 const std::vector<bool>& patchable, bool mirror, int failuresToTurnOff);
+  // entry k from its old version itself; failuresToTurnOff: the pass's mirror rule. context
+  // must outlive this.
+  AheadDownloads(const FetchContext& context, const std::vector<RemoteFile>& files,
+                 const std::vector<size_t>& updates, const std::vector<bool>& patchable, int failuresToTurnOff);
   // Stops the downloads still running (their part files stay for a resume), waits for them
   // and closes every part file still open. Nothing runs ahead afterwards.
   void Stop();
@@ -77,6 +79,7 @@ class AheadDownloads {
   void Finish(size_t index, DownloadResult result, Source source, std::vector<std::string> messages,
               HANDLE part = INVALID_HANDLE_VALUE);
 
+  const FetchContext& context_;
   const std::vector<RemoteFile>& files_;
   const std::vector<size_t>& updates_;
   std::vector<bool> candidates_;

@@ -53,6 +53,18 @@ std::string AuthorityOf(const std::string& url) {
 
 }  // namespace
 
+void OpenInternet() {
+  g_net = InternetOpenA("KMLauncher/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  DWORD timeout = 15000;
+  InternetSetOptionA(g_net, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+  InternetSetOptionA(g_net, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+  // Downloads run ahead on several connections to one server or proxy (fetch_ahead_win.h);
+  // Windows would otherwise hold all but a few of them back.
+  DWORD connections = 16;
+  InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &connections, sizeof connections);
+  InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections, sizeof connections);
+}
+
 DWORD LastOpenError() { return t_lastOpenError; }
 
 std::string FullUrl(const std::string& url) {

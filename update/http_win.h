@@ -6,6 +6,9 @@
 #include <windows.h>
 #include <wininet.h>
 
+// Opens g_net with those time-outs and room for the connections the downloads run on.
+void OpenInternet();
+
 // Opens a GET request; a url without "http://" or "https://" is a path on g_server. status
 // receives the HTTP status (0 when none could be read). Null when no request could be opened;
 // a certificate refused on the way is logged with its reason and host.

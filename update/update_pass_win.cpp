@@ -22,10 +22,9 @@
 #include "core/worker_flags.h"
 #include "gameconfig/coinit_file_win.h"
 #include "update/certificate_problem.h"
-#include "update/delta_update_win.h"
 #include "update/disk_space_win.h"
 #include "update/download_win.h"
-#include "update/fetch_ahead_win.h"
+#include "update/fetch_queue_win.h"
 #include "update/file_holder_win.h"
 #include "update/file_state_win.h"
 #include "update/http_win.h"
@@ -36,7 +35,6 @@
 #include "update/release_choice_win.h"
 #include "update/release_trust_win.h"
 #include "update/self_update_win.h"
-#include "update/source_policy.h"
 #include "update/unfinished_update_win.h"
 #include "update/update_pause_win.h"
 #include "update/windows_name_key.h"
@@ -49,8 +47,6 @@ constexpr DWORD kHeldLongestPauseMs = 2000;
 constexpr DWORD kHeldWaitMs = 10000;
 constexpr DWORD kQuitPollMs = 50;
 
-int g_mirrorFailures = 0;
-
 bool IsLauncherEntry(const RemoteFile& file) { return WindowsNameKey(file.path) == "KMLAUNCHER.EXE"; }
 
 // The final publication of a pass; RETRY may start the next pass from here on.
@@ -62,14 +58,14 @@ void EndPass(Phase phase, const std::string& headline, const std::string& detail
 
 // A release from an https server comes over TLS: a plain-HTTP mirror could change any byte
 // that only a CRC-32 checks. Only a signed release (its SHA-256 for every file) may use one.
-std::string UsableMirror(const std::string& mirror) {
+std::string UsableMirror(const std::string& mirror, const ServerAddress& server) {
   bool plain = Lower(mirror.substr(0, 7)) == "http://";
-  if (!plain || !g_releaseKey.empty() || ParseServerAddress(g_server).form != ServerForm::Https) return mirror;
+  if (!plain || !g_releaseKey.empty() || server.form != ServerForm::Https) return mirror;
   LogLine("Not using the file mirror %s: plain HTTP for a release from an https server", mirror.c_str());
   return std::string();
 }
 
-void PublishManifest(const Manifest& manifest) {
+void PublishManifest(const Manifest& manifest, const ServerAddress& server) {
   EnterCriticalSection(&g_lock);
   g_updateName = manifest.name;
   g_notes = manifest.notes;
@@ -77,13 +73,13 @@ void PublishManifest(const Manifest& manifest) {
   EnterCriticalSection(&g_lock);
   g_version = static_cast<unsigned>(manifest.version);
   LeaveCriticalSection(&g_lock);
-  g_mirror = UsableMirror(manifest.mirror);
+  g_mirror = UsableMirror(manifest.mirror, server);
   SetManifestGameServer(manifest.gameServer);
 }
 
-ManifestFetch FetchManifest(Manifest& manifest) {
+ManifestFetch FetchManifest(Manifest& manifest, const ServerAddress& server) {
   ManifestFetch fetched = FetchReleaseManifest(manifest);
-  if (fetched == ManifestFetch::Ok) PublishManifest(manifest);
+  if (fetched == ManifestFetch::Ok) PublishManifest(manifest, server);
   return fetched;
 }
 
@@ -119,100 +115,6 @@ void PutLauncherLast(const std::vector<RemoteFile>& files, std::vector<size_t>& 
   }
 }
 
-// kDownloadOk, kDownloadStopped, or kDownloadFailed when the mirror failed this file.
-DownloadResult DownloadFromMirror(const RemoteFile& file, size_t index, const DownloadProgress& progress,
-                                  AheadDownloads& ahead) {
-  DownloadResult result = ahead.FirstDownload(index, Source::Mirror, progress);
-  MirrorStep step = AfterMirrorCall(1, result);
-  if (step == MirrorStep::CallAgain && !QuitRequested()) {
-    result = DownloadFile(file, FileUrl(file, Source::Mirror), PartPathOf(LocalPath(file.path)), progress);
-    step = AfterMirrorCall(2, result);
-  }
-  if (step == MirrorStep::Supplied) {
-    g_mirrorFailures = 0;
-    return kDownloadOk;
-  }
-  if (result == kDownloadStopped || QuitRequested()) return kDownloadStopped;
-  if (step == MirrorStep::Ends) return result;
-  g_mirrorFailures++;
-  LogLine("Mirror could not supply %s - using the content server%s", file.path.c_str(),
-          TurnsMirrorOff(g_mirrorFailures) ? " (mirror turned off for this run)" : "");
-  return kDownloadFailed;
-}
-
-// From the content server, with retries; the first attempt may have run ahead.
-DownloadResult DownloadFromServer(const RemoteFile& file, size_t index, const DownloadProgress& progress,
-                                  AheadDownloads* ahead) {
-  std::string url = FileUrl(file, Source::ContentServer);
-  std::string partPath = PartPathOf(LocalPath(file.path));
-  for (int attempt = 1;; attempt++) {
-    DownloadResult result = ahead && attempt == 1 ? ahead->FirstDownload(index, Source::ContentServer, progress)
-                                                  : DownloadFile(file, url, partPath, progress);
-    ServerStep step = AfterServerCall(attempt, result);
-    if (step == ServerStep::Ends) return result;
-    // A closing launcher neither reconnects, logs nor sleeps: shutdown waits for this thread.
-    if (QuitRequested()) return kDownloadStopped;
-    if (step == ServerStep::GivesUp) return result;
-    LogLine("Retrying %s", file.path.c_str());
-    Sleep(kServerRetryPauseMs);
-    if (QuitRequested()) return kDownloadStopped;
-  }
-}
-
-bool MirrorInUse() { return ::MirrorInUse(!g_mirror.empty(), g_mirrorFailures); }
-
-// Whether the file has a block map and an old version here to patch.
-bool Patchable(const RemoteFile& file) {
-  uint64_t size = 0, mtime = 0;
-  return file.hasBlockMap && FileInfo(LocalPath(file.path), size, mtime) && size > 0;
-}
-
-// Decided once, before anything runs ahead: a file found with nothing to patch is downloaded
-// whole even should an old version turn up meanwhile, since its download may run ahead.
-std::vector<bool> PatchableEntries(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates) {
-  std::vector<bool> patchable;
-  for (size_t index : updates) patchable.push_back(Patchable(files[index]));
-  return patchable;
-}
-
-// A file with a block map whose old version is here is patched, from the mirror in use and
-// then from the content server. kResumeByDownloading when it was not patched whole: the
-// ordinary download then resumes whatever prefix the attempt left.
-DownloadResult PatchFromOldVersion(const RemoteFile& file, const std::string& localPath,
-                                   const DownloadProgress& progress) {
-  std::string partPath = PartPathOf(localPath);
-  uint64_t mtime = 0, partSize = 0;
-  if (!Patchable(file)) return kResumeByDownloading;
-  // A complete part file (left by a failed move) only needs its check.
-  if (FileInfo(partPath, partSize, mtime) && partSize >= file.size) return kResumeByDownloading;
-  std::vector<Source> sources;
-  if (MirrorInUse()) sources.push_back(Source::Mirror);
-  sources.push_back(Source::ContentServer);
-  for (Source source : sources) {
-    DownloadResult result = PatchFile(file, FileUrl(file, source), localPath, partPath, progress);
-    if (result == kDownloadOk || result == kDownloadStopped || result == kResumeByDownloading ||
-        result == kDownloadDiskFull) {
-      return result;
-    }
-    if (QuitRequested()) return kDownloadStopped;
-    if (result == kDownloadBadCrc) break;
-  }
-  LogLine("Downloading %s whole", file.path.c_str());
-  return kResumeByDownloading;
-}
-
-DownloadResult FetchFile(const RemoteFile& file, size_t index, bool patchable, const DownloadProgress& progress,
-                         AheadDownloads& ahead) {
-  DownloadResult patched = patchable ? PatchFromOldVersion(file, LocalPath(file.path), progress) : kResumeByDownloading;
-  if (patched != kResumeByDownloading) return patched;
-  if (MirrorInUse()) {
-    DownloadResult result = DownloadFromMirror(file, index, progress, ahead);
-    if (result != kDownloadFailed) return result;
-    return DownloadFromServer(file, index, progress, nullptr);
-  }
-  return DownloadFromServer(file, index, progress, &ahead);
-}
-
 bool IsHeldError(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED; }
 
 // Sleeps for ms unless the launcher starts closing; false when it did.
@@ -229,7 +131,7 @@ enum class Move { Done, Failed, Quit };
 // Tries the move again while another program holds the file, with growing pauses, telling
 // the player which file waits (and for whom, where Windows can say). Failed with the last
 // move's error number in error.
-Move WaitForHeldFile(const RemoteFile& file, size_t index, const std::string& localPath, AheadDownloads& ahead,
+Move WaitForHeldFile(const RemoteFile& file, size_t index, const std::string& localPath, FetchQueue& queue,
                      const DownloadProgress& progress, DWORD& error) {
   std::string holders = ProgramsHoldingFile(localPath);
   std::string by = holders.empty() ? "another program" : holders;
@@ -240,7 +142,7 @@ Move WaitForHeldFile(const RemoteFile& file, size_t index, const std::string& lo
        pause = std::min(pause * 2, kHeldLongestPauseMs)) {
     if (!PauseUnlessQuit(pause)) return Move::Quit;
     waited += pause;
-    if (ahead.MoveIntoPlace(index, localPath)) return Move::Done;
+    if (queue.MoveIntoPlace(index)) return Move::Done;
     error = GetLastError();
     if (!IsHeldError(error)) return Move::Failed;
   }
@@ -249,20 +151,20 @@ Move WaitForHeldFile(const RemoteFile& file, size_t index, const std::string& lo
 
 // Ended after a failed move, with the outcome published once the downloads ahead have
 // stopped (RETRY may start the next pass at once), and when the launcher started closing.
-Move MoveIntoPlace(const RemoteFile& file, size_t index, const std::string& localPath, AheadDownloads& ahead,
+Move MoveIntoPlace(const RemoteFile& file, size_t index, const std::string& localPath, FetchQueue& queue,
                    const DownloadProgress& progress) {
-  if (ahead.MoveIntoPlace(index, localPath)) return Move::Done;
+  if (queue.MoveIntoPlace(index)) return Move::Done;
   DWORD error = GetLastError();
   if (IsHeldError(error)) {
-    Move waited = WaitForHeldFile(file, index, localPath, ahead, progress, error);
+    Move waited = WaitForHeldFile(file, index, localPath, queue, progress, error);
     if (waited == Move::Done) return waited;
     if (waited == Move::Quit) {
-      ahead.Stop();
+      queue.Stop();
       return waited;
     }
   }
   LogLine("Cannot replace %s (error %lu)", localPath.c_str(), error);
-  ahead.Stop();
+  queue.Stop();
   if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) {
     EndPass(UpdateFailed, "A game file is in use.",
             "Close Kelmorra (and the editor/servers using this folder), then press RETRY.", 0);
@@ -286,43 +188,55 @@ void RecordInstalled(const RemoteFile& file, const std::string& localPath) {
   if (FileInfo(localPath, size, mtime)) StoreCacheEntry(Lower(file.path), CacheEntry{file.crc, size, mtime});
 }
 
+// The pass's files: at the files path of the release chosen and at the manifest's usable
+// mirror, into the game folder.
+FetchContext PassContext(const ServerAddress& server) {
+  FetchContext context;
+  context.filesBase = server.base + ContentFilesPath();
+  context.mirror = g_mirror;
+  context.gameFolder = g_exeDir;
+  // The pipeline carries plain http only, without a proxy; an https content server would
+  // leave every request of its batches to WinINet one after another.
+  context.pipelines = ConnectsDirectly() && server.form != ServerForm::Https;
+  return context;
+}
+
 enum class DownloadOutcome { Done, Ended };
 
 // The download loop; Ended when the pass ended inside it (failure, quit or self-update).
-DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const UpdateList& toUpdate) {
+DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const UpdateList& toUpdate,
+                            const FetchContext& context) {
   uint64_t bytesDone = 0;
   int count = static_cast<int>(toUpdate.updates.size());
-  std::vector<bool> patchable = PatchableEntries(files, toUpdate.updates);
-  AheadDownloads ahead(files, toUpdate.updates, patchable, !g_mirror.empty(), kMirrorFailuresToTurnOff);
+  FetchQueue queue(context, files, toUpdate.updates);
   for (int k = 1; k <= count; k++) {
     const RemoteFile& file = files[toUpdate.updates[k - 1]];
-    std::string localPath = LocalPath(file.path);
+    std::string localPath = context.LocalPath(file);
     size_t index = static_cast<size_t>(k - 1);
     DownloadProgress progress{bytesDone, toUpdate.bytesToFetch, k, count, PublishProgress};
-    DownloadResult result = FetchFile(file, index, patchable[index], progress, ahead);
-    ahead.Decided(index, g_mirrorFailures);
+    DownloadResult result = queue.Fetch(index, progress);
     if (result == kDownloadStopped) return DownloadOutcome::Ended;
     if (result == kDownloadDiskFull) {
-      ahead.Stop();
+      queue.Stop();
       EndForDiskSpace(DiskSpaceShortfall(files, toUpdate.updates, index));
       return DownloadOutcome::Ended;
     }
     if (result != kDownloadOk) {
       if (result == kDownloadBadCrc) NoteCrcFailure();
-      ahead.Stop();
+      queue.Stop();
       EndPass(UpdateFailed, "The update could not be downloaded.",
               "Lost the connection to the update server. Press RETRY to continue where it stopped.", 0);
       return DownloadOutcome::Ended;
     }
     MarkUpdateUnfinished();
     if (IsLauncherEntry(file)) {
-      ahead.Stop();  // closes the part file a download ahead left open
+      queue.Stop();  // closes the part file a download ahead left open
       if (!ReplaceRunningLauncher(PartPathOf(localPath), localPath)) {
         EndPass(UpdateFailed, "The launcher could not update itself.", "See KMLauncher.log. Press RETRY to try again.", 0);
       }
       return DownloadOutcome::Ended;
     }
-    if (MoveIntoPlace(file, index, localPath, ahead, progress) != Move::Done) return DownloadOutcome::Ended;
+    if (MoveIntoPlace(file, index, localPath, queue, progress) != Move::Done) return DownloadOutcome::Ended;
     RecordInstalled(file, localPath);
     bytesDone += file.size;
     LogLine("Updated %s (%s)", file.path.c_str(), Megabytes(file.size).c_str());
@@ -375,7 +289,6 @@ void UpdateBody() {
   BeginOutcomeReport();
   SetManifestGameServer("");
   g_mirror.clear();
-  g_mirrorFailures = 0;
 
   ServerAddress server = ParseServerAddress(g_server);
   if (server.form == ServerForm::Invalid) {
@@ -386,7 +299,7 @@ void UpdateBody() {
     return;
   }
   Manifest manifest;
-  ManifestFetch fetched = FetchManifest(manifest);
+  ManifestFetch fetched = FetchManifest(manifest, server);
   if (fetched == ManifestFetch::Refused) {
     EndPass(Offline, "Could not verify the update server's release.",
             "Your game files were not changed. Press RETRY later, or PLAY without updating.", 0);
@@ -423,7 +336,7 @@ void UpdateBody() {
       EndForDiskSpace(shortfall);
       return;
     }
-    if (DownloadAll(manifest.files, toUpdate) == DownloadOutcome::Ended) return;
+    if (DownloadAll(manifest.files, toUpdate, PassContext(server)) == DownloadOutcome::Ended) return;
   }
   if (!g_releaseKey.empty()) RecordInstalledRelease(manifest);
   FinishReady(manifest);

@@ -49,8 +49,9 @@ class Rule:
 
     def __init__(self, status=None, cut_after=None, cut_times=None, ignore_range=False,
                  delay_per_chunk=0.0, body=None, body_times=None, answer_after=0.0, redirect=None,
-                 close=False, wrong_ranges=False):
+                 close=False, wrong_ranges=False, status_times=None):
         self.status = status
+        self.status_times = status_times  # None: every time
         self.answer_after = answer_after  # seconds before the answer starts
         self.cut_after = cut_after
         self.cut_times = cut_times  # None: every time
@@ -212,7 +213,9 @@ class ContentServer:
     def _send_file(self, handler, path, data):
         rule = self.rules.get(path) or Rule()
         time.sleep(rule.answer_after)
-        if rule.status:
+        if rule.status and rule.status_times != 0:
+            if rule.status_times is not None:
+                rule.status_times -= 1
             return self._send(handler, rule.status, b"")
         if rule.redirect:
             return self._send(handler, 302, b"", [("Location", rule.redirect)])
