@@ -26,6 +26,7 @@ struct Attempt {
   const std::atomic<bool>* cancel;
   bool keepOpen = false;  // a complete part stays open for a rename through its handle
   std::string url{};      // for the more connections of a split download
+  std::string secondUrl{};  // the file at a second source that may share a split
   bool split = false;     // fetched over several connections where the line allows
   HINTERNET* request = nullptr;  // the request Receive streams, when a split may close it early
   uint64_t answerMs = 0;         // how long its answer's headers took
@@ -62,6 +63,7 @@ bool Transfer(AnswerBody& body, Attempt& attempt) {
                        if (attempt.request) *attempt.request = nullptr;
                      }};
     fetch.answerMs = attempt.answerMs;
+    fetch.secondUrl = attempt.secondUrl;
     FetchOverConnections(fetch, body, overlap);
     return part.Size() == attempt.file.size;
   }
@@ -226,7 +228,8 @@ std::optional<DownloadResult> DownloadPackedForm(const RemoteFile& file, const s
 }  // namespace
 
 DownloadResult DownloadFile(const RemoteFile& file, const std::string& url, const std::string& partPath,
-                            const DownloadProgress& progress, const std::atomic<bool>* cancel) {
+                            const DownloadProgress& progress, const std::atomic<bool>* cancel,
+                            const std::string& secondUrl) {
   if (UsesPackedForm(file)) {
     std::optional<DownloadResult> packed = DownloadPackedForm(file, url, partPath, progress, cancel);
     if (packed) return *packed;
@@ -236,6 +239,7 @@ DownloadResult DownloadFile(const RemoteFile& file, const std::string& url, cons
   if (!part.Resume()) return kDownloadStopped;
   Attempt attempt{file, part, progress, cancel};
   attempt.url = url;
+  attempt.secondUrl = secondUrl;
   attempt.split = SplitsDownload(file, partPath.substr(0, partPath.size() - 5));
   return Download(attempt, [&url](Attempt& a) { return Fetch(a, url); });
 }

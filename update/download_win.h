@@ -9,8 +9,11 @@
 #include <atomic>
 
 // cancel, when given and set, stops the download like g_quit does (kDownloadStopped).
+// secondUrl, when not empty, is the same file at a second source, which shares a file
+// fetched over several connections (see split_download_win.h).
 DownloadResult DownloadFile(const RemoteFile& file, const std::string& url, const std::string& partPath,
-                            const DownloadProgress& progress, const std::atomic<bool>* cancel = nullptr);
+                            const DownloadProgress& progress, const std::atomic<bool>* cancel = nullptr,
+                            const std::string& secondUrl = std::string());
 
 // DownloadFile with its request already made without a range, on a connection of the
 // caller's, for a file whose part file the caller has just found missing: status and body

@@ -283,7 +283,10 @@ std::optional<DownloadResult> AheadDownloads::TakeResultAhead(size_t index, Sour
 DownloadResult AheadDownloads::FirstDownload(size_t index, Source source, const DownloadProgress& progress) {
   const RemoteFile& file = files_[updates_[index]];
   std::optional<DownloadResult> ahead = TakeResultAhead(index, source, progress);
-  if (!ahead) return DownloadFile(file, context_.FileUrl(file, source), context_.PartPath(file), progress);
+  if (!ahead) {
+    return DownloadFile(file, context_.FileUrl(file, source), context_.PartPath(file), progress, nullptr,
+                        context_.SecondUrl(file, source));
+  }
   if (*ahead == kDownloadOk) progress.Publish(file.path, AmountDone(file.size, file.size), file.size);
   return *ahead;
 }

@@ -15,6 +15,9 @@ struct FetchContext {
   bool pipelines = false;  // plain http without a proxy: small files' requests may be pipelined
 
   std::string FileUrl(const RemoteFile& file, Source source) const;
+  // Where a file asked for at source may also be fetched, sharing it over several
+  // connections: the content server beside the mirror; empty otherwise.
+  std::string SecondUrl(const RemoteFile& file, Source source) const;
   std::string LocalPath(const RemoteFile& file) const;
   std::string PartPath(const RemoteFile& file) const;  // beside LocalPath, ".part" added
 };

@@ -64,7 +64,8 @@ DownloadResult FetchQueue::FromMirror(size_t k, const DownloadProgress& progress
   DownloadResult result = ahead_.FirstDownload(k, Source::Mirror, progress);
   MirrorStep step = AfterMirrorCall(1, result);
   if (step == MirrorStep::CallAgain && !QuitRequested()) {
-    result = DownloadFile(file, context_.FileUrl(file, Source::Mirror), context_.PartPath(file), progress);
+    result = DownloadFile(file, context_.FileUrl(file, Source::Mirror), context_.PartPath(file), progress, nullptr,
+                          context_.SecondUrl(file, Source::Mirror));
     step = AfterMirrorCall(2, result);
   }
   if (step == MirrorStep::Supplied) {

@@ -131,7 +131,8 @@ bool AnswersRangeFrom(HINTERNET request, uint64_t start, uint64_t fileSize) {
   return ContentRangeFits(std::string(text, size), start, fileSize);
 }
 
-enum class StretchEnd { Reached, Failed, Refused, Stopped };
+// Dropped: the second source failed the stretch, which goes back to the first.
+enum class StretchEnd { Reached, Failed, Refused, Stopped, Dropped };
 
 class Split {
  public:
@@ -149,6 +150,8 @@ class Split {
  private:
   std::string SidePathAt(uint64_t start) const { return SidePath(fetch_.localPath, fetch_.file.crc, start); }
   bool Stopping(uint64_t start) const { return abort_ || fetch_.stopping() || (refused_ && start != 0); }
+  bool TakesSecondSource(uint64_t start);
+  StretchEnd DropSecondSource(const std::string& why);
   uint64_t HeldBy(uint64_t start);
   void Worker(uint64_t start, AnswerBody* first, bool overlap);
   void PauseAfterFailure(std::unique_lock<std::mutex>& lock, unsigned failures);
@@ -171,6 +174,8 @@ class Split {
   std::vector<std::thread> threads_;
   unsigned active_ = 0;
   unsigned failures_ = 0;
+  bool secondsTurn_ = false;  // whether the next side stretch goes to the second source
+  std::atomic<bool> secondDropped_{false};
   std::atomic<bool> abort_{false};
   std::atomic<bool> refused_{false};
   std::atomic<bool> writeFailed_{false};
@@ -297,6 +302,20 @@ void Split::Worker(uint64_t start, AnswerBody* first, bool overlap) {
   }
 }
 
+// Under the lock: whether the stretch at start, just claimed, is asked at the second source.
+bool Split::TakesSecondSource(uint64_t start) {
+  if (start == 0 || fetch_.secondUrl.empty() || fetch_.packed || secondDropped_) return false;
+  secondsTurn_ = !secondsTurn_;
+  return secondsTurn_;
+}
+
+StretchEnd Split::DropSecondSource(const std::string& why) {
+  if (!secondDropped_.exchange(true)) {
+    LogLine("Not sharing %s with %s any more: %s", fetch_.file.path.c_str(), fetch_.secondUrl.c_str(), why.c_str());
+  }
+  return StretchEnd::Dropped;
+}
+
 // Under the lock, which it gives up while it waits; a stop request ends the wait.
 void Split::PauseAfterFailure(std::unique_lock<std::mutex>& lock, unsigned failures) {
   ULONGLONG until = GetTickCount64() + kRetryPauseMs * std::min(failures, kRetryPauseSteps);
@@ -309,9 +328,11 @@ void Split::PauseAfterFailure(std::unique_lock<std::mutex>& lock, unsigned failu
 // given) and streams it.
 StretchEnd Split::FetchStretch(uint64_t start, AnswerBody* first, bool overlap) {
   uint64_t from = 0;
+  bool second = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     from = start + HeldBy(start);
+    second = TakesSecondSource(start);
   }
   if (first) {
     StretchEnd end = fetch_.packed ? StreamPacked(start, from, *first, overlap) : Stream(start, from, *first, overlap);
@@ -324,13 +345,16 @@ StretchEnd Split::FetchStretch(uint64_t start, AnswerBody* first, bool overlap) 
   uint64_t ask = packed ? packed->offsets[from / kPackedBlockSize] : from;
   uint64_t total = packed ? packed->PackedSize() : fetch_.file.size;
   DWORD status = 0;
-  HINTERNET request = OpenUrl(fetch_.url, Fmt("Range: bytes=%llu-\r\n", static_cast<unsigned long long>(ask)), status);
-  if (!request) return StretchEnd::Failed;
+  const std::string& url = second ? fetch_.secondUrl : fetch_.url;
+  HINTERNET request = OpenUrl(url, Fmt("Range: bytes=%llu-\r\n", static_cast<unsigned long long>(ask)), status);
+  if (!request) return second ? DropSecondSource(Fmt("no answer (error %lu)", LastOpenError())) : StretchEnd::Failed;
   StretchEnd end = StretchEnd::Failed;
   // The part file's own rule takes any 206 (the CRC-32 of the whole decides); another
   // stretch must be the range it asked for.
   bool fits = status == 206 && (start == 0 || AnswersRangeFrom(request, ask, total));
-  if (packed && (status == 200 || (status == 206 && !fits))) {
+  if (second && !fits) {
+    end = DropSecondSource(Fmt("it answered %lu", static_cast<unsigned long>(status)));
+  } else if (packed && (status == 200 || (status == 206 && !fits))) {
     refused_ = true;  // the file goes on over one connection, from the part file's size
     end = StretchEnd::Refused;
   } else if (status == 200 || (status == 206 && !fits)) {
@@ -351,6 +375,7 @@ StretchEnd Split::FetchStretch(uint64_t start, AnswerBody* first, bool overlap) 
   } else if (fits) {
     InternetBody body(request);
     end = packed ? StreamPacked(start, from, body, start == 0) : Stream(start, from, body, start == 0);
+    if (second && end == StretchEnd::Failed && !writeFailed_) end = DropSecondSource("its answer broke off");
   }
   InternetCloseHandle(request);
   return end;

@@ -7,7 +7,10 @@
 // and SHA-256 still cover the whole file in order. A kill leaves the part file and the side
 // files, which the next attempt takes up. A server that answers a range with 200, or with a
 // 206 for other bytes, has the file go on over one connection; so has a file that was found
-// wrong after a split download.
+// wrong after a split download. A second source (the content server beside the mirror) takes
+// every other side stretch of a file fetched whole; when it fails one, or answers with anything
+// but the range asked for, the stretch is asked again at the first source and the second gets
+// no more of the file.
 #pragma once
 #include "core/base.h"
 #include "update/http_win.h"
@@ -29,6 +32,7 @@ struct SplitFetch {
   // of the block its stretch starts in and inflates into the stretch's file.
   const PackedIndex* packed = nullptr;
   std::string damage{};  // what was wrong with a packed form that failed to inflate
+  std::string secondUrl{};  // the file at a second source, or empty; not for a packed form
 };
 
 // Whether file (at localPath) is fetched over several connections when the line allows.

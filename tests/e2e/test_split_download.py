@@ -92,3 +92,49 @@ class SplitDownloadTest(LauncherTestCase):
         self.assertIn("Retrying %s" % BIG, log)
         self.assertEqual(self.ranges_from(server, 0)[-1], None)  # the retry asks for the whole file
         self.assertEqual(glob.glob(game.path(BIG) + ".*"), [])
+
+
+class MirrorAndServerTogetherTest(LauncherTestCase):
+    """A big file the mirror supplies is shared with the content server; a server that fails its
+    stretch loses its share and the mirror ends the file alone."""
+
+    def serve_both(self, files, **server_rule):
+        mirror = ContentServer(files, prefix="/m/")
+        mirror.rule("/m/" + BIG, delay_per_chunk=0.02)
+        self.addCleanup(mirror.stop)
+        server = ContentServer(files, manifest_text(files, mirror=mirror.url + "/m"))
+        server.rule("/files/" + BIG, delay_per_chunk=0.02, **server_rule)
+        self.addCleanup(server.stop)
+        return mirror, server
+
+    def test_a_big_file_from_the_mirror_is_shared_with_the_content_server(self):
+        files = {BIG: os.urandom(48 * MIB)}
+        mirror, server = self.serve_both(files)
+        game = self.folder()
+        self.start_launcher(game, server=server.address)
+        self.wait_for_phase(game, READY, 180)
+        self.assertEqual(game.read(BIG), files[BIG])
+        mirror_ranges = [r.headers.get("Range") for r in mirror.file_requests("/m/" + BIG)]
+        server_ranges = [r.headers.get("Range") for r in server.file_requests("/files/" + BIG)]
+        self.assertEqual(mirror_ranges[0], None)  # the part file's request goes to the mirror
+        self.assertTrue(server_ranges, "the content server took no stretch")
+        self.assertTrue(all(r and r.startswith("bytes=") and r.endswith("-") and r != "bytes=0-"
+                            for r in server_ranges), server_ranges)
+        self.assertLess(mirror.sent["/m/" + BIG] + server.sent["/files/" + BIG], 1.2 * len(files[BIG]))
+        self.assertFalse([line for line in game.log_lines() if "Retrying" in line or "Not sharing" in line],
+                         game.log_lines())
+
+    def test_a_content_server_that_fails_its_stretch_loses_its_share(self):
+        files = {BIG: os.urandom(40 * MIB)}
+        mirror, server = self.serve_both(files, status=503)
+        game = self.folder()
+        self.start_launcher(game, server=server.address)
+        self.wait_for_phase(game, READY, 180)
+        self.assertEqual(game.read(BIG), files[BIG])
+        # Only the stretches asked there at once before its first answer came (half of eight).
+        self.assertLessEqual(len(server.file_requests("/files/" + BIG)), 4, "the failed source was asked again")
+        self.assertGreater(len(mirror.file_requests("/m/" + BIG)), 2, "the mirror did not go on sharing")
+        log = game.log_lines()
+        self.assertEqual(len([line for line in log if line.startswith("Not sharing %s with " % BIG)]), 1, log)
+        self.assertFalse([line for line in log if "Retrying" in line or "CRC" in line or "Mirror could" in line], log)
+        self.assertEqual(glob.glob(game.path(BIG) + ".*"), [])
