@@ -2,7 +2,7 @@
 set(KM_ENTRY ${CMAKE_SOURCE_DIR}/app/main_win.cpp)
 list(REMOVE_ITEM KM_WIN_SOURCES ${KM_ENTRY})
 include(${CMAKE_SOURCE_DIR}/cmake/delay_imports.cmake)
-set(KM_WIN_LIBS ${KM_DELAY_LIBS} delayimp ws2_32 shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32)
+set(KM_WIN_LIBS ${KM_DELAY_LIBS} delayimp ntdll ws2_32 shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32)
 
 # The CRC-32 kernels may spill 32- and 64-byte vectors to a stack GCC aligns to 16 only here;
 # unaligned moves make that safe, and crc32.cpp then offers its wide kernels (see there).
