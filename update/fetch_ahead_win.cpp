@@ -4,7 +4,10 @@
 #include "update/file_state_win.h"
 #include "update/part_file_win.h"
 #include "update/stretch_plan.h"
+#include "update/windows_name_key.h"
 #include <algorithm>
+#include <map>
+#include <set>
 
 namespace {
 // Measured with bench/download_vs_curl.py: four connections hide most of the wait for small
@@ -28,6 +31,22 @@ constexpr size_t kWholeConnections = 4;
 // side files the free-space check counts to one stretch.
 constexpr uint64_t kAheadMaxSize = kSplitFrom - 1;
 constexpr DWORD kWaitReportMs = 100;
+
+// The names of the part files in folder (with its trailing "\\"), as Windows compares them;
+// nothing when the folder is missing, and false when it could not be read.
+bool PartNamesIn(const std::string& folder, std::set<std::string>& names) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "*.part").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  do {
+    names.insert(UpcaseAsWindowsNames(found.cFileName));
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return true;
+}
 
 struct ExclusiveLock {
   explicit ExclusiveLock(SRWLOCK& lock) : lock(lock) { AcquireSRWLockExclusive(&lock); }
@@ -55,8 +74,30 @@ AheadDownloads::AheadDownloads(const FetchContext& context, const std::vector<Re
     entries_[i].whole = files[updates[i]].size > kBatchMaxSize;
     if (candidates_[i]) (entries_[i].whole ? whole : small)++;
   }
+  FindPartFiles();
   size_t workers = std::min(smallConnections_, small) + std::min(kWholeConnections, whole);
   for (size_t i = 0; i < workers; i++) workers_.emplace_back(&AheadDownloads::Work, this);
+}
+
+// Under Wine every look-up of a missing name reads its whole folder: asking for each small
+// file's part file by name made thousands of files in one folder cost the square of their
+// number. One listing a folder, before anything runs ahead, answers for all of them.
+void AheadDownloads::FindPartFiles() {
+  std::map<std::string, std::vector<size_t>> byFolder;
+  for (size_t i = 0; i < entries_.size(); i++) {
+    if (!candidates_[i] || entries_[i].whole) continue;
+    std::string part = context_.PartPath(files_[updates_[i]]);
+    byFolder[part.substr(0, part.find_last_of('\\') + 1)].push_back(i);
+  }
+  mayHavePart_.assign(entries_.size(), true);
+  for (const auto& [folder, entries] : byFolder) {
+    std::set<std::string> names;
+    if (!PartNamesIn(folder, names)) continue;
+    for (size_t i : entries) {
+      std::string part = context_.PartPath(files_[updates_[i]]);
+      mayHavePart_[i] = names.count(UpcaseAsWindowsNames(part.substr(folder.size()))) > 0;
+    }
+  }
 }
 
 void AheadDownloads::Stop() {
@@ -179,9 +220,8 @@ std::vector<size_t> AheadDownloads::FetchPipelined(HttpPipeline& pipeline, const
   for (size_t index : batch.entries) {
     const RemoteFile& file = files_[updates_[index]];
     std::string entryAuthority, target;
-    uint64_t size = 0, mtime = 0;
     bool plain = file.size > 0 && SplitHttpUrl(context_.FileUrl(file, batch.source), entryAuthority, target) &&
-                 (authority.empty() || entryAuthority == authority) && !FileInfo(context_.PartPath(file), size, mtime);
+                 (authority.empty() || entryAuthority == authority) && !mayHavePart_[index];
     if (!plain) {
       left.push_back(index);
       continue;

@@ -65,6 +65,7 @@ class AheadDownloads {
     bool whole = false;
   };
 
+  void FindPartFiles();
   std::optional<DownloadResult> TakeResultAhead(size_t index, Source source, const DownloadProgress& progress);
   void CloseLater(HANDLE part);
   Batch ReadyBatch();
@@ -85,6 +86,7 @@ class AheadDownloads {
   std::vector<bool> candidates_;
   std::vector<Entry> entries_;
   std::vector<bool> suppliedByMirror_;
+  std::vector<bool> mayHavePart_;  // entry k's part file was there before anything ran ahead
   MirrorStanding standing_;
   bool pipelining_;
   size_t smallConnections_;

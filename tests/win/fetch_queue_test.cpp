@@ -5,6 +5,7 @@
 #include "core/log.h"
 #include "update/fetch_queue_win.h"
 #include "update/file_state_win.h"
+#include "update/part_file_win.h"
 #include "update/http_win.h"
 #include "tests/win/win_test_support.h"
 #include <gtest/gtest.h>
@@ -191,5 +192,18 @@ TEST_F(FetchQueueTest, OutcomesAndTheirLogLinesComeInTheListsOrderWhileLaterFile
   EXPECT_LT(LogPosition(lines, "outcome 12: 0"), failure);
   EXPECT_LT(failure, LogPosition(lines, "Retrying f13"));
   EXPECT_LT(LogPosition(lines, "Retrying f13"), LogPosition(lines, "outcome 13: 0"));
+  for (const RemoteFile& file : files) ExpectInPlace(file);
+}
+
+TEST_F(FetchQueueTest, ASmallFilesPartFileLeftByAnEarlierPassIsResumedFromItsSize) {
+  for (int i = 0; i < 10; i++) AddFile("sub/f" + std::to_string(i), 3000);
+  std::string whole;
+  ASSERT_TRUE(HttpGetText(context.FileUrl(files[4], Source::ContentServer), whole));
+  CreateParentFolders(context.PartPath(files[4]));
+  WriteTestFile(context.PartPath(files[4]), whole.substr(0, 1000));
+  EXPECT_EQ(FetchAll(), std::vector<DownloadResult>(10, kDownloadOk));
+  std::vector<std::string> asked = SplitLines(Control("/requests?at=server"));
+  EXPECT_EQ(std::count(asked.begin(), asked.end(), "/files/sub/f4 bytes=1000-"), 1) << Control("/requests?at=server");
+  EXPECT_EQ(std::count(asked.begin(), asked.end(), "/files/sub/f4 "), 1);  // this test's own request
   for (const RemoteFile& file : files) ExpectInPlace(file);
 }
