@@ -190,10 +190,13 @@ std::optional<DownloadResult> BuildPart(Build& build, const DeltaPlan& plan, con
 // sound; else (or with nothing to fetch) from the file itself.
 void UsePackedFormForRuns(Build& build, const DeltaPlan& plan, const std::string& fileUrl) {
   bool fetches = std::any_of(plan.runs.begin(), plan.runs.end(), [](const DeltaRun& run) { return run.fetch; });
-  if (!fetches || !UsesPackedForm(build.file)) return;
+  if (!fetches || !UsesPackedForm(build.file) || !SourceMayServePacked(build.file, fileUrl)) return;
   build.packed.reset(new PackedTransfer{build.file, build.part, fileUrl + kPackedSuffix,
                                         [] { return QuitRequested() != 0; }, nullptr});
   PackedEnd indexed = FetchPackedIndex(*build.packed, build.index);
+  if (indexed == PackedEnd::Complete || indexed == PackedEnd::Damaged || indexed == PackedEnd::NotServed) {
+    NotePackedServed(build.file, fileUrl, indexed != PackedEnd::NotServed);
+  }
   if (indexed == PackedEnd::Complete) return;
   if (indexed == PackedEnd::Damaged) {
     LogLine("The packed form of %s is damaged (%s); patching from the file itself", build.file.path.c_str(),

@@ -28,6 +28,7 @@ struct Attempt {
   std::string url{};      // for the more connections of a split download
   std::string secondUrl{};  // the file at a second source that may share a split
   bool split = false;     // fetched over several connections where the line allows
+  bool packed = false;    // through the file's packed form
   HINTERNET* request = nullptr;  // the request Receive streams, when a split may close it early
   uint64_t answerMs = 0;         // how long its answer's headers took
 
@@ -175,8 +176,9 @@ DownloadResult Download(Attempt& attempt, const FetchRest& fetchRest) {
   }
   PartFile::Check check = part.VerifyOrDelete();
   // Some server on the way answered a range with other bytes: the next attempt starts again
-  // on one connection, which asks for the whole file.
-  if (check != PartFile::Check::Ok && attempt.split) {
+  // on one connection, which asks for the whole file. After a packed form the file itself
+  // comes next, which may split as well.
+  if (check != PartFile::Check::Ok && attempt.split && !attempt.packed) {
     const std::string& partPath = part.Path();
     UseOneConnection(file, partPath.substr(0, partPath.size() - 5));
   }
@@ -196,9 +198,9 @@ DownloadResult Download(Attempt& attempt, const FetchRest& fetchRest) {
 }
 
 // The download through the file's packed form; nothing when the file itself must be fetched
-// (its packed form is missing or damaged: never used again in this run; after a damaged one
-// the part file starts again, since it may hold wrong bytes, while one that was not served
-// wrote nothing and the part file resumes as it is).
+// (its packed form is damaged: never used again in this run, or missing at this source; after
+// a damaged one the part file starts again, since it may hold wrong bytes, while one that was
+// not served wrote nothing and the part file resumes as it is).
 std::optional<DownloadResult> DownloadPackedForm(const RemoteFile& file, const std::string& url,
                                                  const std::string& partPath, const DownloadProgress& progress,
                                                  const std::atomic<bool>* cancel) {
@@ -208,6 +210,7 @@ std::optional<DownloadResult> DownloadPackedForm(const RemoteFile& file, const s
   Attempt attempt{file, part, progress, cancel};
   std::string localPath = partPath.substr(0, partPath.size() - 5);
   attempt.split = SplitsDownload(file, localPath);
+  attempt.packed = true;
   PackedRefusal refusal = PackedRefusal::None;
   std::string packedUrl = url + kPackedSuffix;
   DownloadResult result = Download(attempt, [&](Attempt& a) { return FetchPacked(a, packedUrl, refusal); });
@@ -216,9 +219,12 @@ std::optional<DownloadResult> DownloadPackedForm(const RemoteFile& file, const s
             file.path.c_str());
     refusal = PackedRefusal::Damaged;
   }
+  if (refusal != PackedRefusal::None || result == kDownloadOk) {
+    NotePackedServed(file, url, refusal != PackedRefusal::NotServed);
+  }
   if (refusal == PackedRefusal::None) return result;
-  RefusePackedForm(file);
   if (refusal == PackedRefusal::Damaged) {
+    RefusePackedForm(file);
     part.Restart();
     RemoveSideFiles(localPath);  // they may hold what the damaged packed form gave
   }
@@ -230,7 +236,7 @@ std::optional<DownloadResult> DownloadPackedForm(const RemoteFile& file, const s
 DownloadResult DownloadFile(const RemoteFile& file, const std::string& url, const std::string& partPath,
                             const DownloadProgress& progress, const std::atomic<bool>* cancel,
                             const std::string& secondUrl) {
-  if (UsesPackedForm(file)) {
+  if (UsesPackedForm(file) && SourceMayServePacked(file, url)) {
     std::optional<DownloadResult> packed = DownloadPackedForm(file, url, partPath, progress, cancel);
     if (packed) return *packed;
   }

@@ -1,17 +1,31 @@
 // Fetching through packed forms; see packed_download_win.h.
 #include "update/packed_download_win.h"
 #include "core/log.h"
+#include "core/percent_encode.h"
 #include "core/text.h"
 #include "update/body_loop_win.h"
 #include "update/http_win.h"
 #include "update/packed_form.h"
 #include "update/split_download_win.h"
 #include <atomic>
+#include <map>
 #include <set>
 
 namespace {
 SRWLOCK g_refusedLock = SRWLOCK_INIT;
 std::set<std::string> g_refused;  // lower-case paths whose packed form failed in this run
+
+// A source that lacks this many packed forms in a row is not asked for more.
+constexpr int kMissingToStopAsking = 3;
+std::set<std::string> g_missingAt;  // source + lower-case path of packed forms not served
+std::map<std::string, int> g_missingInARow;  // by source
+
+// What fileUrl is beside file's own part: the source's base for its files.
+std::string SourceOf(const RemoteFile& file, const std::string& fileUrl) {
+  std::string own = UrlEncodePath(file.path);
+  bool ends = fileUrl.size() >= own.size() && fileUrl.compare(fileUrl.size() - own.size(), own.size(), own) == 0;
+  return ends ? fileUrl.substr(0, fileUrl.size() - own.size()) : fileUrl;
+}
 
 // A request for the packed form, closed when it goes out of scope.
 struct PackedRequest {
@@ -215,6 +229,25 @@ bool UsesPackedForm(const RemoteFile& file) {
 void RefusePackedForm(const RemoteFile& file) {
   AcquireSRWLockExclusive(&g_refusedLock);
   g_refused.insert(Lower(file.path));
+  ReleaseSRWLockExclusive(&g_refusedLock);
+}
+
+bool SourceMayServePacked(const RemoteFile& file, const std::string& fileUrl) {
+  std::string source = SourceOf(file, fileUrl);
+  AcquireSRWLockShared(&g_refusedLock);
+  auto missing = g_missingInARow.find(source);
+  bool may = (missing == g_missingInARow.end() || missing->second < kMissingToStopAsking) &&
+             g_missingAt.count(source + Lower(file.path)) == 0;
+  ReleaseSRWLockShared(&g_refusedLock);
+  return may;
+}
+
+void NotePackedServed(const RemoteFile& file, const std::string& fileUrl, bool served) {
+  std::string source = SourceOf(file, fileUrl);
+  AcquireSRWLockExclusive(&g_refusedLock);
+  int& inARow = g_missingInARow[source];
+  inARow = served ? 0 : inARow + 1;
+  if (!served) g_missingAt.insert(source + Lower(file.path));
   ReleaseSRWLockExclusive(&g_refusedLock);
 }
 

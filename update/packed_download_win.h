@@ -35,9 +35,16 @@ PackedEnd FetchPackedForm(PackedTransfer& transfer);
 PackedEnd FetchPackedOverConnections(PackedTransfer& transfer, const std::string& localPath);
 
 // Whether file is to be fetched through its packed form: the manifest announces one and
-// none of this file failed in this run (RefusePackedForm).
+// none of this file was damaged in this run (RefusePackedForm).
 bool UsesPackedForm(const RemoteFile& file);
 void RefusePackedForm(const RemoteFile& file);
+
+// Whether the source of fileUrl (a mirror, the content server) may have file's packed form:
+// it did not lack this one, nor the last three it was asked for, in this run. A static
+// mirror that was never given packed forms so costs three requests, not one a file, and a
+// packed form one source lacks is still asked of the other.
+bool SourceMayServePacked(const RemoteFile& file, const std::string& fileUrl);
+void NotePackedServed(const RemoteFile& file, const std::string& fileUrl, bool served);
 
 // The header and index alone, by a range request for their bytes (Complete, NotServed for a
 // server that does not answer it with 206, Damaged, Failed or Stopped).

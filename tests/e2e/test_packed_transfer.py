@@ -222,6 +222,28 @@ class PackedTransferTest(LauncherTestCase):
         self.assertNotIn("/files/" + big, server.paths_requested())
         self.assertLess(server.sent[path], 1.25 * len(packed), len(packed))
 
+    def test_a_big_file_whose_packed_form_gives_wrong_bytes_comes_itself_over_several_connections(self):
+        big = "data/world.pak"
+        files = {big: text_like(20 * MIB, 10) + os.urandom(BLOCK) + text_like(20 * MIB, 11)}
+        manifest, served = self.published(files)
+        packed = bytearray(served[big + ".kmpack"])
+        size = len(files[big])
+        lengths = lengths_of(packed, size)
+        stored = next(i for i, length in enumerate(lengths) if length == BLOCK)
+        packed[header_size(size) + sum(lengths[:stored]) + 99] ^= 0x01  # only the CRC-32 of the whole sees it
+        served[big + ".kmpack"] = bytes(packed)
+        server = self.serve(manifest, served)
+        for path in ("/files/" + big, "/files/" + big + ".kmpack"):
+            server.rule(path, delay_per_chunk=0.02)
+        game = self.folder()
+        self.start_launcher(game, server=server.address)
+        self.wait_for_phase(game, READY, 240)
+        self.assertEqual(game.read(big), files[big])
+        self.assertIn("The packed form of %s is damaged (the file it gives is wrong); downloading the file "
+                      "itself" % big, game.log_lines())
+        ranges = [r.headers.get("Range") for r in server.file_requests("/files/" + big)]
+        self.assertGreater(len([r for r in ranges if r]), 1, ranges)
+
     def test_a_patch_fetches_the_blocks_it_lacks_from_the_packed_form(self):
         big = "data/scripts.pak"
         old = text_like(16 * MIB, 10)
@@ -278,3 +300,21 @@ class PackedTransferTest(LauncherTestCase):
         self.assertTrue(any(l.startswith("SHA-256 mismatch on %s" % path) for l in lines), lines)
         self.assertTrue(any(l.startswith("The packed form of %s is damaged" % path) for l in lines), lines)
         self.assertEqual(server.paths_requested().count(base + path), 1)
+
+    def test_a_mirror_without_packed_forms_is_soon_asked_only_for_the_files(self):
+        files = {"data/text%02d.txt" % i: text_like(MIB + 4096 * i, 20 + i) for i in range(12)}
+        manifest, served = self.published(files)
+        raw = {path: data for path, data in served.items() if not path.endswith(".kmpack")}
+        mirror = ContentServer(raw, prefix="/m/")
+        self.addCleanup(mirror.stop)
+        head, rest = manifest.split("\nfiles ", 1)
+        server = self.serve("%s\nmirror %s/m\nfiles %s" % (head, mirror.url, rest), served)
+        game = self.folder()
+        self.start_launcher(game, server=server.address)
+        self.wait_for_phase(game, READY, 180)
+        for path, data in files.items():
+            self.assertEqual(game.read(path), data, path)
+        asked = [p for p in mirror.paths_requested() if p.endswith(".kmpack")]
+        # Three missing in a row, and those already asked for by the other connections.
+        self.assertLessEqual(len(asked), 6, asked)
+        self.assertEqual([p for p in server.paths_requested() if p.startswith("/files/")], [])
