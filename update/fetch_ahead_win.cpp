@@ -83,20 +83,18 @@ AheadDownloads::AheadDownloads(const FetchContext& context, const std::vector<Re
 // file's part file by name made thousands of files in one folder cost the square of their
 // number. One listing a folder, before anything runs ahead, answers for all of them.
 void AheadDownloads::FindPartFiles() {
-  std::map<std::string, std::vector<size_t>> byFolder;
+  std::map<std::string, std::vector<std::pair<size_t, std::string>>> byFolder;  // entry and part name
   for (size_t i = 0; i < entries_.size(); i++) {
     if (!candidates_[i] || entries_[i].whole) continue;
     std::string part = context_.PartPath(files_[updates_[i]]);
-    byFolder[part.substr(0, part.find_last_of('\\') + 1)].push_back(i);
+    size_t nameStart = part.find_last_of('\\') + 1;
+    byFolder[part.substr(0, nameStart)].emplace_back(i, part.substr(nameStart));
   }
   mayHavePart_.assign(entries_.size(), true);
   for (const auto& [folder, entries] : byFolder) {
     std::set<std::string> names;
     if (!PartNamesIn(folder, names)) continue;
-    for (size_t i : entries) {
-      std::string part = context_.PartPath(files_[updates_[i]]);
-      mayHavePart_[i] = names.count(UpcaseAsWindowsNames(part.substr(folder.size()))) > 0;
-    }
+    for (const auto& [i, name] : entries) mayHavePart_[i] = names.count(UpcaseAsWindowsNames(name)) > 0;
   }
 }
 

@@ -249,9 +249,10 @@ DownloadOutcome DownloadAll(const std::vector<RemoteFile>& files, const UpdateLi
 // False when a file to fetch would lie deeper than Windows' file calls reach (MAX_PATH
 // characters, part file included), with the outcome published: every attempt would fail
 // and look like a lost connection.
-bool PathsFitWindows(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates) {
+bool PathsFitWindows(const std::vector<RemoteFile>& files, const std::vector<size_t>& updates,
+                     const FetchContext& context) {
   for (size_t index : updates) {
-    std::string partPath = PartPathOf(LocalPath(files[index].path));
+    std::string partPath = context.PartPath(files[index]);
     size_t length = WindowsPathLength(partPath);
     if (length < MAX_PATH) continue;
     LogLine("Path too long for Windows (%u characters, at most %d): %s", unsigned(length), MAX_PATH - 1,
@@ -330,13 +331,14 @@ void UpdateBody() {
   } else {
     PutLauncherLast(manifest.files, toUpdate.updates);
     AnnounceUpdate(toUpdate, manifest.name);
-    if (!PathsFitWindows(manifest.files, toUpdate.updates)) return;
+    FetchContext context = PassContext(server);
+    if (!PathsFitWindows(manifest.files, toUpdate.updates, context)) return;
     std::string shortfall = DiskSpaceShortfall(manifest.files, toUpdate.updates, 0);
     if (!shortfall.empty()) {
       EndForDiskSpace(shortfall);
       return;
     }
-    if (DownloadAll(manifest.files, toUpdate, PassContext(server)) == DownloadOutcome::Ended) return;
+    if (DownloadAll(manifest.files, toUpdate, context) == DownloadOutcome::Ended) return;
   }
   if (!g_releaseKey.empty()) RecordInstalledRelease(manifest);
   FinishReady(manifest);
